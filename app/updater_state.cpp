@@ -1,0 +1,35 @@
+#include "app/updater_state.h"
+
+#include <string.h>
+
+namespace kzp {
+
+FontHandle packageFont = nullptr;
+uint32_t ansiCodePage = 0;
+const char* documentText = nullptr;
+
+void InitUpdaterState(UpdaterState* state, InstanceHandle instance) {
+    Os& os = TheOs();
+    memset(state, 0, sizeof(*state));
+    state->heap = os.HeapCreate();
+    state->instance = instance;
+    state->changedFiles = StringList::Create(10);
+    packageFont = nullptr;
+    for (int k = 0; k < kCatalogueSlots; ++k) state->catalogue[k] = state->catalogueBuffers[k];
+    ansiCodePage = os.GetAnsiCodePage();
+    os.GetOwnModulePath(state->packagePath, kMaxPath);
+    state->packagePath[kMaxPath - 1] = 0;
+}
+
+void ReleaseUpdaterState(UpdaterState* state) {
+    Os& os = TheOs();
+    for (int k = 0; k < kCatalogueSlots; ++k) state->catalogue[k] = nullptr;
+    StringList::Destroy(state->changedFiles);
+    state->changedFiles = nullptr;
+    if (state->heap != nullptr) os.HeapDestroy(state->heap);
+    state->heap = nullptr;
+    if (packageFont != nullptr) os.DestroyFont(packageFont);
+    packageFont = nullptr;
+}
+
+}  // namespace kzp

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, once: Debian packages that are
+# missing are installed quietly; a machine that has everything is left alone.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make libgtest-dev
+  clang libclang-rt-14-dev
+  g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine64 xvfb xauth fonts-ipafont-gothic imagemagick
+  osslsigncode xdelta3 zstd
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,108 @@
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/posix/posix_os.h"
+#include "tests/support/test_platform.h"
+
+namespace kzp::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+struct NativePlatform {
+    PosixOs os;
+    std::string root;  // host folder behind drive C:
+    int next = 0;
+
+    NativePlatform() {
+        char pattern[] = "/tmp/kzp-test-XXXXXX";
+        root = mkdtemp(pattern);
+        os.MapDrive('C', root);
+    }
+    ~NativePlatform() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+};
+
+NativePlatform& Platform() {
+    static NativePlatform platform;
+    return platform;
+}
+
+std::string Host(const std::string& path) { return Platform().os.HostPath(path); }
+
+}  // namespace
+
+Os& BaseOs() { return Platform().os; }
+PosixOs* Posix() { return &Platform().os; }
+bool OnWindows() { return false; }
+
+std::string NewScratchFolder() {
+    std::string path = "C:\\scratch" + std::to_string(++Platform().next);
+    fs::create_directories(Host(path));
+    return path;
+}
+
+bool WriteBytes(const std::string& path, const Bytes& data) {
+    std::ofstream out(Host(path), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return static_cast<bool>(out);
+}
+
+bool ReadBytes(const std::string& path, Bytes* data) {
+    std::ifstream in(Host(path), std::ios::binary);
+    if (!in) return false;
+    data->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+bool PathExists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(Host(path), ec));
+}
+
+bool MakeFolder(const std::string& path) {
+    std::error_code ec;
+    fs::create_directories(Host(path), ec);
+    return !ec;
+}
+
+bool RemovePath(const std::string& path) {
+    std::error_code ec;
+    fs::remove_all(Host(path), ec);
+    return !ec;
+}
+
+std::map<std::string, Bytes> ReadTree(const std::string& folder) {
+    std::map<std::string, Bytes> tree;
+    fs::path root = Host(folder);
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (!it->is_regular_file()) continue;
+        std::string relative = fs::relative(it->path(), root).string();
+        for (char& c : relative) {
+            if (c == '/') c = '\\';
+        }
+        Bytes data;
+        std::ifstream in(it->path(), std::ios::binary);
+        data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        tree[relative] = std::move(data);
+    }
+    return tree;
+}
+
+std::string TestProgramFolder() {
+    char link[4096];
+    ssize_t n = readlink("/proc/self/exe", link, sizeof(link) - 1);
+    if (n <= 0) return "";
+    link[n] = 0;
+    return Platform().os.WindowsPath(fs::path(link).parent_path().string());
+}
+
+}  // namespace kzp::test
