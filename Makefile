@@ -1,16 +1,22 @@
 # kzp: build and test from one tree.
 #
 #   make test    install what is missing, build all three builds, run every suite
-#   make build   the native build, the Windows 32-bit and 64-bit builds
+#   make build   the native build and the Windows 32-bit and 64-bit builds
 #   make clean
+#
+# Suites and jobs beyond the unit suites live in mk/*.mk; each adds its test
+# step to TEST_STEPS.
 
-.PHONY: all deps build native win32 win64 test test-native test-win64 clean
+.PHONY: all deps build native win32 win64 test test-unit clean
 
 BUILD   := build
 JOBS    ?= $(shell nproc)
 CMAKE   := cmake -G Ninja -Wno-dev
 export WINEPREFIX ?= $(CURDIR)/$(BUILD)/wineprefix
 export WINEDEBUG ?= -all
+WINE_READY := $(WINEPREFIX)/system.reg
+
+TEST_STEPS :=
 
 all: build
 
@@ -33,16 +39,22 @@ win64: deps
 	  -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 	@ninja -C $(BUILD)/win64 -j $(JOBS) --quiet
 
-$(WINEPREFIX)/system.reg:
+# A Wine prefix for the whole run (its first start takes a while).
+$(WINE_READY):
 	@mkdir -p $(WINEPREFIX)
 	@/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 	@/usr/lib/wine/wineserver -w || true
 
-test: build $(WINEPREFIX)/system.reg
-	@echo "== native suites (AddressSanitizer, UndefinedBehaviorSanitizer)"
+test-unit: build $(WINE_READY)
+	@echo "== unit suite, native (AddressSanitizer, UndefinedBehaviorSanitizer)"
 	@cd $(BUILD)/native && ctest --output-on-failure
-	@echo "== Windows 64-bit suites under Wine"
+	@echo "== unit suite, Windows 64-bit under Wine"
 	@cd $(BUILD)/win64 && ctest --output-on-failure
+
+-include $(sort $(wildcard mk/*.mk))
+
+test: test-unit $(TEST_STEPS)
+	@echo "== all suites passed"
 
 clean:
 	rm -rf $(BUILD)

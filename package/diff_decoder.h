@@ -1,0 +1,20 @@
+// The diff stream decoder: rebuilds the new version of a file from its old
+// version and the entry's copy/insert stream.
+#pragma once
+
+#include "app/updater_state.h"
+#include "package/package_file.h"
+#include "package/package_records.h"
+#include "support/result_code.h"
+
+namespace kzp {
+
+// Decodes the stream at 0x18000 + entry.dataOffset of the package, reading
+// old data from `oldFile` and writing the new file front to back into
+// `newFile`; reports per-file progress and, on success, stamps the new file
+// with entry.fileTime. Neither handle is closed. Returns 0, 1 (cancelled),
+// 0x10002, 0x10007, 0x1000D, 0x1000E or 0x1000F.
+Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
+                       FileHandle newFile, UpdaterState& state);
+
+}  // namespace kzp
