@@ -1,0 +1,57 @@
+#include "package/trailer.h"
+
+#include "engine/notify.h"
+#include "package/package_layout.h"
+#include "support/md5.h"
+
+namespace kzp {
+
+constexpr uint32_t kTrailerChunk = 512;
+
+Result VerifyPackageTrailer(PackageFile& file, uint32_t packageLength, UpdaterState& state) {
+    Notify(state, SN_INTEGRITY_CHECK);
+    const uint32_t start = file.Tell();
+    if (start == kInvalidFileValue) return kErrorReadPackage;
+    // A package shorter than its trailer cannot hold one.
+    if (packageLength < kTrailerSize) return kErrorReadPackage;
+
+    Md5Context context;
+    Md5Init(&context);
+    Result result = kResultOk;
+    uint32_t remaining = packageLength - kTrailerSize;
+    if (IsCancelRequested(state)) {
+        result = kResultCancelled;
+    } else {
+        uint8_t chunk[kTrailerChunk];
+        while (remaining > 0) {
+            uint32_t size = remaining < kTrailerChunk ? remaining : kTrailerChunk;
+            if (!file.Read(chunk, size)) {
+                result = kErrorReadPackage;
+                break;
+            }
+            Md5Update(&context, chunk, size);
+            remaining -= size;
+            if (remaining > 0 && IsCancelRequested(state)) {
+                result = kResultCancelled;
+                break;
+            }
+        }
+    }
+    uint8_t digest[16];
+    Md5Final(digest, &context);
+    if (result != kResultOk) return result;
+
+    uint8_t trailer[kTrailerSize];
+    if (!file.Read(trailer, kTrailerSize)) return kErrorReadPackage;
+    if (!DigestsEqual(digest, trailer)) return kErrorTampered;
+    if (!file.Seek(start)) return kErrorReadPackage;
+    return kResultOk;
+}
+
+bool CheckPassword(const char* typed, const uint8_t passwordDigest[16]) {
+    uint8_t digest[16];
+    Md5Digest(typed, static_cast<uint32_t>(TextLength(typed)), digest);
+    return DigestsEqual(digest, passwordDigest);
+}
+
+}  // namespace kzp
