@@ -9,14 +9,27 @@ packages=(
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 xvfb xauth fonts-ipafont-gothic imagemagick
-  osslsigncode xdelta3 zstd
+  osslsigncode xdelta3 zstd locales
 )
+
+# Wine names files on the host in the host locale's character set: the tests
+# run it under UTF-8 locales, Japanese (code page 932) and English (1252).
+ensure_locales() {
+  for l in ja_JP en_US; do
+    locale -a 2>/dev/null | grep -qi "^$l\.utf-\?8$" && continue
+    sudo_cmd localedef -i "$l" -f UTF-8 "$l.UTF-8"
+  done
+}
+sudo_cmd() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_locales
+  exit 0
+fi
 
 echo "installing: ${missing[*]}"
 sudo=""
@@ -24,3 +37,4 @@ sudo=""
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+ensure_locales

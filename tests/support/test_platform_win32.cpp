@@ -1,3 +1,4 @@
+#include <stdlib.h>
 #include <windows.h>
 
 #include "platform/win32/win32_os.h"
@@ -10,12 +11,20 @@ Win32Os g_os;
 std::string g_root;
 int g_next = 0;
 
+void RemoveRoot() { RemovePath(g_root); }
+
+// A fresh folder for this run: process ids repeat under Wine, so the name also
+// carries the time and is retried until the folder is new.
 std::string Root() {
     if (g_root.empty()) {
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
-        g_root = std::string(temp) + "kzp-test-" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(g_root.c_str(), nullptr);
+        for (unsigned attempt = 0;; ++attempt) {
+            g_root = std::string(temp) + "kzp-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                     std::to_string(GetTickCount() + attempt);
+            if (CreateDirectoryA(g_root.c_str(), nullptr)) break;
+        }
+        atexit(RemoveRoot);
     }
     return g_root;
 }
