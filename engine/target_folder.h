@@ -27,12 +27,15 @@ void QueryFileVersion(const char* file, FixedFileInfo* info);
 
 // Reads the target-folder section at the file position and resolves it into
 // state.targetFolder, which then ends in a backslash. 0, 1 (folder prompt
-// cancelled), 0x10002 or 0x10008.
+// cancelled), 0x10002 or 0x10008. A section that yields no folder (an unknown
+// type, rules before version 120, a path longer than 259 bytes) is 0x10008:
+// the folder is never left empty, which would mean the root of the drive.
 Result ResolveTargetFolder(PackageFile& file, uint16_t formatVersion, UpdaterState& state,
                            const BaseFolderTable& table);
 
 // Runs the rules in order and copies %0 into `result` (also after a stop).
-// 0 or 0x10008.
+// 0 or 0x10008; a list that leaves %0 empty (no rules, or only skipped ones),
+// a registry root above 3 and a variable above 9 are 0x10008 as well.
 Result EvaluateFolderRules(char* result260, PtrArray* rules, const BaseFolderTable& table);
 
 // Expands %0..%9 in `text` into `out` (512 bytes). False when the expansion
