@@ -46,8 +46,9 @@ enum class WindowActionKind : uint8_t {
     kCloseWindow,            // EndDialog with 1
 };
 
-// A formatted text of at most 511 bytes behind the detail prefix.
-constexpr size_t kActionTextSize = 520;
+// Holds a caption or heading as the apply thread formats it (at most 1,023
+// bytes), and a formatted text of at most 511 bytes behind the detail prefix.
+constexpr size_t kActionTextSize = 1024;
 constexpr int kMaxWindowActions = 16;
 
 struct WindowAction {
