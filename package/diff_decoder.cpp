@@ -1,0 +1,207 @@
+#include "package/diff_decoder.h"
+
+#include <string.h>
+
+#include "engine/notify.h"
+#include "package/package_layout.h"
+#include "support/buffered_file.h"
+
+namespace kzp {
+
+// Block sizes up to this are given a work buffer of their full size. A larger
+// block (the header does not bound it) is moved through a buffer of this size
+// in pieces, so that a damaged header cannot make the updater take gigabytes.
+#ifndef KZP_MAX_WORK_BUFFER
+#define KZP_MAX_WORK_BUFFER (16u * 1024u * 1024u)
+#endif
+
+namespace {
+
+class Decoder {
+  public:
+    Decoder(PackageFile& package, const FileEntry& entry, FileHandle oldFile, FileHandle newFile,
+            UpdaterState& state, uint8_t* work, uint32_t workSize, uint32_t blockSize)
+        : package_(package),
+          entry_(entry),
+          state_(state),
+          old_(oldFile, state.heap, KZP_READ_CACHE_SIZE),
+          out_(newFile, state.heap, KZP_WRITE_BUFFER_SIZE),
+          work_(work),
+          workSize_(workSize),
+          blockSize_(blockSize) {}
+
+    Result Run();
+
+  private:
+    void SendProgress() {
+        Notify(state_, SN_FILE_PROGRESS, ProgressValue(consumed_, entry_.dataLength));
+    }
+    bool ReadOperand(uint32_t* value) {
+        if (!package_.ReadU32(value)) return false;
+        consumed_ += 4;
+        return true;
+    }
+    Result Opcode(uint8_t opcode);
+    Result CopyOld(uint32_t size);
+    Result CopyLiteral(uint32_t size);
+
+    PackageFile& package_;
+    const FileEntry& entry_;
+    UpdaterState& state_;
+    FileReadCache old_;
+    FileWriteBuffer out_;
+    uint8_t* work_;
+    uint32_t workSize_;
+    uint32_t blockSize_;
+    uint64_t consumed_ = kDiffHeaderSize;
+};
+
+// Moves `size` bytes of the old file from its current position to the new
+// file, through the work buffer (in pieces when they exceed it).
+Result Decoder::CopyOld(uint32_t size) {
+    while (size > 0) {
+        uint32_t piece = size < workSize_ ? size : workSize_;
+        if (!old_.Read(work_, piece)) return kErrorOldFileRead;
+        if (!out_.Write(work_, piece)) return kErrorNewFileWrite;
+        size -= piece;
+    }
+    return kResultOk;
+}
+
+// Moves `size` literal bytes of the stream to the new file.
+Result Decoder::CopyLiteral(uint32_t size) {
+    while (size > 0) {
+        uint32_t piece = size < workSize_ ? size : workSize_;
+        if (!package_.Read(work_, piece)) return kErrorReadPackage;
+        consumed_ += piece;
+        if (!out_.Write(work_, piece)) return kErrorNewFileWrite;
+        size -= piece;
+    }
+    return kResultOk;
+}
+
+Result Decoder::Opcode(uint8_t opcode) {
+    uint32_t offset = 0;
+    uint32_t count = 0;
+    Result result = kResultOk;
+    switch (opcode) {
+        case kOpCopyBlock:
+            if (!ReadOperand(&offset)) return kErrorReadPackage;
+            if (!old_.Seek(offset)) return kErrorOldFileRead;
+            result = CopyOld(blockSize_);
+            if (result == kResultOk) SendProgress();
+            return result;
+
+        case kOpCopyBlocks:
+            if (!ReadOperand(&offset) || !ReadOperand(&count)) return kErrorReadPackage;
+            if (!old_.Seek(offset)) return kErrorOldFileRead;
+            for (uint32_t i = 0; i < count; ++i) {
+                if (IsCancelRequested(state_)) {
+                    result = kResultCancelled;
+                    break;
+                }
+                result = CopyOld(blockSize_);
+                if (result != kResultOk) break;
+            }
+            // One update for the whole range, also when it ended early.
+            SendProgress();
+            return result;
+
+        case kOpCopyRange:
+            if (!ReadOperand(&offset) || !ReadOperand(&count)) return kErrorReadPackage;
+            if (!old_.Seek(offset)) return kErrorOldFileRead;
+            result = CopyOld(count);
+            if (result == kResultOk) SendProgress();
+            return result;
+
+        case kOpLiteralBlock:
+            result = CopyLiteral(blockSize_);
+            if (result == kResultOk) SendProgress();
+            return result;
+
+        case kOpLiteralBlocks:
+            if (!ReadOperand(&count)) return kErrorReadPackage;
+            for (uint32_t i = 0; i < count; ++i) {
+                if (IsCancelRequested(state_)) return kResultCancelled;
+                result = CopyLiteral(blockSize_);
+                if (result != kResultOk) return result;
+                SendProgress();
+            }
+            return kResultOk;
+
+        case kOpLiteralRange:
+            if (!ReadOperand(&count)) return kErrorReadPackage;
+            result = CopyLiteral(count);
+            if (result == kResultOk) SendProgress();
+            return result;
+
+        default:
+            // 7 to 255: skipped, one byte each.
+            return kResultOk;
+    }
+}
+
+Result Decoder::Run() {
+    Result result = kResultOk;
+    if (IsCancelRequested(state_)) {
+        result = kResultCancelled;
+    } else {
+        for (;;) {
+            uint8_t opcode = 0;
+            if (!package_.ReadU8(&opcode)) {
+                result = kErrorReadPackage;
+                break;
+            }
+            consumed_ += 1;
+            if (opcode == kOpEnd) break;
+            result = Opcode(opcode);
+            if (result != kResultOk) break;
+            if (IsCancelRequested(state_)) {
+                result = kResultCancelled;
+                break;
+            }
+        }
+    }
+    // What is still buffered belongs to the file before anything is reported
+    // or stamped; a refusal now is a failed write like any other.
+    if (!out_.Flush() && result == kResultOk) result = kErrorNewFileWrite;
+    SendProgress();
+    return result;
+}
+
+}  // namespace
+
+Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
+                       FileHandle newFile, UpdaterState& state) {
+    // Computed in 64 bits: a data offset near 4 GiB must not wrap around into
+    // the program image.
+    if (!package.Seek(static_cast<uint64_t>(kPackageOffset) + entry.dataOffset)) {
+        return kErrorReadPackage;
+    }
+    uint8_t magic[sizeof(kDiffMagic)];
+    if (!package.Read(magic, sizeof(magic))) return kErrorReadPackage;
+    if (memcmp(magic, kDiffMagic, sizeof(magic)) != 0) return kErrorDiffData;
+    uint16_t version = 0;
+    if (!package.ReadU16(&version)) return kErrorReadPackage;
+    if (version > kMaxDiffVersion) return kErrorDiffVersion;
+    uint32_t blockSize = 0;
+    if (!package.ReadU32(&blockSize)) return kErrorReadPackage;
+    // A block of no bytes describes no data.
+    if (blockSize == 0) return kErrorDiffData;
+
+    Os& os = TheOs();
+    uint32_t workSize = blockSize < KZP_MAX_WORK_BUFFER ? blockSize : KZP_MAX_WORK_BUFFER;
+    uint8_t* work = static_cast<uint8_t*>(os.HeapAllocZero(state.heap, workSize));
+    if (work == nullptr) return kErrorDiffData;
+
+    Result result;
+    {
+        Decoder decoder(package, entry, oldFile, newFile, state, work, workSize, blockSize);
+        result = decoder.Run();
+    }
+    os.HeapFree(state.heap, work);
+    if (result == kResultOk) os.SetLastWriteTime(newFile, entry.fileTime);
+    return result;
+}
+
+}  // namespace kzp

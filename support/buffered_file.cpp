@@ -1,0 +1,145 @@
+#include "support/buffered_file.h"
+
+#include <string.h>
+
+namespace kzp {
+
+namespace {
+
+uint8_t* TakeBuffer(HeapHandle heap, uint32_t capacity) {
+    if (capacity == 0 || heap == nullptr) return nullptr;
+    return static_cast<uint8_t*>(TheOs().HeapAllocZero(heap, capacity));
+}
+
+}  // namespace
+
+// ---- FileReadCache ----------------------------------------------------------
+
+FileReadCache::FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity)
+    : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)), capacity_(capacity) {
+    if (buffer_ == nullptr) capacity_ = 0;
+    // Nothing is known about the file pointer of a handle we did not open.
+    filePointerKnown_ = false;
+}
+
+FileReadCache::~FileReadCache() {
+    if (buffer_ != nullptr) TheOs().HeapFree(heap_, buffer_);
+}
+
+bool FileReadCache::Seek(uint32_t position) {
+    if (position > 0x7FFFFFFFu) return false;
+    position_ = position;
+    return true;
+}
+
+bool FileReadCache::PlaceFilePointer() {
+    if (filePointerKnown_ && filePointer_ == position_) return true;
+    // Only positions that Seek accepted, or that sequential reads reached
+    // with the pointer already there, get here; the former fit the distance.
+    if (position_ > 0x7FFFFFFFu) return false;
+    uint32_t reached =
+        TheOs().SetFilePointer(file_, static_cast<int32_t>(position_), kSeekBegin);
+    if (reached != position_) {
+        filePointerKnown_ = false;
+        return false;
+    }
+    filePointer_ = position_;
+    filePointerKnown_ = true;
+    return true;
+}
+
+uint32_t FileReadCache::FillSize() const {
+    if (limit_ == 0) return capacity_;
+    if (position_ >= limit_) return 0;
+    uint64_t left = limit_ - position_;
+    return left < capacity_ ? static_cast<uint32_t>(left) : capacity_;
+}
+
+bool FileReadCache::Read(void* buffer, uint32_t size) {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    Os& os = TheOs();
+    while (size > 0) {
+        // Served from the window as far as it reaches.
+        if (position_ >= windowStart_ && position_ < windowStart_ + windowLength_) {
+            uint32_t offset = static_cast<uint32_t>(position_ - windowStart_);
+            uint32_t held = windowLength_ - offset;
+            uint32_t take = held < size ? held : size;
+            memcpy(out, buffer_ + offset, take);
+            out += take;
+            size -= take;
+            position_ += take;
+            continue;
+        }
+        if (!PlaceFilePointer()) return false;
+        uint32_t fill = FillSize();
+        if (size >= fill) {
+            // Large reads (and every read without a buffer) go straight to
+            // the caller.
+            uint32_t got = 0;
+            bool ok = os.ReadFile(file_, out, size, &got);
+            if (!ok) {
+                filePointerKnown_ = false;
+                return false;
+            }
+            filePointer_ += got;
+            position_ += got;
+            return got == size;
+        }
+        uint32_t got = 0;
+        bool ok = os.ReadFile(file_, buffer_, fill, &got);
+        if (!ok) {
+            filePointerKnown_ = false;
+            windowLength_ = 0;
+            return false;
+        }
+        filePointer_ += got;
+        windowStart_ = position_;
+        windowLength_ = got;
+        if (got == 0) return false;  // the end of the file
+    }
+    return true;
+}
+
+// ---- FileWriteBuffer --------------------------------------------------------
+
+FileWriteBuffer::FileWriteBuffer(FileHandle file, HeapHandle heap, uint32_t capacity)
+    : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)), capacity_(capacity) {
+    if (buffer_ == nullptr) capacity_ = 0;
+}
+
+FileWriteBuffer::~FileWriteBuffer() {
+    if (buffer_ != nullptr) TheOs().HeapFree(heap_, buffer_);
+}
+
+bool FileWriteBuffer::WriteThrough(const void* data, uint32_t size) {
+    uint32_t written = 0;
+    if (!TheOs().WriteFile(file_, data, size, &written) || written != size) failed_ = true;
+    return !failed_;
+}
+
+bool FileWriteBuffer::Flush() {
+    if (failed_) return false;
+    if (used_ == 0) return true;
+    uint32_t size = used_;
+    used_ = 0;
+    return WriteThrough(buffer_, size);
+}
+
+bool FileWriteBuffer::Write(const void* data, uint32_t size) {
+    if (failed_) return false;
+    if (size == 0) return true;
+    if (capacity_ - used_ >= size) {
+        memcpy(buffer_ + used_, data, size);
+        used_ += size;
+        return used_ < capacity_ || Flush();
+    }
+    if (!Flush()) return false;
+    if (size < capacity_) {
+        memcpy(buffer_, data, size);
+        used_ = size;
+        return true;
+    }
+    return WriteThrough(data, size);
+}
+
+}  // namespace kzp

@@ -1,0 +1,93 @@
+// Buffers beneath the small reads and writes of the engine.
+//
+// The engine reads old files in 512-byte chunks or at scattered offsets and
+// writes new files a block or a short range at a time. These two classes turn
+// that into large calls to the system without changing what the engine sees:
+// a read still delivers exactly the bytes asked for or fails, a write still
+// fails when the system refuses the bytes (at the latest when the buffer is
+// flushed), and positions are those of the file.
+//
+// Buffers come from the given heap. When one cannot be had the class passes
+// every call straight through, so memory shortage costs speed, never a result.
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/os.h"
+
+namespace kzp {
+
+// Read-ahead size for old files.
+#ifndef KZP_READ_CACHE_SIZE
+#define KZP_READ_CACHE_SIZE (64u * 1024u)
+#endif
+
+// Write buffer size for new files.
+#ifndef KZP_WRITE_BUFFER_SIZE
+#define KZP_WRITE_BUFFER_SIZE (256u * 1024u)
+#endif
+
+// Reads one file (opened for reading, not written meanwhile) through a
+// read-ahead window.
+class FileReadCache {
+  public:
+    // `capacity` 0 reads straight through.
+    FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity);
+    ~FileReadCache();
+    FileReadCache(const FileReadCache&) = delete;
+    FileReadCache& operator=(const FileReadCache&) = delete;
+
+    // Like SetFilePointer from the file's beginning with a signed 32-bit
+    // distance: positions above 0x7FFFFFFF fail, positions beyond the end
+    // succeed (the next read then falls short).
+    bool Seek(uint32_t position);
+    // True only when exactly `size` bytes were read from the current position.
+    bool Read(void* buffer, uint32_t size);
+    // Limits each read of the system to the bytes below `end` (0: no limit),
+    // so that a file is never read beyond the size its reader was told.
+    void SetReadLimit(uint64_t end) { limit_ = end; }
+
+  private:
+    bool PlaceFilePointer();
+    uint32_t FillSize() const;
+
+    FileHandle file_;
+    HeapHandle heap_;
+    uint8_t* buffer_;
+    uint32_t capacity_;
+    uint64_t windowStart_ = 0;  // file position of buffer_[0]
+    uint32_t windowLength_ = 0;
+    uint64_t position_ = 0;     // where the next read starts
+    uint64_t filePointer_ = 0;  // where the system's file pointer stands
+    bool filePointerKnown_ = true;
+    uint64_t limit_ = 0;
+};
+
+// Writes one file front to back through a buffer.
+class FileWriteBuffer {
+  public:
+    // `capacity` 0 writes straight through.
+    FileWriteBuffer(FileHandle file, HeapHandle heap, uint32_t capacity);
+    // Frees the buffer without writing it: call Flush first.
+    ~FileWriteBuffer();
+    FileWriteBuffer(const FileWriteBuffer&) = delete;
+    FileWriteBuffer& operator=(const FileWriteBuffer&) = delete;
+
+    // False when the bytes, or bytes buffered before them, could not be
+    // written in full. After a failure every call fails.
+    bool Write(const void* data, uint32_t size);
+    // Writes what is buffered. False on failure (also an earlier one).
+    bool Flush();
+
+  private:
+    bool WriteThrough(const void* data, uint32_t size);
+
+    FileHandle file_;
+    HeapHandle heap_;
+    uint8_t* buffer_;
+    uint32_t capacity_;
+    uint32_t used_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace kzp
