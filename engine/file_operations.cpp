@@ -1,0 +1,199 @@
+#include "engine/file_operations.h"
+
+#include "engine/notify.h"
+#include "package/diff_decoder.h"
+#include "package/package_layout.h"
+#include "support/buffered_file.h"
+#include "support/file_helpers.h"
+#include "support/text.h"
+
+namespace kzp {
+
+namespace {
+
+constexpr uint32_t kAddChunk = 1024;
+
+bool RecordChange(UpdaterState& state, const char* fullPath) {
+    return state.changedFiles != nullptr && state.changedFiles->Add(fullPath) >= 0;
+}
+
+// Moves a file to its backup name and records it. A move that cannot be
+// recorded is undone, so that no change escapes the rollback.
+Result MoveToBackup(UpdaterState& state, const char* fullPath, const char* backupPath) {
+    Os& os = TheOs();
+    if (!os.MoveFileNoReplace(fullPath, backupPath)) return kErrorRename;
+    if (!RecordChange(state, fullPath)) {
+        os.MoveFileNoReplace(backupPath, fullPath);
+        return kErrorRename;
+    }
+    return kResultOk;
+}
+
+// Copies an add entry's content from the package into the new file in
+// 1024-byte chunks with a progress value after each; then the final value.
+Result CopyAddedContent(PackageFile& package, const FileEntry& entry, FileHandle file,
+                        UpdaterState& state) {
+    const uint32_t length = entry.dataLength;
+    uint32_t bufferSize = length < KZP_WRITE_BUFFER_SIZE ? length : KZP_WRITE_BUFFER_SIZE;
+    if (bufferSize <= kAddChunk) bufferSize = 0;
+    FileWriteBuffer out(file, state.heap, bufferSize);
+
+    Result result = kResultOk;
+    uint32_t remaining = length;
+    uint32_t copied = 0;
+    if (IsCancelRequested(state)) {
+        result = kResultCancelled;
+    } else {
+        uint8_t chunk[kAddChunk];
+        for (;;) {
+            uint32_t size = remaining < kAddChunk ? remaining : kAddChunk;
+            if (!package.Read(chunk, size)) {
+                result = kErrorReadPackage;
+                break;
+            }
+            copied += size;
+            if (!out.Write(chunk, size)) {
+                result = kErrorNewFileWrite;
+                break;
+            }
+            Notify(state, SN_FILE_PROGRESS, ProgressValue(copied, length));
+            remaining -= size;
+            if (remaining == 0) break;
+            if (IsCancelRequested(state)) {
+                result = kResultCancelled;
+                break;
+            }
+        }
+    }
+    if (!out.Flush() && result == kResultOk) result = kErrorNewFileWrite;
+    Notify(state, SN_FILE_PROGRESS, ProgressValue(copied, length));
+    return result;
+}
+
+}  // namespace
+
+bool BuildFullPath(const UpdaterState& state, const char* name, char* fullPath260) {
+    return CopyText(fullPath260, kMaxPath, state.targetFolder) &&
+           AppendText(fullPath260, kMaxPath, name);
+}
+
+bool BuildBackupName(const char* name, const char* oldVersion, char* backupName260) {
+    bool fits = CopyText(backupName260, kMaxPath, name) &&
+                AppendChar(backupName260, kMaxPath, '.') &&
+                AppendText(backupName260, kMaxPath, oldVersion) &&
+                AppendText(backupName260, kMaxPath, ".old");
+    ReplaceReservedChars(backupName260, '_');
+    return fits;
+}
+
+bool BuildBackupPath(const char* fullPath, const char* oldVersion, char* backupPath260) {
+    const PathParts parts = SplitPath(fullPath, TheOs().GetAnsiCodePage());
+    char fileName[kMaxPath];
+    char backupName[kMaxPath];
+    return CopyTextRange(backupPath260, kMaxPath, fullPath, 0, parts.directoryEnd) &&
+           CopyTextRange(fileName, sizeof(fileName), fullPath, parts.directoryEnd, parts.end) &&
+           BuildBackupName(fileName, oldVersion, backupName) &&
+           AppendText(backupPath260, kMaxPath, backupName);
+}
+
+Result ApplyUpdateEntry(PackageFile& package, const FileEntry& entry, UpdaterState& state) {
+    char fullPath[kMaxPath];
+    char backupPath[kMaxPath];
+    if (!BuildFullPath(state, entry.name, fullPath)) return kErrorOldFileOpen;
+    const bool backupFits = BuildBackupPath(fullPath, state.oldVersion, backupPath);
+
+    if (!FileExists(fullPath)) {
+        if (state.ignoreMissingUpdate == 1) {
+            NotifyText(state, SN_UPDATE_SKIPPED, fullPath);
+            return kResultOk;
+        }
+        NotifyText(state, SN_UPDATE_FILE, fullPath);
+        return kErrorOldFileMissing;
+    }
+    NotifyText(state, SN_UPDATE_FILE, fullPath);
+    if (!backupFits) return kErrorRename;
+    Result result = MoveToBackup(state, fullPath, backupPath);
+    if (result != kResultOk) return result;
+
+    Os& os = TheOs();
+    FileHandle oldFile = OpenFileForRead(backupPath, 0, 0);
+    if (oldFile == kInvalidFile) return kErrorOldFileOpen;
+    FileHandle newFile = CreateFileForWrite(fullPath, 0, 0);
+    if (newFile == kInvalidFile) {
+        os.CloseFile(oldFile);
+        return kErrorNewFileOpen;
+    }
+    result = ApplyDiffStream(package, entry, oldFile, newFile, state);
+    os.CloseFile(oldFile);
+    os.CloseFile(newFile);
+    return result;
+}
+
+Result ApplyAddEntry(PackageFile& package, const FileEntry& entry, UpdaterState& state) {
+    char fullPath[kMaxPath];
+    char backupPath[kMaxPath];
+    if (!BuildFullPath(state, entry.name, fullPath)) return kErrorNewFileOpen;
+    // Needed only when a file is in the way.
+    const bool backupFits = BuildBackupPath(fullPath, state.oldVersion, backupPath);
+
+    bool recorded = false;
+    if (FileExists(fullPath)) {
+        if (state.overwriteOnAdd != 1) {
+            NotifyText(state, SN_ADD_FILE, fullPath);
+            return kErrorAddExists;
+        }
+        NotifyText(state, SN_ADD_OVERWRITE, fullPath);
+        if (!backupFits) return kErrorRename;
+        // Recorded at once, so that whatever fails next brings it back.
+        Result moved = MoveToBackup(state, fullPath, backupPath);
+        if (moved != kResultOk) return moved;
+        recorded = true;
+    } else {
+        NotifyText(state, SN_ADD_FILE, fullPath);
+    }
+
+    char folder[kMaxPath];
+    const PathParts parts = SplitPath(fullPath, TheOs().GetAnsiCodePage());
+    CopyTextRange(folder, sizeof(folder), fullPath, 0, parts.directoryEnd);
+    if (!MakeDirectoryPath(folder)) return kErrorNewFileOpen;
+    // Recorded before it exists: a file the rollback does not know of is
+    // never created.
+    if (!recorded && !RecordChange(state, fullPath)) return kErrorNewFileOpen;
+
+    Os& os = TheOs();
+    FileHandle file = CreateFileForWrite(fullPath, 0, 0);
+    if (file == kInvalidFile) return kErrorNewFileOpen;
+    if (!package.Seek(static_cast<uint64_t>(kPackageOffset) + entry.dataOffset)) {
+        os.CloseFile(file);
+        return kErrorReadPackage;
+    }
+    Result result = CopyAddedContent(package, entry, file, state);
+    if (result == kResultOk) os.SetLastWriteTime(file, entry.fileTime);
+    os.CloseFile(file);
+    return result;
+}
+
+Result ApplyDeleteEntry(const char* name, UpdaterState& state) {
+    char fullPath[kMaxPath];
+    char backupPath[kMaxPath];
+    if (!BuildFullPath(state, name, fullPath)) return kErrorOldFileOpen;
+    const bool backupFits = BuildBackupPath(fullPath, state.oldVersion, backupPath);
+
+    if (!FileExists(fullPath)) {
+        if (state.ignoreMissingDelete == 1) {
+            NotifyText(state, SN_DELETE_SKIPPED, fullPath);
+            return kResultOk;
+        }
+        NotifyText(state, SN_DELETE_FILE, fullPath);
+        return kErrorOldFileMissing;
+    }
+    NotifyText(state, SN_DELETE_FILE, fullPath);
+    Notify(state, SN_FILE_PROGRESS, 0);
+    if (!backupFits) return kErrorRename;
+    Result result = MoveToBackup(state, fullPath, backupPath);
+    if (result != kResultOk) return result;
+    Notify(state, SN_FILE_PROGRESS, 1000);
+    return kResultOk;
+}
+
+}  // namespace kzp
