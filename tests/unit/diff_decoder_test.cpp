@@ -1,0 +1,535 @@
+// The diff stream decoder against hand-made streams and against a model of
+// the stream format over random streams.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <random>
+
+#include "package/diff_decoder.h"
+#include "package/package_layout.h"
+#include "support/file_helpers.h"
+#include "tests/support/faulty_os.h"
+#include "tests/support/package_fixture.h"
+#include "tests/support/test_platform.h"
+
+namespace kzp {
+namespace {
+
+using test::Bytes;
+using writer::DiffStream;
+
+constexpr uint64_t kEntryTime = 0x01C3D4E5F6A7B8C0ull;  // 2004
+const char kPrefix[] = "data before the stream";
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Reads a whole file through the seam (quicker than stream iterators for the
+// megabytes of the random streams).
+Bytes ReadWhole(const std::string& path) {
+    Os& os = test::BaseOs();
+    Bytes data;
+    FileHandle file = os.CreateFileHandle(path.c_str(), kGenericRead, kFileShareRead, false,
+                                          kOpenExisting, 0);
+    if (file == kInvalidFile) return data;
+    data.resize(os.GetFileSize(file, nullptr));
+    uint32_t got = 0;
+    if (!data.empty()) os.ReadFile(file, data.data(), static_cast<uint32_t>(data.size()), &got);
+    data.resize(got);
+    os.CloseFile(file);
+    return data;
+}
+
+struct DecodeRun {
+    Result result = 0xFFFFFFFF;
+    Bytes output;
+    std::vector<intptr_t> progress;
+    std::vector<uint32_t> codes;
+    bool stamped = false;
+};
+
+class DiffDecoder : public ::testing::Test {
+  protected:
+    void SetUp() override { folder_ = test::NewScratchFolder(); }
+
+    // Decodes `body` (the package after the image) with the stream at
+    // `dataOffset`, against `oldData`.
+    DecodeRun DecodeBody(const Bytes& oldData, const Bytes& body, uint32_t dataOffset,
+                         uint32_t dataLength) {
+        test::UpdaterFile updater = test::WriteRawUpdaterFile(body);
+        return DecodeFile(oldData, updater.path, dataOffset, dataLength);
+    }
+
+    DecodeRun DecodeFile(const Bytes& oldData, const std::string& updaterPath,
+                         uint32_t dataOffset, uint32_t dataLength) {
+        const std::string oldPath = folder_ + "\\old.bin";
+        const std::string newPath = folder_ + "\\new.bin";
+        test::WriteBytes(oldPath, oldData);
+        test::SetFileTimeOf(oldPath, kEntryTime + 12345);
+        test::RemovePath(newPath);
+
+        FileEntry entry{};
+        std::strcpy(entry.name, "new.bin");
+        entry.fileTime = FileTime{static_cast<uint32_t>(kEntryTime),
+                                  static_cast<uint32_t>(kEntryTime >> 32)};
+        entry.dataOffset = dataOffset;
+        entry.dataLength = dataLength;
+
+        DecodeRun run;
+        test::OpenedPackage package(updaterPath);
+        EXPECT_TRUE(package.ok());
+        state_.sink().Clear();
+        {
+            std::unique_ptr<test::ScopedOs> faulty;
+            if (faulty_) faulty = std::make_unique<test::ScopedOs>(*faulty_);
+            FileHandle oldFile = OpenFileForRead(oldPath.c_str(), 0, 0);
+            FileHandle newFile = CreateFileForWrite(newPath.c_str(), 0, 0);
+            EXPECT_NE(oldFile, kInvalidFile);
+            EXPECT_NE(newFile, kInvalidFile);
+            run.result = ApplyDiffStream(package.file(), entry, oldFile, newFile, state_.state());
+            TheOs().CloseFile(oldFile);
+            TheOs().CloseFile(newFile);
+        }
+        run.output = ReadWhole(newPath);
+        run.progress = state_.sink().Values(SN_FILE_PROGRESS);
+        run.codes = state_.sink().Codes();
+        uint64_t ticks = 0;
+        test::FileTimeOf(newPath, &ticks);
+        run.stamped = ticks == kEntryTime;
+        return run;
+    }
+
+    // The stream placed after a prefix and followed by `tail`; the data
+    // length is the stream's size unless given.
+    DecodeRun Decode(const Bytes& oldData, const Bytes& stream, const Bytes& tail = {},
+                     int64_t dataLength = -1) {
+        Bytes body = Text(kPrefix);
+        body.insert(body.end(), stream.begin(), stream.end());
+        body.insert(body.end(), tail.begin(), tail.end());
+        uint32_t length = dataLength < 0 ? static_cast<uint32_t>(stream.size())
+                                         : static_cast<uint32_t>(dataLength);
+        return DecodeBody(oldData, body, sizeof(kPrefix) - 1, length);
+    }
+
+    std::string folder_;
+    test::ScopedUpdaterState state_;
+    test::FaultyOs* faulty_ = nullptr;
+};
+
+TEST_F(DiffDecoder, WorkedExample) {
+    DiffStream s(4);
+    s.CopyBlocks(0, 1).LiteralRange(Text("xy")).CopyBlock(4).CopyRange(1, 2).End();
+    ASSERT_EQ(s.Data().size(), 41u);
+    DecodeRun run = Decode(Text("ABCDEFGH"), s.Data());
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_EQ(run.output, Text("ABCDxyEFGHBC"));
+    EXPECT_EQ(run.progress, (std::vector<intptr_t>{463, 634, 756, 975, 1000}));
+    EXPECT_TRUE(run.stamped);
+}
+
+TEST_F(DiffDecoder, HeaderAndEndOnlyGivesAnEmptyStampedFile) {
+    DiffStream s(16);
+    s.End();
+    DecodeRun run = Decode(Text("old"), s.Data(), {}, 40);
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_TRUE(run.output.empty());
+    EXPECT_EQ(run.progress, std::vector<intptr_t>{275});  // 11 * 1000 / 40
+    EXPECT_TRUE(run.stamped);
+}
+
+TEST_F(DiffDecoder, HeaderIsCheckedBeforeAnythingIsWritten) {
+    DiffStream accepted(4, 100);
+    accepted.LiteralBlock(Text("abcd")).End();
+    DecodeRun run = Decode(Text("old"), accepted.Data());
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_EQ(run.output, Text("abcd"));
+
+    const std::pair<DiffStream, Result> refused[] = {
+        {DiffStream(4, 101), kErrorDiffVersion},
+        {DiffStream(4, 0xFFFF), kErrorDiffVersion},
+        {DiffStream(4, 100, "KZS!"), kErrorDiffData},
+        {DiffStream(4, 100, "kzs "), kErrorDiffData},
+        // A block of no bytes.
+        {DiffStream(0, 100), kErrorDiffData},
+    };
+    for (auto [stream, expected] : refused) {
+        stream.LiteralBlock(Text("abcd")).End();
+        run = Decode(Text("old"), stream.Data());
+        EXPECT_EQ(run.result, expected);
+        EXPECT_TRUE(run.output.empty());
+        EXPECT_TRUE(run.codes.empty()) << "no progress before the work buffer exists";
+        EXPECT_FALSE(run.stamped);
+    }
+    // A header cut short is a failed package read.
+    Bytes cut = DiffStream(4).Data();
+    cut.resize(8);
+    run = DecodeBody(Text("old"), cut, 0, 10);
+    EXPECT_EQ(run.result, kErrorReadPackage);
+    EXPECT_TRUE(run.codes.empty());
+}
+
+TEST_F(DiffDecoder, OpcodesSevenAndAboveAreSkippedOneByteEach) {
+    DiffStream s(4);
+    for (int op = 7; op <= 255; ++op) s.Byte(static_cast<uint8_t>(op));
+    s.LiteralRange(Text("ok")).End();
+    DecodeRun run = Decode(Text("old"), s.Data());
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_EQ(run.output, Text("ok"));
+    // No progress for the skipped bytes: only opcode 6 and the end.
+    const uint64_t afterRange = 10 + 249 + 7;
+    EXPECT_EQ(run.progress,
+              (std::vector<intptr_t>{static_cast<intptr_t>(afterRange * 1000 / s.Data().size()),
+                                     1000}));
+}
+
+TEST_F(DiffDecoder, EmptyRanges) {
+    // Opcode 2 with count 0 still sends its progress; opcode 5 with count 0
+    // sends nothing.
+    DiffStream s(4);
+    s.CopyBlocks(4, 0).LiteralBlocks({}).End();
+    DecodeRun run = Decode(Text("ABCDEFGH"), s.Data());
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_TRUE(run.output.empty());
+    EXPECT_EQ(run.progress, (std::vector<intptr_t>{19 * 1000 / 25, 1000}));
+
+    // ... and still seeks: an offset the seek cannot reach fails.
+    DiffStream far(4);
+    far.CopyBlocks(0x80000000u, 0).End();
+    run = Decode(Text("ABCDEFGH"), far.Data());
+    EXPECT_EQ(run.result, kErrorOldFileRead);
+}
+
+TEST_F(DiffDecoder, ReadsPastTheOldFileFail) {
+    const Bytes old = Text("ABCDEFGH");
+    DecodeRun run = Decode(old, DiffStream(4).CopyBlock(5).End().Data());
+    EXPECT_EQ(run.result, kErrorOldFileRead);
+    EXPECT_EQ(run.progress, std::vector<intptr_t>{15 * 1000 / 16}) << "only the final value";
+
+    // Opcode 2 reports the range once, as far as it went, then the final value.
+    DiffStream blocks(4);
+    blocks.CopyBlocks(0, 3).End();
+    run = Decode(old, blocks.Data());
+    EXPECT_EQ(run.result, kErrorOldFileRead);
+    EXPECT_EQ(run.output, old) << "blocks written before the failure stay";
+    EXPECT_EQ(run.progress, (std::vector<intptr_t>{950, 950}));
+    EXPECT_FALSE(run.stamped);
+
+    run = Decode(old, DiffStream(4).CopyRange(7, 2).End().Data());
+    EXPECT_EQ(run.result, kErrorOldFileRead);
+    run = Decode(old, DiffStream(4).CopyRange(8, 0).End().Data());
+    EXPECT_EQ(run.result, kResultOk) << "an empty range at the end is inside the file";
+}
+
+TEST_F(DiffDecoder, DecodingEndsAtTheEndOpcodeNotAtTheDataLength) {
+    // Without opcode 0 the decoder reads on into what follows the stream.
+    DiffStream open(4);
+    open.LiteralRange(Text("ab"));
+    DecodeRun run = Decode(Text("old"), open.Data());
+    EXPECT_EQ(run.result, kErrorReadPackage) << "the package ends";
+    EXPECT_EQ(run.output, Text("ab"));
+    EXPECT_EQ(run.progress, (std::vector<intptr_t>{1000, 1000}));
+
+    Bytes tail = {7, 7, 0, 0xEE};  // two skipped bytes, then an end
+    run = Decode(Text("old"), open.Data(), tail);
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_EQ(run.progress.back(), (17 + 3) * 1000 / 17);
+    EXPECT_TRUE(run.stamped);
+}
+
+TEST_F(DiffDecoder, ProgressIsTruncatedNotClamped) {
+    DiffStream s(4);
+    s.LiteralBlock(Text("abcd")).LiteralRange(Text("e")).End();  // 10 + 5 + 6 + 1 = 22
+    DecodeRun run = Decode(Text("old"), s.Data(), {}, 7);
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_EQ(run.progress, (std::vector<intptr_t>{15 * 1000 / 7, 21 * 1000 / 7, 22 * 1000 / 7}));
+    run = Decode(Text("old"), s.Data(), {}, 0);
+    EXPECT_EQ(run.progress, (std::vector<intptr_t>{0, 0, 0}));
+    run = Decode(Text("old"), s.Data(), {}, 3 * 22);
+    EXPECT_EQ(run.progress, (std::vector<intptr_t>{227, 318, 333}));
+}
+
+TEST_F(DiffDecoder, CancelInsideLiteralBlocksStopsBeforeTheNextBlock) {
+    DiffStream s(4);
+    s.LiteralBlocks(Text("aaaabbbbccccddddeeee")).End();  // 10 + 5 + 20 + 1 = 36
+    int progressSeen = 0;
+    state_.sink().onSend = [&](const test::Notification& n) {
+        if (n.code == SN_FILE_PROGRESS && ++progressSeen == 2) RequestCancel(state_.state());
+    };
+    DecodeRun run = Decode(Text("old"), s.Data());
+    state_.sink().onSend = nullptr;
+    EXPECT_EQ(run.result, kResultCancelled);
+    EXPECT_EQ(run.output, Text("aaaabbbb"));
+    EXPECT_EQ(run.progress, (std::vector<intptr_t>{19 * 1000 / 36, 23 * 1000 / 36, 23 * 1000 / 36}));
+    EXPECT_FALSE(run.stamped);
+}
+
+TEST_F(DiffDecoder, CancelIsPolledBeforeTheFirstOpcodeAndInsideCopiedRanges) {
+    RequestCancel(state_.state());
+    DecodeRun run = Decode(Text("ABCDEFGH"), DiffStream(4).CopyBlock(0).End().Data());
+    EXPECT_EQ(run.result, kResultCancelled);
+    EXPECT_TRUE(run.output.empty());
+    EXPECT_EQ(run.progress, std::vector<intptr_t>{10 * 1000 / 16}) << "final value only";
+
+    // Inside opcode 2: the range ends early and still reports, then the end.
+    // The cancel comes with the first read of the old file (the package was
+    // read before it).
+    state_.state().cancelRequested = 0;
+    test::FaultyOs faulty(test::BaseOs());
+    faulty.onCall = [&](test::OsCall kind) {
+        if (kind == test::OsCall::kRead && faulty.Count(test::OsCall::kRead) == 2) {
+            RequestCancel(state_.state());
+        }
+    };
+    faulty_ = &faulty;
+    DiffStream s(4);
+    s.LiteralRange(Text("x")).CopyBlocks(0, 2).End();  // 10 + 6 + 9 + 1 = 26
+    run = Decode(Text("ABCDEFGH"), s.Data());
+    faulty_ = nullptr;
+    EXPECT_EQ(run.result, kResultCancelled);
+    EXPECT_EQ(run.output, Text("xABCD"));
+    EXPECT_EQ(run.progress, (std::vector<intptr_t>{16 * 1000 / 26, 25 * 1000 / 26, 25 * 1000 / 26}));
+}
+
+TEST_F(DiffDecoder, LengthsAboveTheBlockSizeAreServedInPieces) {
+    const Bytes old = Text("0123456789abcdefghij");
+    DiffStream s(4);
+    s.CopyRange(3, 13).LiteralRange(Text("-literal range of 25 bytes")).End();
+    DecodeRun run = Decode(old, s.Data());
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_EQ(run.output, Text("3456789abcdef-literal range of 25 bytes"));
+    EXPECT_EQ(run.progress.size(), 3u);
+    EXPECT_EQ(run.progress.back(), 1000);
+}
+
+TEST_F(DiffDecoder, AHugeBlockSizeTakesNoHugeBuffer) {
+    test::FaultyOs faulty(test::BaseOs());
+    faulty_ = &faulty;
+    DiffStream s(0xFFFFFFFFu);
+    s.LiteralRange(Text("small")).CopyRange(2, 3).End();
+    DecodeRun run = Decode(Text("ABCDEFGH"), s.Data());
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_EQ(run.output, Text("smallCDE"));
+    EXPECT_LE(faulty.LargestAllocation(), 16u * 1024 * 1024);
+
+    // A whole block of that size cannot be in the package.
+    run = Decode(Text("ABCDEFGH"), DiffStream(0xFFFFFFFFu).LiteralBlock(Text("abc")).End().Data());
+    EXPECT_EQ(run.result, kErrorReadPackage);
+    run = Decode(Text("ABCDEFGH"), DiffStream(0xFFFFFFFFu).CopyBlock(0).End().Data());
+    EXPECT_EQ(run.result, kErrorOldFileRead);
+    faulty_ = nullptr;
+}
+
+TEST_F(DiffDecoder, AWorkBufferThatCannotBeHadEndsWithACode) {
+    test::FaultyOs faulty(test::BaseOs());
+    faulty.FailNth(test::OsCall::kHeapAlloc, 1);
+    faulty_ = &faulty;
+    DecodeRun run = Decode(Text("ABCDEFGH"), DiffStream(4).CopyBlock(0).End().Data());
+    faulty_ = nullptr;
+    EXPECT_TRUE(faulty.Fired());
+    EXPECT_EQ(run.result, kErrorDiffData);
+    EXPECT_TRUE(run.output.empty());
+    EXPECT_TRUE(run.codes.empty());
+}
+
+TEST_F(DiffDecoder, DataOffsetNear4GiBDoesNotWrapIntoTheImage) {
+    // A valid stream where 0x18000 + offset would land after a 32-bit wrap.
+    const uint32_t offset = 0xFFFFFFF0u;
+    const uint32_t wrapped = static_cast<uint32_t>(kPackageOffset + offset);
+    Bytes file = writer::MakeStubImage();
+    file.insert(file.end(), 64, 0);
+    Bytes stream = DiffStream(4).LiteralRange(Text("wrapped")).End().Data();
+    std::copy(stream.begin(), stream.end(), file.begin() + wrapped);
+    const std::string path = test::NewScratchFolder() + "\\update.exe";
+    test::WriteBytes(path, file);
+    DecodeRun run = DecodeFile(Text("old"), path, offset, 100);
+    EXPECT_EQ(run.result, kErrorReadPackage);
+    EXPECT_TRUE(run.output.empty());
+}
+
+TEST_F(DiffDecoder, AFullDiskStopsDecodingWithTheBytesConsumedSoFar) {
+    // 100 literal blocks of 4 KiB onto a disk with room for 100 KiB. Writes
+    // are buffered, so the refusal may come a little after the byte that did
+    // not fit, but decoding stops there and reports how far it got.
+    std::mt19937 rng(7);
+    Bytes literal(100 * 4096);
+    for (uint8_t& b : literal) b = static_cast<uint8_t>(rng());
+    DiffStream s(4096);
+    s.LiteralBlocks(literal).End();
+    test::FaultyOs faulty(test::BaseOs());
+    faulty.SetDiskSpace(100 * 1024);
+    faulty_ = &faulty;
+    DecodeRun run = Decode(Bytes{}, s.Data());
+    faulty_ = nullptr;
+    EXPECT_EQ(run.result, kErrorNewFileWrite);
+    EXPECT_FALSE(run.stamped);
+    EXPECT_EQ(run.output.size(), 100u * 1024);
+    EXPECT_TRUE(std::equal(run.output.begin(), run.output.end(), literal.begin()));
+    ASSERT_GE(run.progress.size(), 2u);
+    // The block whose write failed is counted in the final value only.
+    EXPECT_GT(run.progress.back(), run.progress[run.progress.size() - 2]);
+    EXPECT_LT(run.progress.back(), 700) << "decoding went on after the disk was full";
+}
+
+// ---- random streams against a model of the format -------------------------
+
+struct Op {
+    uint8_t code = 0;
+    uint32_t offset = 0;
+    uint32_t count = 0;  // blocks (1, 2, 5) or length (3, 6)
+    Bytes literal;
+};
+
+// What the format says a stream produces: output, and the progress values
+// after every opcode that reports, then the final one.
+struct Expected {
+    Bytes output;
+    std::vector<intptr_t> progress;
+    Bytes stream;
+};
+
+Expected Model(const std::vector<Op>& ops, const Bytes& old, uint32_t block) {
+    Expected e;
+    DiffStream s(block);
+    std::vector<uint64_t> consumedAt;
+    uint64_t consumed = 10;
+    for (const Op& op : ops) {
+        switch (op.code) {
+            case 1:
+                s.CopyBlock(op.offset);
+                e.output.insert(e.output.end(), old.begin() + op.offset,
+                                old.begin() + op.offset + block);
+                consumed += 5;
+                consumedAt.push_back(consumed);
+                break;
+            case 2:
+                s.CopyBlocks(op.offset, op.count);
+                e.output.insert(e.output.end(), old.begin() + op.offset,
+                                old.begin() + op.offset + uint64_t{op.count} * block);
+                consumed += 9;
+                consumedAt.push_back(consumed);
+                break;
+            case 3:
+                s.CopyRange(op.offset, op.count);
+                e.output.insert(e.output.end(), old.begin() + op.offset,
+                                old.begin() + op.offset + op.count);
+                consumed += 9;
+                consumedAt.push_back(consumed);
+                break;
+            case 4:
+                s.LiteralBlock(op.literal);
+                e.output.insert(e.output.end(), op.literal.begin(), op.literal.end());
+                consumed += 1 + block;
+                consumedAt.push_back(consumed);
+                break;
+            case 5:
+                s.LiteralBlocks(op.literal);
+                e.output.insert(e.output.end(), op.literal.begin(), op.literal.end());
+                consumed += 5;
+                for (size_t i = 0; i < op.literal.size() / block; ++i) {
+                    consumed += block;
+                    consumedAt.push_back(consumed);
+                }
+                break;
+            case 6:
+                s.LiteralRange(op.literal);
+                e.output.insert(e.output.end(), op.literal.begin(), op.literal.end());
+                consumed += 5 + op.literal.size();
+                consumedAt.push_back(consumed);
+                break;
+            default:
+                s.Byte(op.code);
+                consumed += 1;
+                break;
+        }
+    }
+    s.End();
+    consumedAt.push_back(consumed + 1);
+    e.stream = s.Data();
+    for (uint64_t c : consumedAt) {
+        e.progress.push_back(static_cast<intptr_t>(static_cast<double>(c) / e.stream.size() * 1000));
+    }
+    return e;
+}
+
+Bytes RandomBytes(std::mt19937& rng, size_t size) {
+    Bytes data(size);
+    for (size_t i = 0; i < size; i += 4) {
+        uint32_t word = rng();
+        std::memcpy(data.data() + i, &word, std::min<size_t>(4, size - i));
+    }
+    return data;
+}
+
+std::vector<Op> RandomOps(std::mt19937& rng, const Bytes& old, uint32_t block, size_t count) {
+    auto below = [&](uint64_t n) { return n == 0 ? 0 : static_cast<uint32_t>(rng() % n); };
+    std::vector<Op> ops;
+    const uint32_t oldBlocks = static_cast<uint32_t>(old.size() / block);
+    for (size_t i = 0; i < count; ++i) {
+        Op op;
+        op.code = static_cast<uint8_t>(1 + below(7));
+        switch (op.code) {
+            case 1:
+            case 2:
+                if (oldBlocks == 0) {
+                    op.code = 2;  // a range of no blocks works anywhere
+                    op.offset = below(old.size());
+                    break;
+                }
+                op.count = op.code == 1 ? 1 : below(oldBlocks + 1);
+                op.offset = below(old.size() - uint64_t{op.count == 0 ? 1 : op.count} * block + 1);
+                break;
+            case 3:
+                // Mostly within the block size, sometimes beyond it.
+                op.count = below(std::min<uint64_t>(old.size(), below(5) == 0 ? 3ull * block : block) + 1);
+                op.offset = below(old.size() - op.count + 1);
+                break;
+            case 4:
+                op.literal = RandomBytes(rng, block);
+                break;
+            case 5:
+                op.literal = RandomBytes(rng, size_t{block} * below(4));
+                break;
+            case 6:
+                op.literal = RandomBytes(rng, below(below(5) == 0 ? 2ull * block + 2 : block + 1));
+                break;
+            default:
+                op.code = static_cast<uint8_t>(7 + below(249));
+                break;
+        }
+        ops.push_back(op);
+    }
+    return ops;
+}
+
+TEST_F(DiffDecoder, RandomStreamsMatchTheFormat) {
+    std::mt19937 rng(20040106);
+    const uint32_t blocks[] = {1, 3, 64, 1000, 4096, 70000, 300000};
+    for (int round = 0; round < 14; ++round) {
+        const uint32_t block = blocks[round % 7];
+        const size_t oldSize = rng() % (block <= 64 ? 5000 : 2 * size_t{block} + 100);
+        const Bytes old = RandomBytes(rng, oldSize);
+        const std::vector<Op> ops = RandomOps(rng, old, block, block <= 64 ? 300 : 8);
+        const Expected expected = Model(ops, old, block);
+
+        // Once as it is, then with each buffer beneath the decoder refused
+        // (the read-ahead of the old file, the write buffer of the new file):
+        // the same bytes and the same progress either way.
+        for (uint64_t refused : {0, 2, 3}) {
+            SCOPED_TRACE(testing::Message() << "round " << round << ", block " << block
+                                            << ", refused allocation " << refused);
+            test::FaultyOs faulty(test::BaseOs());
+            if (refused != 0) faulty.FailNth(test::OsCall::kHeapAlloc, refused);
+            faulty_ = &faulty;
+            DecodeRun run = Decode(old, expected.stream);
+            faulty_ = nullptr;
+            ASSERT_EQ(run.result, kResultOk);
+            EXPECT_EQ(faulty.Fired(), refused != 0);
+            EXPECT_TRUE(run.output == expected.output) << "output differs";
+            EXPECT_EQ(run.progress, expected.progress);
+            EXPECT_TRUE(run.stamped);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kzp
