@@ -211,6 +211,16 @@ Bytes BuildPackage(const Package& p, Layout* layoutOut) {
     for (const UpdateEntry& e : p.updates) out.insert(out.end(), e.stream.begin(), e.stream.end());
     for (const AddEntry& e : p.adds) out.insert(out.end(), e.contents.begin(), e.contents.end());
     out.insert(out.end(), p.dataPadding, 0);
+    uint32_t padding = p.dataPadding;
+    if (p.bodyAlignment > 1) {
+        const size_t over = (out.size() + 16) % p.bodyAlignment;
+        if (over != 0) {
+            out.insert(out.end(), p.bodyAlignment - over, 0);
+            padding += static_cast<uint32_t>(p.bodyAlignment - over);
+        }
+    }
+    if (out.size() > 0xFFFFFFFFull - 16) throw std::length_error("package larger than 4 GiB");
+    layout.padding = padding;
 
     layout.bodySize = static_cast<uint32_t>(out.size());
     Digest trailer = Md5(out);

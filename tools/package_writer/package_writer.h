@@ -113,6 +113,10 @@ struct Package {
     std::optional<uint32_t> deleteCountOverride;
     // Padding placed at the end of the data area (kept inside the digest).
     uint32_t dataPadding = 0;
+    // After dataPadding, more zeros until the package with its trailer is a
+    // multiple of this many bytes (8 keeps a signed updater's certificate
+    // table where the signing tools put it: right at the end of the package).
+    uint32_t bodyAlignment = 1;
 
     void SetPassword(const std::string& password);
 };
@@ -123,6 +127,7 @@ struct Layout {
     std::vector<uint32_t> updateOffsets;
     std::vector<uint32_t> addOffsets;
     uint32_t bodySize = 0;  // without the trailer
+    uint32_t padding = 0;   // zeros at the end of the data area
 };
 
 // The package body followed by its 16-byte MD5 trailer.

@@ -1,0 +1,89 @@
+// The diff encoder: turns an old and a new version of a file into the
+// copy/insert stream that the updater's decoder replays.
+//
+// Matches are exact and taken from anywhere in the old file: a suffix array
+// over the old file gives the longest match at any position of the new file
+// (a hash index takes over for old files too large for one). The choice
+// between copies and literals is a shortest path over the positions where a
+// match starts or ends, costed in stream bytes: a copy is 9 bytes (opcode,
+// offset, length), a literal run 5 bytes plus its data.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "tools/encoder/stream_check.h"
+
+namespace kzp::encoder {
+
+// One block of the decoder's work buffer: the default keeps the updater's
+// memory small while long copies still take one opcode.
+constexpr uint32_t kDefaultBlockSize = 64 * 1024;
+
+// Old files up to this size are indexed by a suffix array (about 9 bytes of
+// memory per byte while it is built); larger ones by hashing.
+constexpr uint64_t kSuffixArrayLimit = 512ull * 1024 * 1024;
+
+// Old-file offsets must stay below 2^31: the decoder seeks with a signed
+// 32-bit distance.
+constexpr uint64_t kMaxOldOffset = 0x7FFFFFFFull;
+
+enum class MatcherKind { kAuto, kSuffixArray, kHash };
+
+struct Match {
+    uint32_t newPos;
+    uint32_t oldPos;
+    uint32_t length;
+};
+
+// Finds long matches of new-file text in the old file. Built once per old
+// file; LongestMatch may be called from several threads.
+class OldFileIndex {
+  public:
+    OldFileIndex(const uint8_t* data, size_t size, MatcherKind kind = MatcherKind::kAuto);
+    ~OldFileIndex();
+    OldFileIndex(const OldFileIndex&) = delete;
+    OldFileIndex& operator=(const OldFileIndex&) = delete;
+
+    // The longest (suffix array) or a long (hash) match of text[0..size) in
+    // the old file; length 0 when there is none worth a copy.
+    Match LongestMatch(const uint8_t* text, size_t size) const;
+    // False when no match worth a copy can start at `text` (a cheap test).
+    bool MayMatch(const uint8_t* text, size_t size) const;
+    bool UsesSuffixArray() const { return useSuffixArray_; }
+    const uint8_t* Data() const { return data_; }
+    size_t Size() const { return size_; }
+
+  private:
+    Match SuffixArrayMatch(const uint8_t* text, size_t size) const;
+    Match HashMatch(const uint8_t* text, size_t size) const;
+
+    const uint8_t* data_;
+    size_t size_;       // indexed bytes (at most kMaxOldOffset + 1)
+    bool useSuffixArray_;
+    std::vector<int32_t> suffixes_;
+    std::vector<uint32_t> buckets_;  // first rank of each two-byte prefix
+    std::vector<uint64_t> filter_;   // one bit per hashed 8-byte string
+    std::vector<uint32_t> hashTable_;
+    uint32_t hashMask_ = 0;
+};
+
+struct EncodeOptions {
+    uint32_t blockSize = kDefaultBlockSize;
+};
+
+// The matches the encoder considers for `newData`, ordered by new position.
+std::vector<Match> FindMatches(const OldFileIndex& index, const uint8_t* newData, size_t newSize);
+
+// The cheapest stream the matches allow, as a well-formed stream: header,
+// opcodes 1..6, opcode 0. `stats` receives what the stream holds.
+std::vector<uint8_t> EncodeDiff(const OldFileIndex& index, const uint8_t* newData, size_t newSize,
+                                const EncodeOptions& options, StreamStats* stats = nullptr);
+
+// One-shot form that indexes `oldData` itself.
+std::vector<uint8_t> EncodeDiff(const uint8_t* oldData, size_t oldSize, const uint8_t* newData,
+                                size_t newSize, const EncodeOptions& options = {},
+                                StreamStats* stats = nullptr);
+
+}  // namespace kzp::encoder

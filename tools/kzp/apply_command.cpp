@@ -1,0 +1,586 @@
+#include "tools/kzp/apply_command.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <new>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#include "platform/win32/win32_os.h"
+#else
+#include <termios.h>
+#include <unistd.h>
+#include <thread>
+#include "platform/posix/posix_os.h"
+#endif
+
+#include "app/catalogue.h"
+#include "app/updater_state.h"
+#include "engine/apply_thread.h"
+#include "engine/notification_view.h"
+#include "engine/old_file_verification.h"
+#include "engine/prompts.h"
+#include "engine/rollback.h"
+#include "engine/status_notification.h"
+#include "engine/target_folder.h"
+#include "package/diff_decoder.h"
+#include "package/package_extent.h"
+#include "package/package_layout.h"
+#include "package/package_reader.h"
+#include "package/trailer.h"
+#include "support/file_helpers.h"
+#include "support/ptr_array.h"
+#include "support/text.h"
+#include "tools/kzp/console_os.h"
+#include "tools/kzp/host_files.h"
+#include "tools/kzp/text_encoding.h"
+
+namespace kzp::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::atomic<UpdaterState*> interruptedState{nullptr};
+
+#ifdef _WIN32
+BOOL WINAPI OnConsoleControl(DWORD) {
+    UpdaterState* state = interruptedState.load();
+    if (state == nullptr) return FALSE;
+    RequestCancel(*state);
+    return TRUE;
+}
+void CatchInterrupt() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+bool IsTerminal(FILE* f) { return _isatty(_fileno(f)) != 0; }
+#else
+void OnInterrupt(int) {
+    UpdaterState* state = interruptedState.load();
+    if (state != nullptr) RequestCancel(*state);
+}
+void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
+bool IsTerminal(FILE* f) { return isatty(fileno(f)) != 0; }
+#endif
+
+// Runs `function(argument)` on its own thread and waits for it.
+void RunOnThread(uint32_t (*function)(void*), void* argument) {
+#ifdef _WIN32
+    struct Call {
+        uint32_t (*function)(void*);
+        void* argument;
+        static DWORD WINAPI Start(void* p) {
+            Call* c = static_cast<Call*>(p);
+            return c->function(c->argument);
+        }
+    } call{function, argument};
+    HANDLE thread = CreateThread(nullptr, 0, Call::Start, &call, 0, nullptr);
+    if (thread == nullptr) {
+        function(argument);
+        return;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+#else
+    std::thread thread(function, argument);
+    thread.join();
+#endif
+}
+
+bool ReadLine(std::string* line) {
+    if (!std::getline(std::cin, *line)) return false;
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return true;
+}
+
+// Terminal input without echo, for the password.
+class NoEcho {
+  public:
+    NoEcho() {
+#ifdef _WIN32
+        handle_ = GetStdHandle(STD_INPUT_HANDLE);
+        if (GetConsoleMode(handle_, &mode_)) {
+            SetConsoleMode(handle_, mode_ & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+            active_ = true;
+        }
+#else
+        if (tcgetattr(0, &saved_) == 0) {
+            termios quiet = saved_;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            active_ = tcsetattr(0, TCSANOW, &quiet) == 0;
+        }
+#endif
+    }
+    ~NoEcho() {
+        if (!active_) return;
+#ifdef _WIN32
+        SetConsoleMode(handle_, mode_);
+#else
+        tcsetattr(0, TCSANOW, &saved_);
+#endif
+    }
+
+  private:
+    bool active_ = false;
+#ifdef _WIN32
+    HANDLE handle_;
+    DWORD mode_ = 0;
+#else
+    termios saved_;
+#endif
+};
+
+// The host's name of a folder or file, in the Windows form the engine uses.
+class PathForm {
+  public:
+#ifdef _WIN32
+    explicit PathForm(Os&) {}
+    std::string ToWindows(const std::string& host) const {
+        char full[MAX_PATH];
+        DWORD n = GetFullPathNameA(host.c_str(), MAX_PATH, full, nullptr);
+        if (n == 0 || n >= MAX_PATH) return "";
+        return full;
+    }
+#else
+    explicit PathForm(Os& os) : os_(static_cast<PosixOs&>(os)) {}
+    std::string ToWindows(const std::string& host) const {
+        std::error_code ec;
+        fs::path absolute = fs::absolute(HostPath(host), ec);
+        if (ec) return "";
+        return os_.WindowsPath(absolute.lexically_normal().string());
+    }
+  private:
+    PosixOs& os_;
+#endif
+};
+
+// The main window's part, on a console: log lines, progress, the check box.
+class ConsoleView : public StatusSink {
+  public:
+    ConsoleView(UpdaterState& state, std::ostream& out, bool terminal, bool quiet, const std::string& target)
+        : state_(state), out_(out), terminal_(terminal), quiet_(quiet), target_(target) {}
+
+    void Send(uint32_t code, intptr_t value) override {
+        if (code == SN_TARGET_FOLDER && !target_.empty()) {
+            // The folder named on the command line, whatever the package's
+            // method found; nothing has used the folder yet.
+            CopyText(state_.targetFolder, kMaxPath, target_.c_str());
+            AppendText(state_.targetFolder, kMaxPath, "\\");
+        }
+        WindowActions actions;
+        DescribeNotification(state_, code, value, &actions);
+        Carry(actions);
+    }
+
+    void Post(uint32_t code, intptr_t value) override {
+        postedCode_ = code;
+        postedValue_ = value;
+        posted_ = true;
+    }
+
+    // The posted end code, after the apply thread has ended.
+    void Finish(std::optional<bool> deleteBackups) {
+        if (posted_) {
+            WindowActions actions;
+            DescribeNotification(state_, postedCode_, postedValue_, &actions);
+            Carry(actions);
+        }
+        state_.threadHandle = kNoThread;
+        if (!closed_) {
+            if (deleteBackups) checked_ = *deleteBackups;
+            WindowActions actions;
+            DescribeCancelCommand(state_, &actions);
+            Carry(actions);
+        }
+        EndProgressLine();
+    }
+
+    bool Posted() const { return posted_; }
+    uint32_t PostedCode() const { return postedCode_; }
+    void Print(const std::string& line) {
+        EndProgressLine();
+        out_ << line << "\n";
+        out_.flush();
+    }
+    // The code page of the texts the engine hands over.
+    uint32_t TextCodePage() const { return state_.codePage != 0 ? state_.codePage : ansiCodePage; }
+    std::string Show(const char* text) const {
+        std::string s = text;
+        // The detail prefix is written in code page 932.
+        if (s.compare(0, 4, "\x81\x40\x81\x40") == 0 && TextCodePage() != 932) s.replace(0, 4, "  ");
+        return ForTerminal(s, TextCodePage());
+    }
+
+  private:
+    void Carry(const WindowActions& actions) {
+        for (int i = 0; i < actions.count; ++i) {
+            const WindowAction& a = actions.items[i];
+            switch (a.kind) {
+                case WindowActionKind::kLog:
+                    if (!quiet_) Print(Show(a.text));
+                    break;
+                case WindowActionKind::kSetText:
+                    if (a.control == kLabelStep) step_ = Show(a.text);
+                    break;
+                case WindowActionKind::kSetBar:
+                    if (a.control == kBarFile) fileBar_ = static_cast<int>(a.value);
+                    if (a.control == kBarOverall) {
+                        overallBar_ = static_cast<int>(a.value);
+                        if (!terminal_ && !quiet_) {
+                            out_ << "progress " << overallBar_ / 10 << "." << overallBar_ % 10 << "%\n";
+                        }
+                    }
+                    DrawProgress();
+                    break;
+                case WindowActionKind::kEnable:
+                    if (a.control == kCheckDeleteBackups) enabled_ = a.value != 0;
+                    break;
+                case WindowActionKind::kSetCheck:
+                    if (a.control == kCheckDeleteBackups) checked_ = a.value == 1;
+                    break;
+                case WindowActionKind::kMarkFailed:
+                    state_.failed = 1;
+                    break;
+                case WindowActionKind::kRestoreChangedFiles:
+                    RestoreChangedFiles(state_);
+                    break;
+                case WindowActionKind::kDeleteBackupsIfChecked:
+                    if (checked_) DeleteBackupFiles(state_);
+                    break;
+                case WindowActionKind::kDeleteBackupsIfEnabledAndChecked:
+                    if (checked_ && enabled_) DeleteBackupFiles(state_);
+                    break;
+                case WindowActionKind::kRequestCancel:
+                    RequestCancel(state_);
+                    break;
+                case WindowActionKind::kCloseWindow:
+                    closed_ = true;
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+
+    void DrawProgress() {
+        if (!terminal_ || quiet_) return;
+        const int key = fileBar_ * 1001 + overallBar_;
+        if (key == lastDrawn_) return;
+        lastDrawn_ = key;
+        constexpr int kWidth = 24;
+        const int filled = std::clamp(overallBar_, 0, 1000) * kWidth / 1000;
+        std::string bar(static_cast<size_t>(filled), '#');
+        bar.resize(kWidth, '.');
+        char line[160];
+        std::snprintf(line, sizeof(line), "\r\x1b[K[%s] %3d.%d%%  file %3d.%d%%  ", bar.c_str(), overallBar_ / 10,
+                      overallBar_ % 10, fileBar_ / 10, fileBar_ % 10);
+        out_ << line << step_.substr(0, 60);
+        out_.flush();
+        progressShown_ = true;
+    }
+
+    void EndProgressLine() {
+        if (!progressShown_) return;
+        out_ << "\r\x1b[K";
+        out_.flush();
+        progressShown_ = false;
+        lastDrawn_ = -1;
+    }
+
+    UpdaterState& state_;
+    std::ostream& out_;
+    bool terminal_;
+    bool quiet_;
+    std::string target_;
+    std::string step_;
+    int fileBar_ = 0;
+    int overallBar_ = 0;
+    int lastDrawn_ = -1;
+    bool progressShown_ = false;
+    bool checked_ = true;
+    bool enabled_ = true;
+    bool closed_ = false;
+    bool posted_ = false;
+    uint32_t postedCode_ = 0;
+    intptr_t postedValue_ = 0;
+};
+
+// The prompts, answered on the console.
+class ConsolePrompts : public Prompts {
+  public:
+    ConsolePrompts(ConsoleView& view, const ApplyOptions& options, const PathForm& paths, const std::string& target)
+        : view_(view), options_(options), paths_(paths), target_(target) {}
+
+    bool Confirm(UpdaterState&, const char* question, const char*) override {
+        view_.Print(view_.Show(question));
+        std::cout << "Apply the update? [y/N] " << std::flush;
+        std::string answer;
+        if (!ReadLine(&answer)) return false;
+        return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+    }
+
+    uint32_t PasswordDialog(UpdaterState& state) override {
+        for (;;) {
+            std::string typed;
+            if (options_.passwordFromStdin) {
+                if (!ReadLine(&typed)) return 1;
+            } else {
+                view_.Print(view_.Show(state.catalogue[kSlotPasswordPrompt]));
+                NoEcho quiet;
+                if (!ReadLine(&typed)) return 1;
+                std::cout << "\n";
+            }
+            // The password is digested in the system's code page.
+            std::optional<std::string> text = FromUtf8(typed, ansiCodePage);
+            const std::string bytes = text ? *text : typed;
+            if (bytes.size() < kMaxPath && CheckPassword(bytes.c_str(), state.passwordDigest)) return 0;
+            view_.Print(view_.Show(state.catalogue[kSlotPasswordMismatch]));
+        }
+    }
+
+    uint32_t TargetFolderDialog(UpdaterState& state) override {
+        if (!target_.empty()) {
+            CopyText(state.targetFolder, kMaxPath, target_.c_str());
+            return 0;
+        }
+        for (;;) {
+            view_.Print(view_.Show(state.catalogue[kSlotFolderPrompt]));
+            std::string typed;
+            if (!ReadLine(&typed)) return 1;
+            if (typed.empty()) {
+                view_.Print(view_.Show(state.catalogue[kSlotFolderEmpty]));
+                continue;
+            }
+            std::error_code ec;
+            std::string windows = paths_.ToWindows(typed);
+            while (windows.size() > 3 && windows.back() == '\\') windows.pop_back();
+            if (!fs::is_directory(HostPath(typed), ec) || windows.empty() || windows.size() >= kMaxPath) {
+                view_.Print(view_.Show(state.catalogue[kSlotFolderMissing]));
+                continue;
+            }
+            CopyText(state.targetFolder, kMaxPath, windows.c_str());
+            return 0;
+        }
+    }
+
+    void DocumentDialog(UpdaterState& state, const char* text) override {
+        view_.Print("---- " + view_.Show(state.catalogue[kSlotDocumentCaption]) + " ----");
+        view_.Print(view_.Show(text));
+        view_.Print("----");
+        if (!options_.yes && !options_.passwordFromStdin && IsTerminal(stdin)) {
+            std::cout << "Press Enter to go on. " << std::flush;
+            std::string ignored;
+            ReadLine(&ignored);
+        }
+    }
+
+  private:
+    ConsoleView& view_;
+    const ApplyOptions& options_;
+    const PathForm& paths_;
+    std::string target_;
+};
+
+// The forward pass of the apply thread up to the lists, then the old-file
+// checks and every stream decoded into the null file. Nothing is changed.
+Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
+    FileHandle handle = OpenFileForRead(state.packagePath, kFileShareRead, 0);
+    if (handle == kInvalidFile) return kErrorOpenPackage;
+    std::unique_ptr<PackageFile> package(new (std::nothrow) PackageFile(handle));
+    PtrArray* lists[3] = {PtrArray::Create(16), PtrArray::Create(16), PtrArray::Create(16)};
+    char* documents[2] = {nullptr, nullptr};
+    BaseFolderTable folders;
+    BuildBaseFolderTable(nullptr, &folders);
+    auto run = [&]() -> Result {
+        uint32_t fileSize = 0;
+        if (!package->QuerySize(&fileSize)) return kErrorReadPackage;
+        const uint32_t end = FindPackageEnd(*package, fileSize);
+        if (end <= kPackageOffset) return kErrorReadPackage;
+        PackageHeader header;
+        Result r = ReadPackageHeader(*package, state, &header);
+        if (r == kResultOk) r = ReadLanguageSection(*package, state, header.formatVersion);
+        if (r != kResultOk) return r;
+        if (state.codePage == 0) LoadDefaultCatalogue(state);
+        const uint32_t resume = package->Tell();
+        if (resume == kInvalidFileValue || !package->Seek(kPackageOffset)) return kErrorReadPackage;
+        r = VerifyPackageTrailer(*package, end - kPackageOffset, state);
+        if (r != kResultOk) return r;
+        if (!package->Seek(resume)) return kErrorReadPackage;
+        r = ResolveTargetFolder(*package, header.formatVersion, state, folders);
+        if (r != kResultOk) return r;
+        if (header.formatVersion >= kVersionWithCheckSection) {
+            RunningCheckSection check;
+            r = ReadRunningCheckSection(*package, &check);
+            if (r == kResultOk) r = ReadLaunchAndDocuments(*package, state, &documents[0], &documents[1]);
+            if (r != kResultOk) return r;
+        }
+        view.Send(SN_TARGET_FOLDER, reinterpret_cast<intptr_t>(state.targetFolder));
+        r = ReadApplyOptions(*package, state, header.formatVersion);
+        ListHeader listHeader;
+        if (r == kResultOk) r = ReadListHeader(*package, &listHeader);
+        if (r != kResultOk) return r;
+        const uint32_t counts[3] = {listHeader.updateCount, listHeader.addCount, listHeader.deleteCount};
+        const EntryKind kinds[3] = {EntryKind::kUpdate, EntryKind::kAdd, EntryKind::kDelete};
+        for (int l = 0; l < 3; ++l) {
+            for (uint32_t i = 0; i < counts[l]; ++i) {
+                auto* entry = static_cast<FileEntry*>(TheOs().HeapAllocZero(state.heap, sizeof(FileEntry)));
+                if (entry == nullptr) return kErrorReadPackage;
+                r = ReadFileEntry(*package, kinds[l], entry);
+                if (r != kResultOk || lists[l]->Push(entry) < 0) {
+                    TheOs().HeapFree(state.heap, entry);
+                    return r != kResultOk ? r : kErrorReadPackage;
+                }
+            }
+        }
+        view.Send(SN_SEPARATOR, 0);
+        r = VerifyOldFiles(lists[0], lists[1], lists[2], listHeader.verifyMode, state);
+        if (r != kResultOk) return r;
+        view.Send(SN_SEPARATOR, 0);
+        for (int32_t i = 0; i < lists[0]->Count(); ++i) {
+            const FileEntry& entry = *static_cast<const FileEntry*>(lists[0]->Get(i));
+            char path[kMaxPath];
+            CopyText(path, kMaxPath, state.targetFolder);
+            if (!AppendText(path, kMaxPath, entry.name)) return kErrorOldFileOpen;
+            FileHandle old = OpenFileForRead(path, 0, 0);
+            if (old == kInvalidFile) {
+                if (state.ignoreMissingUpdate == 1 && !TheOs().FindFirstFileExists(path)) continue;
+                return kErrorOldFileOpen;
+            }
+            FileHandle sink = os.CreateFileHandle(kNullFilePath, kGenericWrite, 0, false, kCreateAlways, 0);
+            r = ApplyDiffStream(*package, entry, old, sink, state);
+            TheOs().CloseFile(old);
+            TheOs().CloseFile(sink);
+            if (r != kResultOk) return r;
+            view.Print("  ok  " + view.Show(entry.name));
+        }
+        // Added files: their data must lie inside the package.
+        for (int32_t i = 0; i < lists[1]->Count(); ++i) {
+            const FileEntry& entry = *static_cast<const FileEntry*>(lists[1]->Get(i));
+            if (static_cast<uint64_t>(entry.dataOffset) + entry.dataLength > end - kPackageOffset - kTrailerSize) {
+                return kErrorReadPackage;
+            }
+        }
+        return kResultOk;
+    };
+    Result result = package ? run() : kErrorReadPackage;
+    for (PtrArray* list : lists) {
+        if (list == nullptr) continue;
+        for (int32_t i = 0; i < list->Count(); ++i) TheOs().HeapFree(state.heap, list->Get(i));
+        PtrArray::Destroy(list);
+    }
+    for (char* d : documents) {
+        if (d != nullptr) TheOs().HeapFree(state.heap, d);
+    }
+    package.reset();
+    TheOs().CloseFile(handle);
+    return result;
+}
+
+std::string ResultText(Result r) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof(buffer), r > 0xFF ? "0x%X" : "%u", r);
+    return buffer;
+}
+
+}  // namespace
+
+int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
+#ifdef _WIN32
+    static Win32Os platform;
+#else
+    static PosixOs platform;
+    if (!options.codePage) {
+        const char* lang = std::getenv("LC_ALL");
+        if (lang == nullptr || *lang == 0) lang = std::getenv("LANG");
+        platform.SetAnsiCodePage(lang != nullptr && std::strncmp(lang, "ja", 2) == 0 ? 932 : 1252);
+    }
+#endif
+    static ConsoleOs* consoleOs = nullptr;
+    if (consoleOs == nullptr) consoleOs = new ConsoleOs(platform);
+    ConsoleOs& os = *consoleOs;
+    os.SetAnsiCodePage(options.codePage.value_or(0));
+    SetOs(&os);
+    PathForm paths(platform);
+
+    std::error_code ec;
+    if (!fs::is_regular_file(HostPath(options.file), ec)) {
+        err << "kzp apply: " << options.file << " is not a file\n";
+        return 255;
+    }
+    const std::string packagePath = paths.ToWindows(options.file);
+    if (packagePath.empty() || packagePath.size() >= kMaxPath) {
+        err << "kzp apply: the path of " << options.file << " cannot be used (too long or outside every drive)\n";
+        return 255;
+    }
+    std::string target;
+    if (!options.target.empty()) {
+        if (!fs::is_directory(HostPath(options.target), ec)) {
+            err << "kzp apply: " << options.target << " is not a folder\n";
+            return 255;
+        }
+        target = paths.ToWindows(options.target);
+        while (target.size() > 3 && target.back() == '\\') target.pop_back();
+        if (target.empty() || target.size() + 1 >= kMaxPath) {
+            err << "kzp apply: the folder " << options.target << " cannot be used\n";
+            return 255;
+        }
+    }
+    os.SetTargetAnswer(target);
+
+    std::unique_ptr<UpdaterState> holder(new UpdaterState);
+    UpdaterState& state = *holder;
+#ifdef _WIN32
+    InitUpdaterState(&state, GetModuleHandleA(nullptr));
+#else
+    InitUpdaterState(&state, nullptr);
+#endif
+    CopyText(state.packagePath, kMaxPath, packagePath.c_str());
+    state.skipConfirm = options.yes ? 1 : 0;
+    // The main window's texts for failures before the catalogue is settled.
+    const bool japanese = ansiCodePage == kBuiltInCodePage;
+    os.LoadStringResource(state.instance, japanese ? kStringOpenErrorJa : kStringOpenErrorEn,
+                          state.catalogue[kSlotOpenError], kMaxPath);
+    os.LoadStringResource(state.instance, japanese ? kStringReadErrorJa : kStringReadErrorEn,
+                          state.catalogue[kSlotReadError], kMaxPath);
+
+    ConsoleView view(state, out, IsTerminal(stdout), options.quiet, target);
+    ConsolePrompts prompts(view, options, paths, target);
+    state.sink = &view;
+    state.prompts = &prompts;
+    interruptedState = &state;
+    CatchInterrupt();
+
+    int exitCode;
+    if (options.dryRun) {
+        Result r = DryRun(state, view, os);
+        view.Print(r == kResultOk ? "dry run: the old files match and every stream decodes"
+                                  : "dry run failed: result " + ResultText(r));
+        if (r != kResultOk) {
+            WindowActions actions;
+            DescribeNotification(state, SN_FAILED, static_cast<intptr_t>(r), &actions);
+            for (int i = 0; i < actions.count; ++i) {
+                if (actions.items[i].kind == WindowActionKind::kLog) view.Print(view.Show(actions.items[i].text));
+            }
+        }
+        state.runResult = r;
+        exitCode = r == kResultOk ? 0 : 255;
+    } else {
+        state.threadHandle = 1;
+        RunOnThread(ApplyThread, &state);
+        view.Finish(options.deleteBackups);
+        exitCode = state.failed != 0 || state.runResult != kResultOk ? 255 : 0;
+        out << "result " << ResultText(state.runResult) << ", exit code " << exitCode << "\n";
+        if (state.runResult == kResultOk && state.launchFile[0] != 0) {
+            out << "launch file (not opened): " << view.Show(state.launchFile) << "\n";
+        }
+    }
+    interruptedState = nullptr;
+    ReleaseUpdaterState(&state);
+    return exitCode;
+}
+
+}  // namespace kzp::tool

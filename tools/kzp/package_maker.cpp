@@ -1,0 +1,254 @@
+#include "tools/kzp/package_maker.h"
+
+#include <fstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "package/package_layout.h"
+#include "tools/encoder/diff_encoder.h"
+#include "tools/kzp/catalogues.h"
+#include "tools/kzp/host_files.h"
+#include "tools/kzp/text_encoding.h"
+
+#ifndef KZP_DEFAULT_STUB
+#define KZP_DEFAULT_STUB ""
+#endif
+
+namespace kzp::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ShortText(const std::string& utf8, uint32_t codePage, const std::string& what) {
+    std::string text = EncodeText(utf8, codePage, what);
+    if (text.size() > 255) {
+        throw SettingsError(what + " is " + std::to_string(text.size()) +
+                            " bytes long in code page " + std::to_string(codePage) +
+                            "; at most 255 fit");
+    }
+    return text;
+}
+
+writer::LanguageBlock BuildLanguage(const LanguageSetting& l) {
+    writer::LanguageBlock block;
+    if (!l.builtIn.empty() && !BuiltInBlock(l.builtIn, &block)) {
+        throw SettingsError("unknown built-in language \"" + l.builtIn + "\"");
+    }
+    const uint32_t builtInPage = block.codePage;
+    if (l.codePage) block.codePage = *l.codePage;
+    const std::string label = "language block " + std::to_string(block.codePage);
+    if (!l.builtIn.empty() && block.codePage != builtInPage) {
+        // Built-in texts are stored for their own code page; carry them over.
+        for (std::string& text : block.texts) {
+            text = ShortText(ToUtf8(text, builtInPage), block.codePage, label + " text");
+        }
+        block.fontFace = ShortText(ToUtf8(block.fontFace, builtInPage), block.codePage, label + " font");
+    }
+    if (l.fontFace) block.fontFace = ShortText(*l.fontFace, block.codePage, label + " font face");
+    if (l.fontHeight) block.fontHeight = *l.fontHeight;
+    for (const auto& [slot, text] : l.texts) {
+        block.texts[slot] = ShortText(text, block.codePage, label + " slot " + std::to_string(slot));
+    }
+    return block;
+}
+
+writer::Digest Md5Of(const Bytes& data) { return writer::Md5(data); }
+
+}  // namespace
+
+std::string EncodeText(const std::string& utf8, uint32_t codePage, const std::string& what) {
+    std::optional<std::string> text = FromUtf8(utf8, codePage);
+    if (!text) {
+        throw SettingsError(what + " \"" + utf8 + "\" cannot be written in code page " +
+                            std::to_string(codePage));
+    }
+    return *text;
+}
+
+std::string LoadDocument(const std::string& path, uint32_t codePage) {
+    Bytes raw = ReadWholeFile(HostPath(path));
+    std::string text(raw.begin(), raw.end());
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    if (IsUtf8(text)) text = EncodeText(text, codePage, "the document " + path);
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += "\r\n";
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else if (text[i] == '\n') {
+            out += "\r\n";
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+writer::Bytes LoadStubImage(const std::string& path) {
+    Bytes image = ReadWholeFile(HostPath(path));
+    if (image.size() > kPackageOffset) {
+        throw SettingsError("the updater image " + path + " is " + std::to_string(image.size()) +
+                            " bytes; it must fit in " + std::to_string(kPackageOffset));
+    }
+    image.resize(kPackageOffset, 0);
+    return image;
+}
+
+std::string DefaultStubPath() {
+    fs::path self;
+#ifdef _WIN32
+    wchar_t buffer[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
+    if (n > 0 && n < MAX_PATH * 4) self = fs::path(buffer);
+#else
+    std::error_code ec;
+    self = fs::read_symlink("/proc/self/exe", ec);
+#endif
+    std::error_code ec2;
+    if (!self.empty()) {
+        fs::path beside = self.parent_path() / "kzpupdater.exe";
+        if (fs::is_regular_file(beside, ec2)) return Utf8Of(beside);
+    }
+    return KZP_DEFAULT_STUB;
+}
+
+writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Progress& progress) {
+    if (s.blockSize == 0) throw SettingsError("the block size must be at least 1");
+    const uint32_t cp = s.codePage;
+    writer::Package p;
+    p.formatVersion = 120;
+    p.title = ShortText(s.title, cp, "the title");
+    p.oldVersion = ShortText(s.oldVersion, cp, "the old version name");
+    p.newVersion = ShortText(s.newVersion, cp, "the new version name");
+    p.copyright = ShortText(s.copyright, cp, "the copyright text");
+    if (s.password) p.SetPassword(EncodeText(*s.password, cp, "the password"));
+    p.deleteBackupsDefault = s.deleteBackups ? 1 : 0;
+    for (const LanguageSetting& l : s.languages) p.languages.push_back(BuildLanguage(l));
+    if (p.languages.size() > 0xFFFF) throw SettingsError("too many language blocks");
+
+    p.target = s.target;
+    p.target.path = ShortText(s.target.path, cp, "the target folder path");
+    p.target.name = ShortText(s.target.name, cp, "the target folder value or section");
+    p.target.key = ShortText(s.target.key, cp, "the target folder key");
+    for (writer::FolderRule& r : p.target.rules) {
+        r.path = ShortText(r.path, cp, "a rule's path");
+        r.name = ShortText(r.name, cp, "a rule's name");
+        r.key = ShortText(r.key, cp, "a rule's key");
+    }
+    p.check = s.check;
+    p.check.windowTitle = ShortText(s.check.windowTitle, cp, "the window title");
+    p.check.windowClass = ShortText(s.check.windowClass, cp, "the window class");
+    p.check.programName = ShortText(s.check.programName, cp, "the program name");
+    p.launchFile = ShortText(s.launchFile, cp, "the launch file");
+    if (!s.documentBefore.empty()) p.documentBefore = LoadDocument(s.documentBefore, cp);
+    if (!s.documentAfter.empty()) p.documentAfter = LoadDocument(s.documentAfter, cp);
+    p.ignoreMissingUpdate = s.ignoreMissingUpdate ? 1 : 0;
+    p.overwriteOnAdd = s.overwriteOnAdd ? 1 : 0;
+    p.ignoreMissingDelete = s.ignoreMissingDelete ? 1 : 0;
+    p.verifyMode = s.verifyMode;
+    p.bodyAlignment = 8;
+
+    if (s.oldFolder.empty() || s.newFolder.empty()) throw SettingsError("the old and the new folder are needed");
+    const auto oldFiles = ListTree(HostPath(s.oldFolder));
+    const auto newFiles = ListTree(HostPath(s.newFolder));
+    MakeReport local;
+    MakeReport& r = report != nullptr ? *report : local;
+    encoder::EncodeOptions options;
+    options.blockSize = s.blockSize;
+
+    for (const auto& [name, newPath] : newFiles) {
+        const std::string packageName = ShortText(name, cp, "the file name");
+        auto old = oldFiles.find(name);
+        Bytes newData = ReadWholeFile(newPath);
+        if (newData.size() > 0x7FFFFFFFu) throw SettingsError(name + " is larger than 2 GiB");
+        const uint64_t time = LastWriteTicks(newPath);
+        if (old == oldFiles.end()) {
+            writer::AddEntry e;
+            e.name = packageName;
+            e.fileTime = writer::FileTimeValue::FromTicks(time);
+            MadeEntry made{name, 0, newData.size(), newData.size(), {}};
+            e.contents = std::move(newData);
+            p.adds.push_back(std::move(e));
+            r.adds.push_back(made);
+            if (progress) progress("add     " + name + "  " + std::to_string(made.newSize) + " bytes");
+            continue;
+        }
+        Bytes oldData = ReadWholeFile(old->second);
+        if (oldData == newData) {
+            ++r.unchanged;
+            continue;
+        }
+        writer::UpdateEntry e;
+        e.name = packageName;
+        e.fileTime = writer::FileTimeValue::FromTicks(time);
+        if (s.verifyMode == 0) {
+            e.digest = Md5Of(oldData);
+        } else {
+            if (oldData.size() > 0xFFFFFFFFu) throw SettingsError(name + " is too large for date-and-size checks");
+            e.digest = writer::DateSizeDigest(writer::FileTimeValue::FromTicks(LastWriteTicks(old->second)),
+                                              static_cast<uint32_t>(oldData.size()));
+        }
+        MadeEntry made{name, oldData.size(), newData.size(), 0, {}};
+        encoder::OldFileIndex index(oldData.data(), oldData.size());
+        e.stream = encoder::EncodeDiff(index, newData.data(), newData.size(), options, &made.stats);
+        made.dataSize = e.stream.size();
+        p.updates.push_back(std::move(e));
+        r.updates.push_back(made);
+        if (progress) {
+            progress("update  " + name + "  " + std::to_string(made.oldSize) + " -> " +
+                     std::to_string(made.newSize) + " bytes, stream " + std::to_string(made.dataSize) +
+                     " bytes (" + std::to_string(made.stats.copiedBytes) + " copied, " +
+                     std::to_string(made.stats.literalBytes) + " literal)");
+        }
+    }
+    for (const auto& [name, oldPath] : oldFiles) {
+        if (newFiles.count(name) != 0) continue;
+        Bytes oldData = ReadWholeFile(oldPath);
+        writer::DeleteEntry e;
+        e.name = ShortText(name, cp, "the file name");
+        if (s.verifyMode == 0) {
+            e.digest = Md5Of(oldData);
+        } else {
+            if (oldData.size() > 0xFFFFFFFFu) throw SettingsError(name + " is too large for date-and-size checks");
+            e.digest = writer::DateSizeDigest(writer::FileTimeValue::FromTicks(LastWriteTicks(oldPath)),
+                                              static_cast<uint32_t>(oldData.size()));
+        }
+        p.deletes.push_back(e);
+        r.deletes.push_back({name, oldData.size(), 0, 0, {}});
+        if (progress) progress("delete  " + name);
+    }
+    return p;
+}
+
+MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress) {
+    if (s.output.empty()) throw SettingsError("no output file given (-o)");
+    MakeReport report;
+    report.stub = s.stub.empty() ? DefaultStubPath() : s.stub;
+    if (report.stub.empty()) throw SettingsError("no updater image found; name one with --stub");
+    Bytes image = LoadStubImage(report.stub);
+    writer::Package package = BuildPackage(s, &report, progress);
+    writer::Layout layout;
+    Bytes body = writer::BuildPackage(package, &layout);
+    // Every position the updater seeks to must stay below 2^31.
+    if (static_cast<uint64_t>(kPackageOffset) + body.size() > 0x7FFFFFFFull) {
+        throw SettingsError("the package would be " + std::to_string(body.size()) +
+                            " bytes; the updater reads at most 2 GiB");
+    }
+    report.packageSize = body.size();
+    report.fileSize = image.size() + body.size();
+    report.padding = layout.padding;
+    std::ofstream out(HostPath(s.output), std::ios::binary | std::ios::trunc);
+    if (!out) throw FileError("cannot create " + s.output);
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
+    out.close();
+    if (!out) throw FileError("cannot write " + s.output);
+    return report;
+}
+
+}  // namespace kzp::tool

@@ -1,0 +1,57 @@
+// `kzp make`: compares two folders and builds the self-applying updater.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tools/encoder/stream_check.h"
+#include "tools/kzp/make_settings.h"
+#include "tools/package_writer/package_writer.h"
+
+namespace kzp::tool {
+
+struct MadeEntry {
+    std::string name;  // UTF-8, backslashes
+    uint64_t oldSize = 0;
+    uint64_t newSize = 0;
+    uint64_t dataSize = 0;  // stream or contents in the package
+    encoder::StreamStats stats;  // updates only
+};
+
+struct MakeReport {
+    std::vector<MadeEntry> updates;
+    std::vector<MadeEntry> adds;
+    std::vector<MadeEntry> deletes;
+    uint64_t unchanged = 0;
+    uint64_t packageSize = 0;  // package with its trailer
+    uint64_t fileSize = 0;     // the whole updater file
+    uint32_t padding = 0;
+    std::string stub;          // the image used
+};
+
+// Called with a line of progress for the user.
+using Progress = std::function<void(const std::string&)>;
+
+// The package the settings ask for (text conversions, lists, streams).
+writer::Package BuildPackage(const MakeSettings& settings, MakeReport* report,
+                             const Progress& progress = {});
+
+// The updater image to put before the package: the file, padded with zeros
+// to 0x18000 bytes; larger files are refused.
+writer::Bytes LoadStubImage(const std::string& path);
+// kzpupdater.exe beside the kzp program, else the tree's 32-bit build.
+std::string DefaultStubPath();
+
+// Builds the package, writes image + package to settings.output.
+MakeReport MakeUpdater(const MakeSettings& settings, const Progress& progress = {});
+
+// The text in `codePage`, or a SettingsError naming `what`.
+std::string EncodeText(const std::string& utf8, uint32_t codePage, const std::string& what);
+// A document file's bytes as the package carries them: UTF-8 (with or
+// without a byte-order mark) converted to `codePage`, other bytes taken as
+// they are; line breaks made CR LF.
+std::string LoadDocument(const std::string& path, uint32_t codePage);
+
+}  // namespace kzp::tool
