@@ -9,7 +9,8 @@ packages=(
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 xvfb xauth fonts-ipafont-gothic imagemagick
-  osslsigncode xdelta3 zstd locales
+  osslsigncode xdelta3 zstd
+  libcli11-dev nlohmann-json3-dev locales
 )
 
 # Wine names files on the host in the host locale's character set: the tests
