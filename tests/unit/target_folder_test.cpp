@@ -7,9 +7,9 @@
 
 #include "engine/target_folder.h"
 #include "package/package_layout.h"
-#include "platform/posix/posix_os.h"
 #include "support/file_helpers.h"
 #include "tests/support/scripted_prompts.h"
+#include "tests/support/simulated_system.h"
 #include "tests/support/test_platform.h"
 #include "tools/package_writer/package_writer.h"
 
@@ -219,16 +219,16 @@ TEST_F(TargetFolderTest, RuleListsThatCannotYieldAFolder) {
     EXPECT_EQ(Resolve(tooLong), kErrorTargetFolder);
 }
 
-// ---- registry and the base folder table (tables of the POSIX seam) -----
+// ---- registry and the base folder table of a described system -----------
 
 TEST_F(TargetFolderTest, RegistryValues) {
-    PosixOs* os = test::Posix();
-    if (os == nullptr) GTEST_SKIP() << "registry table of the POSIX seam";
-    os->SetRegistryValue(kLocalMachine, "Software\\Kzp\\A", "Dir", "C:\\Reg\\App");
-    os->SetRegistryValue(kLocalMachine, "Software\\Kzp\\A", "Slash", "C:\\Reg\\App\\");
-    os->SetRegistryValue(kLocalMachine, "Software\\Kzp\\A", "Empty", "");
-    os->SetRegistryValue(kLocalMachine, "Software\\Kzp\\A", "Long", "C:\\" + std::string(256, 'r'));
-    os->SetRegistryValue(kCurrentUser, "Software\\Kzp\\B", "Sub", "A");
+    test::SimulatedSystem system;
+    test::ScopedOs use(system);
+    const std::string z(1, '\0');
+    system.SetRegistryValue(kLocalMachine, "Software\\Kzp\\A", "Dir", "C:\\Reg\\App" + z);
+    system.SetRegistryValue(kLocalMachine, "Software\\Kzp\\A", "Slash", "C:\\Reg\\App\\" + z);
+    system.SetRegistryValue(kLocalMachine, "Software\\Kzp\\A", "Empty", z);
+    system.SetRegistryValue(kCurrentUser, "Software\\Kzp\\B", "Sub", "A" + z);
 
     auto type1 = [](uint8_t root, const std::string& key, const std::string& value) {
         return Section().U8(1).U8(root).Text(key).Text(value);
@@ -240,8 +240,6 @@ TEST_F(TargetFolderTest, RegistryValues) {
     EXPECT_EQ(Resolve(type1(2, "Software\\Kzp\\A", "Empty")), kErrorTargetFolder);
     EXPECT_EQ(Resolve(type1(2, "Software\\Kzp\\A", "None")), kErrorTargetFolder);
     EXPECT_EQ(Resolve(type1(1, "Software\\Kzp\\A", "Dir")), kErrorTargetFolder);
-    // 259 bytes and its terminator fit, but leave no room for the backslash.
-    EXPECT_EQ(Resolve(type1(2, "Software\\Kzp\\A", "Long")), kErrorTargetFolder);
 
     // A registry rule whose key path comes from an earlier rule.
     Section rules;
@@ -252,15 +250,47 @@ TEST_F(TargetFolderTest, RegistryValues) {
     EXPECT_EQ(Folder(), "C:\\Reg\\App\\");
 }
 
+TEST_F(TargetFolderTest, RegistryValuesWithoutTerminator) {
+    test::SimulatedSystem system;
+    test::ScopedOs use(system);
+    CopyText(state_->title, kMaxPath, "App");
+    auto store = [&](const std::string& bytes) {
+        system.SetRegistryValue(kLocalMachine, "Software\\Kzp", "Dir", bytes);
+    };
+    const Section type1 = Section().U8(1).U8(2).Text("Software\\Kzp").Text("Dir");
+
+    store("C:\\Reg");
+    EXPECT_EQ(Resolve(type1), kResultOk);
+    EXPECT_EQ(Folder(), "C:\\Reg\\");
+    // 258 bytes leave room for the backslash; 259 and 260 do not.
+    store("C:\\" + std::string(255, 'r'));
+    EXPECT_EQ(Resolve(type1), kResultOk);
+    EXPECT_EQ(Folder().size(), 259u);
+    for (size_t size : {259u, 260u}) {
+        store("C:\\" + std::string(size - 3, 'r'));
+        EXPECT_EQ(Resolve(type1), kErrorTargetFolder) << size;
+        EXPECT_EQ(Folder(), "") << size;
+    }
+    EXPECT_STREQ(state_->title, "App");
+    // The same for a rule's variable.
+    store(std::string(260, 'v'));
+    EXPECT_EQ(Resolve(Section().U8(4).U32(1).Rule(1, 2, "Software\\Kzp", "Dir", "", 0)),
+              kErrorTargetFolder);
+    store("C:\\Rule");
+    EXPECT_EQ(Resolve(Section().U8(4).U32(1).Rule(1, 2, "Software\\Kzp", "Dir", "", 0)),
+              kResultOk);
+    EXPECT_EQ(Folder(), "C:\\Rule\\");
+}
+
 TEST(BaseFolderTable, ProgramFilesFollowsTheShellVersion) {
-    PosixOs* os = test::Posix();
-    if (os == nullptr) GTEST_SKIP() << "shell folders of the POSIX seam";
-    os->SetSpecialFolder(kCsidlProgramFiles, "D:\\Programs");
-    os->SetSpecialFolder(kCsidlDesktopDirectory, "C:\\Users\\u\\Desktop");
-    os->SetSpecialFolder(kCsidlPersonal, "C:\\Users\\u\\Documents");
+    test::SimulatedSystem system;
+    test::ScopedOs use(system);
+    system.specialFolders = {{kCsidlProgramFiles, "D:\\Programs"},
+                             {kCsidlDesktopDirectory, "C:\\Users\\u\\Desktop"},
+                             {kCsidlPersonal, "C:\\Users\\u\\Documents"}};
     BaseFolderTable table;
 
-    os->SetFileVersion("shell32.dll", 0x40048);  // 4.72
+    system.shellVersion = 0x40048;  // 4.72
     BuildBaseFolderTable(nullptr, &table);
     EXPECT_STREQ(table.entries[0], "C:\\WINDOWS");
     EXPECT_STREQ(table.entries[1], "C:\\WINDOWS\\system32");
@@ -269,25 +299,24 @@ TEST(BaseFolderTable, ProgramFilesFollowsTheShellVersion) {
     EXPECT_STREQ(table.entries[4], "C:\\Users\\u\\Desktop");
     EXPECT_STREQ(table.entries[5], "C:\\Users\\u\\Documents");
 
-    os->SetFileVersion("SHELL32.DLL", 0x50000);
+    system.shellVersion = 0x50000;
     BuildBaseFolderTable(nullptr, &table);
     EXPECT_STREQ(table.entries[2], "D:\\Programs");
 
-    os->ClearFileVersion("shell32.dll");
+    system.shellVersion = 0;  // no version information
     FixedFileInfo info;
     QueryFileVersion("shell32.dll", &info);
     EXPECT_EQ(info.fileVersionMS, 0u);
-    BuildBaseFolderTable(nullptr, &table);
-    EXPECT_STREQ(table.entries[2], "C:\\Program Files");
-
-    os->SetWindowsFolder("E:\\OS");
+    system.windowsFolder = "E:\\OS";
     BuildBaseFolderTable(nullptr, &table);
     EXPECT_STREQ(table.entries[2], "E:\\Program Files");
     EXPECT_STREQ(table.entries[3], "E:\\");
-    os->SetWindowsFolder("C:\\WINDOWS");
-    for (int csidl : {kCsidlProgramFiles, kCsidlDesktopDirectory, kCsidlPersonal}) {
-        os->SetSpecialFolder(csidl, "");
-    }
+
+    // A Windows folder that does not fit is no folder at all.
+    system.windowsFolder = "C:\\" + std::string(300, 'w');
+    BuildBaseFolderTable(nullptr, &table);
+    EXPECT_STREQ(table.entries[0], "");
+    EXPECT_STREQ(table.entries[3], "");
 }
 
 TEST(BaseFolderTable, RealSystemGivesADriveRoot) {
