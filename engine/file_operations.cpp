@@ -4,6 +4,7 @@
 #include "package/diff_decoder.h"
 #include "package/package_layout.h"
 #include "support/buffered_file.h"
+#include "support/contained_path.h"
 #include "support/file_helpers.h"
 #include "support/text.h"
 
@@ -73,6 +74,12 @@ Result CopyAddedContent(PackageFile& package, const FileEntry& entry, FileHandle
 }  // namespace
 
 bool BuildFullPath(const UpdaterState& state, const char* name, char* fullPath260) {
+    // A name that climbs out of the target folder, or names a drive, the
+    // root or a device, names no file the run may touch.
+    if (!IsContainedRelativeName(name, TheOs().GetAnsiCodePage())) {
+        fullPath260[0] = 0;
+        return false;
+    }
     return CopyText(fullPath260, kMaxPath, state.targetFolder) &&
            AppendText(fullPath260, kMaxPath, name);
 }
@@ -90,9 +97,13 @@ bool BuildBackupPath(const char* fullPath, const char* oldVersion, char* backupP
     const PathParts parts = SplitPath(fullPath, TheOs().GetAnsiCodePage());
     char fileName[kMaxPath];
     char backupName[kMaxPath];
+    // The backslash is not a reserved character: an old version name that
+    // holds one would put the backup into another folder, or out of the
+    // target folder.
     return CopyTextRange(backupPath260, kMaxPath, fullPath, 0, parts.directoryEnd) &&
            CopyTextRange(fileName, sizeof(fileName), fullPath, parts.directoryEnd, parts.end) &&
            BuildBackupName(fileName, oldVersion, backupName) &&
+           IsSinglePathComponent(backupName, TheOs().GetAnsiCodePage()) &&
            AppendText(backupPath260, kMaxPath, backupName);
 }
 

@@ -26,7 +26,8 @@ Result ApplyAddEntry(PackageFile& package, const FileEntry& entry, UpdaterState&
 // 0, 0x10005, 0x10006 or 0x1000B.
 Result ApplyDeleteEntry(const char* name, UpdaterState& state);
 
-// state.targetFolder followed by `name`. False when it does not fit 260 bytes.
+// state.targetFolder followed by `name`. False when it does not fit 260 bytes
+// or `name` would leave the target folder (IsContainedRelativeName).
 bool BuildFullPath(const UpdaterState& state, const char* name, char* fullPath260);
 
 // "<name>.<oldVersion>.old" with reserved characters replaced by "_"
@@ -36,7 +37,8 @@ bool BuildBackupName(const char* name, const char* oldVersion, char* backupName2
 // The backup path of a full path: its drive and folder, then the backup name
 // of its file name (only the file name has its reserved characters replaced).
 // The operations and the rollback both use it, so they always agree on where
-// a backup lies. False when it does not fit 260 bytes.
+// a backup lies. False when it does not fit 260 bytes, or when the backup
+// name would not be one path component (a backslash in the old version name).
 bool BuildBackupPath(const char* fullPath, const char* oldVersion, char* backupPath260);
 
 }  // namespace kzp
