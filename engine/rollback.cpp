@@ -19,7 +19,10 @@ int32_t ChangedCount(const UpdaterState& state) {
 void RestoreChangedFiles(UpdaterState& state) {
     Os& os = TheOs();
     const int32_t count = ChangedCount(state);
-    for (int32_t i = 0; i < count; ++i) {
+    // Last change first. A later change may have moved aside a file that an
+    // earlier one made (an add over another file's backup name); undone in
+    // the order they were made, that file would land in the wrong place.
+    for (int32_t i = count - 1; i >= 0; --i) {
         const char* fullPath = state.changedFiles->Get(i);
         if (FileExists(fullPath)) os.RemoveFile(fullPath);
         // A path whose backup name would not fit was never moved: the file

@@ -7,7 +7,7 @@
 namespace kzp {
 
 // Undoes a failed, cancelled or stopped run: deletes what the run wrote and
-// moves every backup back under its own name. Best effort, in list order.
+// moves every backup back under its own name. Best effort, last change first.
 void RestoreChangedFiles(UpdaterState& state);
 
 // Ends a finished run for good: deletes the backup of every changed file.
