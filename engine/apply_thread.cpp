@@ -100,8 +100,7 @@ Result CheckRunningProgram(PackageFile& package, UpdaterState& state) {
 
 // Applies one list; after every entry the overall progress.
 template <typename Apply>
-Result ApplyList(PtrArray* list, uint64_t* done, uint64_t total, UpdaterState& state,
-                 Apply apply) {
+Result ApplyList(PtrArray* list, uint64_t* done, uint64_t total, UpdaterState& state, Apply apply) {
     const int32_t count = list != nullptr ? list->Count() : 0;
     for (int32_t i = 0; i < count; ++i) {
         Result result = apply(*static_cast<const FileEntry*>(list->Get(i)));
@@ -199,8 +198,8 @@ Result RunSteps(UpdaterState& state, Run& run, const BaseFolderTable& folders) {
     ListHeader lists;
     result = ReadListHeader(package, &lists);
     if (result != kResultOk) return result;
-    const uint64_t total = static_cast<uint64_t>(lists.updateCount) + lists.addCount +
-                           lists.deleteCount;
+    const uint64_t total =
+        static_cast<uint64_t>(lists.updateCount) + lists.addCount + lists.deleteCount;
     result = ReadEntries(package, state, EntryKind::kUpdate, lists.updateCount, run.lists[0]);
     if (result == kResultOk) {
         result = ReadEntries(package, state, EntryKind::kAdd, lists.addCount, run.lists[1]);
@@ -224,9 +223,8 @@ Result RunSteps(UpdaterState& state, Run& run, const BaseFolderTable& folders) {
         return ApplyAddEntry(package, entry, state);
     });
     if (result != kResultOk) return result;
-    return ApplyList(run.lists[2], &done, total, state, [&](const FileEntry& entry) {
-        return ApplyDeleteEntry(entry.name, state);
-    });
+    return ApplyList(run.lists[2], &done, total, state,
+                     [&](const FileEntry& entry) { return ApplyDeleteEntry(entry.name, state); });
 }
 
 void ReleaseRun(UpdaterState& state, Run& run) {

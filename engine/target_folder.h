@@ -40,7 +40,6 @@ Result EvaluateFolderRules(char* result260, PtrArray* rules, const BaseFolderTab
 
 // Expands %0..%9 in `text` into `out` (512 bytes). False when the expansion
 // does not fit 511 bytes.
-bool ExpandFolderVariables(char* out512, const char* text,
-                           const char (*variables)[kMaxPath]);
+bool ExpandFolderVariables(char* out512, const char* text, const char (*variables)[kMaxPath]);
 
 }  // namespace kzp

@@ -125,8 +125,8 @@ ProcessHandle SimulatedSystem::OpenProcessForQuery(uint32_t processId) {
     return nullptr;
 }
 
-bool SimulatedSystem::EnumerateModules(ProcessHandle process, ModuleHandle* modules,
-                                       uint32_t size, uint32_t* needed) {
+bool SimulatedSystem::EnumerateModules(ProcessHandle process, ModuleHandle* modules, uint32_t size,
+                                       uint32_t* needed) {
     const Process& p = snapshot_.at(reinterpret_cast<size_t>(process) - 1);
     if (!p.canListModules) return false;
     const size_t count = p.modules.size();

@@ -1,5 +1,7 @@
 // Whole runs of the apply thread over updater files on disk, answered by a
 // script and recorded by a sink.
+#include "engine/apply_thread.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "engine/apply_thread.h"
 #include "engine/rollback.h"
 #include "engine/status_notification.h"
 #include "tests/support/package_fixture.h"
@@ -23,7 +24,9 @@ namespace {
 using test::Bytes;
 using writer::Package;
 
-Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes B(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 constexpr writer::FileTimeValue kNewTime{0x5A5A0000u, 0x01D00000u};
 
@@ -173,8 +176,8 @@ TEST_F(ApplyRunTest, FullRunInOrder) {
     AddDelete(p, "c.txt", "obsolete");
 
     EXPECT_EQ(Run(p), kResultOk);
-    EXPECT_EQ(Codes(), (std::vector<uint32_t>{28, 17, 100, 4, 5, 20, 10, 3, 25, 6, 8, 8, 25,
-                                              11, 12, 13, 14, 12, 13, 15, 12, 13, 0}));
+    EXPECT_EQ(Codes(), (std::vector<uint32_t>{28, 17, 100, 4,  5,  20, 10, 3,  25, 6,  8, 8,
+                                              25, 11, 12,  13, 14, 12, 13, 15, 12, 13, 0}));
     EXPECT_EQ(End().value, 0);
     EXPECT_EQ(sink_.Values(SN_TOTAL_PROGRESS), (std::vector<intptr_t>{333, 666, 1000}));
     // The delete reports 0 and 1000 and nothing else.

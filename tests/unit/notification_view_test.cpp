@@ -1,3 +1,5 @@
+#include "engine/notification_view.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "engine/notification_view.h"
 #include "engine/status_notification.h"
 
 namespace kzp {
@@ -123,9 +124,9 @@ TEST_F(NotificationViewTest, OpenErrorShowsTheBoxThenLogsAndEndsTheRun) {
 
 TEST_F(NotificationViewTest, FailedRunsRollBackOnlyWhenFilesChanged) {
     Describe(SN_CANCELLED);
-    EXPECT_EQ(Kinds(), (std::vector<Kind>{Kind::kMarkFailed, Kind::kLog, Kind::kEnable,
-                                          Kind::kWaitForApplyThread, Kind::kSetText,
-                                          Kind::kEnable}));
+    EXPECT_EQ(Kinds(),
+              (std::vector<Kind>{Kind::kMarkFailed, Kind::kLog, Kind::kEnable,
+                                 Kind::kWaitForApplyThread, Kind::kSetText, Kind::kEnable}));
     EXPECT_EQ(actions_.items[2].control, kCheckDeleteBackups);
     EXPECT_EQ(actions_.items[2].value, 0);
     EXPECT_STREQ(actions_.items[4].text, "<2>");
@@ -136,10 +137,10 @@ TEST_F(NotificationViewTest, FailedRunsRollBackOnlyWhenFilesChanged) {
     SetSlot(kSlotProgramRunning, "%s is running");
     Describe(SN_PROGRAM_RUNNING);
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"App is running", "<23>", "<24>"}));
-    EXPECT_EQ(Kinds(), (std::vector<Kind>{Kind::kMarkFailed, Kind::kLog, Kind::kEnable, Kind::kLog,
-                                          Kind::kRestoreChangedFiles, Kind::kLog,
-                                          Kind::kWaitForApplyThread, Kind::kSetText,
-                                          Kind::kEnable}));
+    EXPECT_EQ(Kinds(),
+              (std::vector<Kind>{Kind::kMarkFailed, Kind::kLog, Kind::kEnable, Kind::kLog,
+                                 Kind::kRestoreChangedFiles, Kind::kLog, Kind::kWaitForApplyThread,
+                                 Kind::kSetText, Kind::kEnable}));
 }
 
 TEST_F(NotificationViewTest, SuccessClosesByItselfOnlyWithSkipConfirm) {
@@ -250,31 +251,6 @@ TEST_F(NotificationViewTest, CancelWhileRunningAndCloseAfterwards) {
     DescribeCancelCommand(*state_, &actions_);
     EXPECT_EQ(Kinds(), (std::vector<Kind>{Kind::kDeleteBackupsIfEnabledAndChecked, Kind::kEnable,
                                           Kind::kCloseWindow}));
-}
-
-TEST_F(NotificationViewTest, SimpleCodes) {
-    const std::pair<uint32_t, const char*> logs[] = {
-        {SN_VERIFY_MD5, "<26>"}, {SN_VERIFY_DATE_SIZE, "<27>"}, {SN_INTEGRITY_CHECK, "<15>"},
-        {SN_SEPARATOR, "<39>"},  {SN_READING_INFO, "<17>"}};
-    for (const auto& [code, text] : logs) {
-        Describe(code);
-        EXPECT_EQ(LogLines(), (std::vector<std::string>{text})) << code;
-    }
-    EXPECT_EQ(Kinds().back(), Kind::kEnable);  // code 3 enables Cancel
-
-    DescribeText(SN_WINDOW_TITLE, "caption");
-    EXPECT_EQ(actions_.items[0].kind, Kind::kSetCaption);
-    EXPECT_STREQ(actions_.items[0].text, "caption");
-    DescribeText(SN_HEADING, "heading");
-    EXPECT_EQ(actions_.items[0].control, kEditHeading);
-    EXPECT_STREQ(actions_.items[0].text, "heading");
-    CopyText(state_->copyrightText, kMaxPath, "(c) kzp");
-    Describe(SN_COPYRIGHT);
-    EXPECT_EQ(actions_.items[0].control, kEditCopyright);
-    EXPECT_STREQ(actions_.items[0].text, "(c) kzp");
-    SetSlot(kSlotWaitForProgram, "wait for %s");
-    DescribeText(SN_WAIT_FOR_PROGRAM, "App");
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"wait for App"}));
 }
 
 }  // namespace

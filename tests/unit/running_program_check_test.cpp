@@ -1,10 +1,11 @@
+#include "engine/running_program_check.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "engine/running_program_check.h"
 #include "tests/support/simulated_system.h"
 
 namespace kzp {
@@ -19,8 +20,8 @@ class RunningProgramTest : public testing::Test {
     RunningProgramTest() : use_(system_) {}
 
     void SetOsClass(int osClass) {
-        system_.version = osClass == 3 ? OsVersion{kPlatformWin32Nt, 4, 0}
-                                       : OsVersion{kPlatformWin32Nt, 5, 0};
+        system_.version =
+            osClass == 3 ? OsVersion{kPlatformWin32Nt, 4, 0} : OsVersion{kPlatformWin32Nt, 5, 0};
     }
 
     // A window that exists while `alive` says so; records the clock at every
@@ -36,7 +37,8 @@ class RunningProgramTest : public testing::Test {
     }
     uint32_t LargestGap() const {
         uint32_t gap = 0;
-        for (size_t i = 1; i < probes_.size(); ++i) gap = std::max(gap, probes_[i] - probes_[i - 1]);
+        for (size_t i = 1; i < probes_.size(); ++i)
+            gap = std::max(gap, probes_[i] - probes_[i - 1]);
         return gap;
     }
 

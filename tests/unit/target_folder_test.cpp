@@ -1,3 +1,5 @@
+#include "engine/target_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/target_folder.h"
 #include "package/package_layout.h"
 #include "support/file_helpers.h"
 #include "tests/support/scripted_prompts.h"
@@ -175,7 +176,8 @@ TEST_F(TargetFolderTest, RulesHandResultsOnThroughVariables) {
     std::string first = Ini("first.ini", "[Paths]\nini=" + folder_ + "\\second.ini\n");
     Ini("second.ini", "[App]\nHome=C:\\Chained\n");
     Section s;
-    s.U8(4).U32(3)
+    s.U8(4)
+        .U32(3)
         .Rule(2, 6, first, "Paths", "ini", 3)
         .Rule(7, 0, "ignored", "", "", 0)  // kind 7 is skipped
         .Rule(2, 6, "%3", "App", "Home", 0);
@@ -194,7 +196,8 @@ TEST_F(TargetFolderTest, ASkippedRuleDoesNotFailTheList) {
 TEST_F(TargetFolderTest, AFailingRuleStopsTheList) {
     std::string ini = Ini("r.ini", "[S]\nk=C:\\Found\nother=C:\\Other\n");
     Section s;
-    s.U8(4).U32(3)
+    s.U8(4)
+        .U32(3)
         .Rule(2, 6, ini, "S", "other", 1)
         .Rule(2, 6, ini, "S", "missing", 2)
         .Rule(2, 6, ini, "S", "k", 0);
@@ -213,7 +216,8 @@ TEST_F(TargetFolderTest, RuleListsThatCannotYieldAFolder) {
               kErrorTargetFolder);
     // An INI path whose expansion passes 259 bytes once the base is in front.
     Section tooLong;
-    tooLong.U8(4).U32(2)
+    tooLong.U8(4)
+        .U32(2)
         .Rule(2, 6, ini, "S", "k", 1)
         .Rule(2, 1, std::string(200, 'x') + "%1%1%1%1%1%1%1%1", "S", "k", 0);
     EXPECT_EQ(Resolve(tooLong), kErrorTargetFolder);
@@ -243,7 +247,8 @@ TEST_F(TargetFolderTest, RegistryValues) {
 
     // A registry rule whose key path comes from an earlier rule.
     Section rules;
-    rules.U8(4).U32(2)
+    rules.U8(4)
+        .U32(2)
         .Rule(1, 1, "Software\\Kzp\\B", "Sub", "ignored", 4)
         .Rule(1, 2, "Software\\Kzp\\%4", "Dir", "", 0);
     EXPECT_EQ(Resolve(rules), kResultOk);
@@ -277,8 +282,7 @@ TEST_F(TargetFolderTest, RegistryValuesWithoutTerminator) {
     EXPECT_EQ(Resolve(Section().U8(4).U32(1).Rule(1, 2, "Software\\Kzp", "Dir", "", 0)),
               kErrorTargetFolder);
     store("C:\\Rule");
-    EXPECT_EQ(Resolve(Section().U8(4).U32(1).Rule(1, 2, "Software\\Kzp", "Dir", "", 0)),
-              kResultOk);
+    EXPECT_EQ(Resolve(Section().U8(4).U32(1).Rule(1, 2, "Software\\Kzp", "Dir", "", 0)), kResultOk);
     EXPECT_EQ(Folder(), "C:\\Rule\\");
 }
 
