@@ -1,5 +1,6 @@
 #include "tools/kzp/apply_command.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
