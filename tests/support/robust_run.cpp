@@ -95,6 +95,7 @@ RunOutcome WholeRun::Run(const std::string& updaterPath) {
     }
     // The window's thread: the actions for the end code, of which only the
     // restore touches files (backups are deleted only when the user closes).
+    if (beforeEndCode) beforeEndCode();
     auto actions = std::make_unique<WindowActions>();
     DescribeNotification(*state_, outcome.endCode, outcome.endValue, actions.get());
     state_->threadHandle = kNoThread;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -68,6 +69,10 @@ class WholeRun {
     // Writes stub image + `body` into a scratch folder and runs it.
     RunOutcome RunBody(const writer::Bytes& body);
     RunOutcome RunPackage(const writer::Package& package);
+
+    // Called when the thread has ended, before the window handles its end
+    // code (to arm a fault for the restore).
+    std::function<void()> beforeEndCode;
 
   private:
     std::unique_ptr<UpdaterState> state_;
