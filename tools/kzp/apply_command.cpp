@@ -185,6 +185,11 @@ class ConsoleView : public StatusSink {
 
     // The posted end code, after the apply thread has ended.
     void Finish(std::optional<bool> deleteBackups) {
+        // The box as the user would leave it before the window closes.
+        if (deleteBackups) {
+            checked_ = *deleteBackups;
+            checkFixed_ = true;
+        }
         if (posted_) {
             WindowActions actions;
             DescribeNotification(state_, postedCode_, postedValue_, &actions);
@@ -192,7 +197,6 @@ class ConsoleView : public StatusSink {
         }
         state_.threadHandle = kNoThread;
         if (!closed_) {
-            if (deleteBackups) checked_ = *deleteBackups;
             WindowActions actions;
             DescribeCancelCommand(state_, &actions);
             Carry(actions);
@@ -241,7 +245,7 @@ class ConsoleView : public StatusSink {
                     if (a.control == kCheckDeleteBackups) enabled_ = a.value != 0;
                     break;
                 case WindowActionKind::kSetCheck:
-                    if (a.control == kCheckDeleteBackups) checked_ = a.value == 1;
+                    if (a.control == kCheckDeleteBackups && !checkFixed_) checked_ = a.value == 1;
                     break;
                 case WindowActionKind::kMarkFailed:
                     state_.failed = 1;
@@ -303,6 +307,7 @@ class ConsoleView : public StatusSink {
     int lastDrawn_ = -1;
     bool progressShown_ = false;
     bool checked_ = true;
+    bool checkFixed_ = false;  // set by --keep-backups or --delete-backups
     bool enabled_ = true;
     bool closed_ = false;
     bool posted_ = false;

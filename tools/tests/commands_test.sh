@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# The kzp command as vendors and users run it: make, info and apply from the
+# shell; passwords; hostile files; a signed updater. Usage: commands_test.sh KZP
+set -euo pipefail
+
+kzp=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+expect_code() {  # expected-code command...
+    local want=$1; shift
+    set +e; "$@" >out.txt 2>err.txt; local got=$?; set -e
+    [ "$got" = "$want" ] || { cat out.txt err.txt >&2; fail "$* exited $got, expected $want"; }
+}
+# Same contents and the same last-write times (to 100 ns, as FILETIME keeps them).
+same_tree() {
+    python3 - "$1" "$2" <<'PY'
+import os, sys, filecmp
+a, b = sys.argv[1], sys.argv[2]
+def files(root):
+    out = {}
+    for d, _, names in os.walk(root):
+        for n in names:
+            if n.endswith('.old'): continue
+            p = os.path.join(d, n)
+            out[os.path.relpath(p, root)] = p
+    return out
+fa, fb = files(a), files(b)
+if fa.keys() != fb.keys(): sys.exit(f"names differ: {sorted(fa.keys() ^ fb.keys())}")
+for k in fa:
+    if not filecmp.cmp(fa[k], fb[k], shallow=False): sys.exit(f"{k}: contents differ")
+    if os.stat(fa[k]).st_mtime_ns // 100 != os.stat(fb[k]).st_mtime_ns // 100: sys.exit(f"{k}: times differ")
+PY
+}
+
+# A vendor's two releases.
+mkdir -p old/bin old/doc new/bin new/doc new/plugins/extra
+head -c 300000 /dev/urandom > old/bin/app.exe
+{ head -c 120000 old/bin/app.exe; printf 'patched'; tail -c +120001 old/bin/app.exe; } > new/bin/app.exe
+printf 'same\n' > old/doc/readme.txt; cp -p old/doc/readme.txt new/doc/readme.txt
+printf 'obsolete' > old/bin/old.dll
+head -c 5000 /dev/urandom > new/plugins/extra/plugin.dll
+: > new/plugins/empty.cfg
+touch -d '2024-05-06 07:08:09.1234567' new/bin/app.exe new/plugins/extra/plugin.dll
+
+# The default image is the 32-bit updater of this tree; a plain stub works too.
+stub="${KZP_STUB:-$repo/build/win32/kzpupdater.exe}"
+if [ ! -f "$stub" ]; then
+    printf 'MZ' > stub.exe
+    stub=$work/stub.exe
+fi
+
+cat > kzp.json <<'JSON'
+{
+  "title": "Demo", "oldVersion": "1.0", "newVersion": "1.1", "copyright": "(c) Vendor",
+  "target": {"type": "folder", "base": "program-files", "path": "Vendor\\Demo"},
+  "check": {"type": "program", "program": "demo.exe", "wait": "none"},
+  "launch": "doc\\readme.txt"
+}
+JSON
+expect_code 0 "$kzp" make old new -o update.exe --project kzp.json --stub "$stub"
+grep -q "1 to update, 2 to add, 1 to delete, 1 unchanged" out.txt || fail "make summary: $(cat out.txt)"
+[ $(( $(stat -c %s update.exe) % 8 )) = 0 ] || fail "the updater is not a multiple of 8 bytes"
+
+expect_code 0 "$kzp" info update.exe --json
+python3 - out.txt <<'PY'
+import json, sys
+j = json.load(open(sys.argv[1]))
+assert j["title"] == "Demo" and j["oldVersion"] == "1.0" and j["newVersion"] == "1.1", j
+assert j["target"] == {"type": "folder", "base": "program-files", "path": "Vendor\\Demo"}, j["target"]
+assert j["check"]["program"] == "demo.exe" and j["launch"] == "doc\\readme.txt"
+assert [l["codePage"] for l in j["languages"]] == [1252, 932]
+assert [u["name"] for u in j["updates"]] == ["bin\\app.exe"]
+assert j["updates"][0]["stream"]["wellFormed"] and j["updates"][0]["stream"]["newSize"] == 300007
+assert sorted(a["name"] for a in j["adds"]) == ["plugins\\empty.cfg", "plugins\\extra\\plugin.dll"]
+assert [d["name"] for d in j["deletes"]] == ["bin\\old.dll"]
+assert j["trailer"]["matches"] and not j["problems"]
+PY
+expect_code 0 "$kzp" info update.exe
+grep -q "trailer         matches" out.txt || fail "info text: $(cat out.txt)"
+
+# A dry run changes nothing; the run makes old into new, times included.
+cp -a old target
+expect_code 0 "$kzp" apply update.exe --target target --dry-run
+same_tree old target || fail "the dry run changed the folder"
+expect_code 0 "$kzp" apply update.exe --target target --yes --keep-backups
+grep -q "result 0, exit code 0" out.txt || fail "apply: $(cat out.txt)"
+same_tree new target || fail "the applied folder differs from the new release"
+[ -f target/bin/app.exe.1.0.old ] || fail "--keep-backups did not keep the backup"
+# Applying again: the old files no longer match (MD5), exit 255, nothing changes.
+expect_code 255 "$kzp" apply update.exe --target target --yes
+grep -q "result 0x10009" out.txt || fail "second apply: $(cat out.txt)"
+same_tree new target || fail "a refused run changed the folder"
+
+# Passwords from standard input: a wrong one, then the right one.
+expect_code 0 "$kzp" make old new -o locked.exe --stub "$stub" --password 's3cret' --target-ask -q
+rm -rf target && cp -a old target
+printf 'wrong\ns3cret\n' > answers
+set +e; "$kzp" apply locked.exe --target target --yes --password-stdin < answers > out.txt 2>&1; code=$?; set -e
+[ "$code" = 0 ] || { cat out.txt; fail "password run exited $code"; }
+grep -q "password does not match" out.txt || fail "no mismatch message"
+same_tree new target || fail "the password run did not update"
+rm -rf target && cp -a old target
+printf 'wrong\n' > answers
+set +e; "$kzp" apply locked.exe --target target --yes --password-stdin < answers > out.txt 2>&1; code=$?; set -e
+[ "$code" = 255 ] && grep -q "result 1," out.txt || { cat out.txt; fail "a missing password must cancel"; }
+same_tree old target || fail "a cancelled run changed the folder"
+
+# Hostile files: a clear message and an exit code, never a crash.
+: > empty.exe
+head -c 200000 /dev/urandom > noise.exe
+head -c 98400 update.exe > cut.exe
+cp update.exe flipped.exe
+printf '\xff' | dd of=flipped.exe bs=1 seek=$(( $(stat -c %s update.exe) - 40 )) conv=notrunc status=none
+for f in empty.exe noise.exe cut.exe missing.exe; do
+    expect_code 2 "$kzp" info "$f"
+    [ -s err.txt ] || fail "info $f gave no message"
+done
+expect_code 3 "$kzp" info flipped.exe
+for f in empty.exe noise.exe cut.exe flipped.exe; do
+    rm -rf target && cp -a old target
+    expect_code 255 "$kzp" apply "$f" --target target --yes
+    same_tree old target || fail "apply $f changed the folder"
+done
+grep -q "result 0x10010" out.txt || fail "a damaged package must fail its trailer check"
+expect_code 1 "$kzp" make old -o x.exe
+expect_code 1 "$kzp" make old new -o x.exe --stub "$stub" --title "$(printf '\xe3\x81\x82')"
+
+# Signed: the certificate table goes after the package; the file still
+# verifies and applies.
+if command -v osslsigncode >/dev/null && head -c 2 "$stub" | grep -q MZ && [ "$(stat -c %s "$stub")" -gt 1024 ]; then
+    openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=kzp-test -days 2 \
+        -keyout key.pem -out cert.pem >/dev/null 2>&1
+    osslsigncode sign -certs cert.pem -key key.pem -n Demo -in update.exe -out signed.exe >/dev/null
+    [ "$(stat -c %s signed.exe)" -gt "$(stat -c %s update.exe)" ] || fail "signing added nothing"
+    expect_code 0 "$kzp" info signed.exe --json
+    python3 -c "import json,sys; j=json.load(open('out.txt')); assert j['signed'] and j['trailer']['matches'], j['trailer']"
+    rm -rf target && cp -a old target
+    expect_code 0 "$kzp" apply signed.exe --target target --yes
+    same_tree new target || fail "the signed updater did not apply"
+    set +e; osslsigncode verify -CAfile cert.pem -in signed.exe >/dev/null 2>&1; v=$?; set -e
+    [ "$v" = 0 ] || fail "the signature does not verify"
+else
+    echo "note: no PE updater image at $stub; the signed case was not run"
+fi
+echo "kzp commands: all passed"
