@@ -1,0 +1,60 @@
+#include "app/program_helpers.h"
+
+#include "support/text.h"
+
+namespace kzp {
+
+bool IsSkipConfirmSwitch(int argc, const char* const* argv) {
+    if (argc < 2 || argv == nullptr || argv[1] == nullptr) return false;
+    const char* first = argv[1];
+    return first[0] == '-' && (first[1] == 'F' || first[1] == 'f');
+}
+
+// Length of the longest prefix of `text` that is at most `limit` bytes and
+// ends on a character boundary.
+static size_t BoundaryWithin(const char* text, uint32_t codePage, size_t limit) {
+    size_t i = 0;
+    while (text[i] != 0) {
+        size_t step = (IsLeadByte(codePage, static_cast<uint8_t>(text[i])) && text[i + 1] != 0) ? 2 : 1;
+        if (i + step > limit) break;
+        i += step;
+    }
+    return i;
+}
+
+bool EndsWithBackslashChar(const char* text, uint32_t codePage) {
+    size_t last = static_cast<size_t>(-1);
+    for (size_t i = 0; text[i] != 0;) {
+        last = i;
+        i += (IsLeadByte(codePage, static_cast<uint8_t>(text[i])) && text[i + 1] != 0) ? 2 : 1;
+    }
+    return last != static_cast<size_t>(-1) && text[last] == '\\';
+}
+
+void DropTrailingBackslash(char* path, uint32_t codePage) {
+    if (EndsWithBackslashChar(path, codePage)) path[TextLength(path) - 1] = 0;
+}
+
+bool JoinFollowUpPath(const char* folder, const char* file, uint32_t codePage, char* out,
+                      size_t size) {
+    bool fits = CopyText(out, size, folder);
+    if (fits && !EndsWithBackslashChar(out, codePage)) fits = AppendChar(out, size, '\\');
+    if (fits) fits = AppendText(out, size, file);
+    if (!fits && size > 0) out[0] = 0;
+    return fits;
+}
+
+size_t MakeLogLine(const char* text, uint32_t codePage, char* line, size_t size) {
+    if (size < 3) {
+        if (size > 0) line[0] = 0;
+        return 0;
+    }
+    size_t n = BoundaryWithin(text, codePage, size - 3);
+    for (size_t i = 0; i < n; ++i) line[i] = text[i];
+    line[n++] = '\r';
+    line[n++] = '\n';
+    line[n] = 0;
+    return n;
+}
+
+}  // namespace kzp
