@@ -1,0 +1,27 @@
+#include "ui/dialog_helpers.h"
+
+namespace kzp {
+
+const char kProgramCaption[] = "kzp Self Extract Updater";
+
+UpdaterState& ProgramState() {
+    static UpdaterState state;
+    return state;
+}
+
+void CentreOnScreen(HWND window) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    int x = (GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left)) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - (rect.bottom - rect.top)) / 2;
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void SetPackageFont(HWND dialog, const int* controls, int count) {
+    for (int i = 0; i < count; ++i) {
+        SendDlgItemMessageA(dialog, controls[i], WM_SETFONT,
+                            reinterpret_cast<WPARAM>(packageFont), TRUE);
+    }
+}
+
+}  // namespace kzp

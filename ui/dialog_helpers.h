@@ -1,0 +1,23 @@
+// What every dialog of the updater does when it opens.
+#pragma once
+
+#include <windows.h>
+
+#include "app/updater_state.h"
+
+namespace kzp {
+
+// Moves the window to the middle of the screen without changing its size or
+// z-order.
+void CentreOnScreen(HWND window);
+
+// WM_SETFONT with the package font (and redraw) on each listed control.
+void SetPackageFont(HWND dialog, const int* controls, int count);
+
+// The state that the program's dialogs work on (they get no parameter).
+UpdaterState& ProgramState();
+
+// The program caption, also the caption of every message box.
+extern const char kProgramCaption[];
+
+}  // namespace kzp
