@@ -241,7 +241,9 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
     j["trailer"] = {{"matches", r.trailerMatches},
                     {"stored", HexDigest(r.storedTrailer)},
                     {"computed", HexDigest(r.computedTrailer)}};
-    j["problems"] = r.problems;
+    // Problems quote entry names as the package holds them, in its code page.
+    j["problems"] = json::array();
+    for (const std::string& problem : r.problems) j["problems"].push_back(Utf8(problem, cp));
     return j;
 }
 
