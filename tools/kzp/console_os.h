@@ -107,7 +107,6 @@ class ConsoleOs : public Os {
     std::string answer_;
     uint32_t codePage_ = 0;
     std::atomic<uint64_t> nullWritten_{0};
-    int nullHandles_ = 0;
 };
 
 }  // namespace kzp::tool
