@@ -119,6 +119,17 @@ void PackageReaderSeeds() {
     Put("package_reader", "v120-ini", w::BuildPackage(ini));
 }
 
+void PackageInfoSeeds() {
+    auto flagged = [](uint8_t flags, const w::Bytes& package) {
+        w::Bytes seed{flags};
+        seed.insert(seed.end(), package.begin(), package.end());
+        return seed;
+    };
+    Put("package_info", "bare-v120-full", flagged(0, w::BuildPackage(Full())));
+    Put("package_info", "bare-v100", flagged(0, w::BuildPackage(Small(100))));
+    Put("package_info", "updater-v120", flagged(1, w::BuildPackage(Small(120))));
+}
+
 void CatalogueSeeds() {
     w::Package p = Small(120);
     p.languages.push_back(Block(1252, "Arial", "en"));
@@ -185,6 +196,7 @@ int main(int argc, char** argv) {
     }
     root = argv[1];
     PackageReaderSeeds();
+    PackageInfoSeeds();
     CatalogueSeeds();
     DiffStreamSeeds();
     FolderRuleSeeds();
