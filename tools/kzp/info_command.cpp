@@ -123,8 +123,12 @@ json TimeJson(const writer::FileTimeValue& t) {
 }
 
 std::string Thousands(uint64_t v) {
-    std::string s = std::to_string(v);
-    for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3) s.insert(static_cast<size_t>(i), ",");
+    const std::string digits = std::to_string(v);
+    std::string s;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) s += ',';
+        s += digits[i];
+    }
     return s;
 }
 
