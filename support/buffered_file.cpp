@@ -128,13 +128,16 @@ bool FileWriteBuffer::Flush() {
 bool FileWriteBuffer::Write(const void* data, uint32_t size) {
     if (failed_) return false;
     if (size == 0) return true;
-    if (capacity_ - used_ >= size) {
+    // Large pieces are worth a call of their own; copying them would only
+    // cost time.
+    const bool large = size >= capacity_ || size >= KZP_WRITE_DIRECT_SIZE;
+    if (!large && capacity_ - used_ >= size) {
         memcpy(buffer_ + used_, data, size);
         used_ += size;
         return used_ < capacity_ || Flush();
     }
     if (!Flush()) return false;
-    if (size < capacity_) {
+    if (!large) {
         memcpy(buffer_, data, size);
         used_ = size;
         return true;

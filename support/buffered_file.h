@@ -27,6 +27,11 @@ namespace kzp {
 #define KZP_WRITE_BUFFER_SIZE (256u * 1024u)
 #endif
 
+// Writes of at least this size bypass the buffer (after what it holds).
+#ifndef KZP_WRITE_DIRECT_SIZE
+#define KZP_WRITE_DIRECT_SIZE (64u * 1024u)
+#endif
+
 // Reads one file (opened for reading, not written meanwhile) through a
 // read-ahead window.
 class FileReadCache {
