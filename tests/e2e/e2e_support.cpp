@@ -1,0 +1,165 @@
+#include "tests/e2e/e2e_support.h"
+
+#include <windows.h>
+
+#include "resources/string_table.h"
+#include "tests/support/test_platform.h"
+
+namespace kzp::e2e {
+namespace {
+
+// Build paths come as Linux paths; Wine shows the Linux root as drive Z:.
+std::string FromHostPath(const char* path) {
+    std::string out = "Z:";
+    for (const char* p = path; *p != 0; ++p) out.push_back(*p == '/' ? '\\' : *p);
+    return out;
+}
+
+}  // namespace
+
+const char kDetail[] = "　　--> ";
+
+std::string UpdaterImagePath() { return FromHostPath(KZP_E2E_UPDATER); }
+std::string RunningAppPath() { return FromHostPath(KZP_E2E_RUNNING_APP); }
+std::string FollowUpProgramPath() { return FromHostPath(KZP_E2E_FOLLOW_UP); }
+
+Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes Pattern(size_t size, uint32_t seed) {
+    Bytes out(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        out[i] = static_cast<uint8_t>(x);
+    }
+    return out;
+}
+
+bool WriteTree(const std::string& folder, const Tree& tree) {
+    if (!test::MakeFolder(folder)) return false;
+    for (const auto& [name, data] : tree) {
+        std::string path = folder + "\\" + name;
+        size_t slash = path.rfind('\\');
+        if (!test::MakeFolder(path.substr(0, slash))) return false;
+        if (!test::WriteBytes(path, data)) return false;
+    }
+    return true;
+}
+
+Tree WithBackups(const Tree& newTree, const Tree& oldTree, const std::vector<std::string>& names,
+                 const std::string& oldVersion) {
+    Tree out = newTree;
+    for (const std::string& name : names) out[name + "." + oldVersion + ".old"] = oldTree.at(name);
+    return out;
+}
+
+writer::FileTimeValue EntryTime(size_t index) {
+    // 2020-01-01 00:00:00 UTC plus whole hours, so every file gets its own time.
+    uint64_t ticks = 132223104000000000ull + static_cast<uint64_t>(index) * 36000000000ull;
+    return writer::FileTimeValue::FromTicks(ticks);
+}
+
+Bytes DiffFor(const Bytes& oldData, const Bytes& newData, uint32_t blockSize) {
+    size_t head = 0;
+    while (head < oldData.size() && head < newData.size() && oldData[head] == newData[head]) ++head;
+    size_t tail = 0;
+    while (tail < oldData.size() - head && tail < newData.size() - head &&
+           oldData[oldData.size() - 1 - tail] == newData[newData.size() - 1 - tail]) {
+        ++tail;
+    }
+    writer::DiffStream stream(blockSize);
+    for (size_t at = 0; at < head; at += blockSize) {
+        stream.CopyRange(static_cast<uint32_t>(at),
+                         static_cast<uint32_t>(std::min<size_t>(blockSize, head - at)));
+    }
+    for (size_t at = head; at < newData.size() - tail; at += blockSize) {
+        size_t length = std::min<size_t>(blockSize, newData.size() - tail - at);
+        stream.LiteralRange(Bytes(newData.begin() + at, newData.begin() + at + length));
+    }
+    size_t oldTail = oldData.size() - tail;
+    for (size_t at = 0; at < tail; at += blockSize) {
+        stream.CopyRange(static_cast<uint32_t>(oldTail + at),
+                         static_cast<uint32_t>(std::min<size_t>(blockSize, tail - at)));
+    }
+    stream.End();
+    return stream.Data();
+}
+
+writer::Package PackageFor(const Tree& oldTree, const Tree& newTree, const std::string& folder) {
+    writer::Package p;
+    p.title = "Sample App";
+    p.oldVersion = "1.0";
+    p.newVersion = "2.0";
+    p.copyright = "(c) kzp e2e";
+    p.target.type = 3;
+    p.target.rootOrBase = 6;  // no base folder: the path is complete
+    p.target.path = folder;
+    size_t index = 0;
+    for (const auto& [name, data] : newTree) {
+        auto old = oldTree.find(name);
+        if (old == oldTree.end()) {
+            writer::AddEntry add;
+            add.name = name;
+            add.fileTime = EntryTime(index++);
+            add.contents = data;
+            p.adds.push_back(add);
+        } else if (old->second != data) {
+            writer::UpdateEntry update;
+            update.name = name;
+            update.digest = writer::Md5(old->second);
+            update.fileTime = EntryTime(index++);
+            update.stream = DiffFor(old->second, data);
+            p.updates.push_back(update);
+        }
+    }
+    for (const auto& [name, data] : oldTree) {
+        if (newTree.count(name) == 0) p.deletes.push_back({name, writer::Md5(data)});
+    }
+    return p;
+}
+
+bool WriteUpdater(const std::string& path, const writer::Package& package) {
+    Bytes image;
+    if (!test::ReadBytes(UpdaterImagePath(), &image) || image.size() != 0x18000) return false;
+    return test::WriteBytes(path, writer::BuildUpdaterFile(image, package));
+}
+
+std::string StartupString(uint32_t id) {
+    const char* text = FindBuiltInString(id);
+    return text != nullptr ? text : "";
+}
+
+std::string Slot(int k) {
+    std::string text = StartupString(1000 + static_cast<uint32_t>(k));
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
+            out += "\r\n";
+            ++i;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+std::string Format(const std::string& format, const std::vector<std::string>& args) {
+    std::string out;
+    size_t next = 0;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's' && next < args.size()) {
+            out += args[next++];
+            ++i;
+        } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {
+            out.push_back('%');
+            ++i;
+        } else {
+            out.push_back(format[i]);
+        }
+    }
+    return out;
+}
+
+}  // namespace kzp::e2e

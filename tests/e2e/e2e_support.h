@@ -1,0 +1,53 @@
+// What the scenarios share: the programs under test, folders of files,
+// packages made from an old and a new folder, and the updater's texts.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/package_writer/package_writer.h"
+
+namespace kzp::e2e {
+
+using Bytes = std::vector<uint8_t>;
+// Files of a folder by relative path (backslashes) with their contents.
+using Tree = std::map<std::string, Bytes>;
+
+// The programs, as Windows paths.
+std::string UpdaterImagePath();   // kzpupdater.exe, the bare 0x18000-byte image
+std::string RunningAppPath();     // a program with a known window, for the running check
+std::string FollowUpProgramPath(); // leaves a marker file when it is opened
+
+Bytes BytesOf(const std::string& text);
+Bytes Pattern(size_t size, uint32_t seed);
+bool WriteTree(const std::string& folder, const Tree& tree);
+// The tree with each listed file's backup beside it ("name.<oldVersion>.old"
+// holding the old contents).
+Tree WithBackups(const Tree& newTree, const Tree& oldTree, const std::vector<std::string>& names,
+                 const std::string& oldVersion);
+
+// The last-write time that the package gives file number `index`.
+writer::FileTimeValue EntryTime(size_t index);
+
+// A package that turns `oldTree` into `newTree` inside `folder` (found as a
+// complete path): changed files as updates with diff streams, new files as
+// adds, vanished files as deletes. MD5 verification.
+writer::Package PackageFor(const Tree& oldTree, const Tree& newTree, const std::string& folder);
+// A diff stream from `oldData` to `newData` (shared head and tail copied).
+Bytes DiffFor(const Bytes& oldData, const Bytes& newData, uint32_t blockSize = 4096);
+
+// Writes the updater with `package` appended as `path`.
+bool WriteUpdater(const std::string& path, const writer::Package& package);
+
+// Catalogue slot k of the built-in catalogue (UTF-8, "\n" pairs made CR LF),
+// and the start-up string `id`.
+std::string Slot(int k);
+std::string StartupString(uint32_t id);
+// printf-style %s substitution in a UTF-8 text.
+std::string Format(const std::string& format, const std::vector<std::string>& args);
+// The detail prefix of log lines, in UTF-8.
+extern const char kDetail[];
+
+}  // namespace kzp::e2e

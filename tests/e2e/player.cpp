@@ -1,0 +1,305 @@
+#include "tests/e2e/player.h"
+
+#include <commctrl.h>
+
+#include <thread>
+
+namespace kzp::e2e {
+namespace {
+
+constexpr UINT kMessageWaitMs = 10000;
+
+// Sends a message to a window of the updater without hanging on it when the
+// window's thread is busy (it may be waiting for the apply thread).
+bool SendTimed(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result) {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kMessageWaitMs,
+                               result != nullptr ? result : &ignored) != 0;
+}
+
+std::wstring ReadText(HWND window) {
+    if (window == nullptr) return L"";
+    DWORD_PTR length = 0;
+    if (!SendTimed(window, WM_GETTEXTLENGTH, 0, 0, &length)) return L"";
+    // Room for twice the reported length: a rich edit control in ANSI mode
+    // reports its length before line breaks become CR LF, and copies nothing
+    // at all when the buffer turns out too small.
+    std::wstring text(2 * length + 16, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendTimed(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), &copied)) {
+        return L"";
+    }
+    text.resize(copied);
+    return text;
+}
+
+std::string ClassOf(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof(name));
+    return name;
+}
+
+WindowKind Classify(HWND window) {
+    if (ClassOf(window) != "#32770") return WindowKind::kOther;
+    if (GetDlgItem(window, 1016) != nullptr) return WindowKind::kMain;
+    if (GetDlgItem(window, 1017) != nullptr) return WindowKind::kPassword;
+    if (GetDlgItem(window, 1003) != nullptr) return WindowKind::kFolder;
+    if (GetDlgItem(window, 1022) != nullptr) return WindowKind::kDocument;
+    if (GetDlgItem(window, IDOK) != nullptr || GetDlgItem(window, IDYES) != nullptr) {
+        return WindowKind::kMessageBox;
+    }
+    return WindowKind::kOther;
+}
+
+const char* KindName(WindowKind kind) {
+    switch (kind) {
+        case WindowKind::kMain:
+            return "main";
+        case WindowKind::kPassword:
+            return "password";
+        case WindowKind::kFolder:
+            return "folder";
+        case WindowKind::kDocument:
+            return "document";
+        case WindowKind::kMessageBox:
+            return "message box";
+        default:
+            return "other";
+    }
+}
+
+struct Collect {
+    DWORD processId;
+    std::vector<FoundWindow>* found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter) {
+    auto* collect = reinterpret_cast<Collect*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != collect->processId) return TRUE;
+    WindowKind kind = Classify(window);
+    // The main window hides itself before it reports that the package cannot
+    // be opened; every other window counts only while it can be seen.
+    if (kind != WindowKind::kMain && !IsWindowVisible(window)) return TRUE;
+    collect->found->push_back({window, kind});
+    return TRUE;
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM parameter) {
+    reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(child);
+    return TRUE;
+}
+
+std::vector<HWND> Children(HWND window) {
+    std::vector<HWND> children;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+}  // namespace
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return "";
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) return L"";
+    int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
+    return out;
+}
+
+UpdaterRun::~UpdaterRun() {
+    if (process_ == nullptr) return;
+    if (!Exited()) {
+        TerminateProcess(process_, 999);
+        WaitForSingleObject(process_, 10000);
+    }
+    CloseHandle(process_);
+}
+
+bool UpdaterRun::Start(const std::string& program, const std::string& arguments,
+                       const std::string& workingFolder) {
+    std::wstring commandLine = L"\"" + Wide(program) + L"\"";
+    if (!arguments.empty()) commandLine += L" " + Wide(arguments);
+    std::wstring folder = Wide(workingFolder);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                        0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    processId_ = info.dwProcessId;
+    return true;
+}
+
+bool UpdaterRun::Exited(DWORD* exitCode) const {
+    if (process_ == nullptr || WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) return false;
+    if (exitCode != nullptr) GetExitCodeProcess(process_, exitCode);
+    return true;
+}
+
+long UpdaterRun::WaitForExit(std::chrono::milliseconds wait) {
+    if (process_ == nullptr) return -1;
+    if (WaitForSingleObject(process_, static_cast<DWORD>(wait.count())) != WAIT_OBJECT_0) {
+        TerminateProcess(process_, 999);
+        WaitForSingleObject(process_, 10000);
+        return -1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    return static_cast<long>(code);
+}
+
+std::vector<FoundWindow> UpdaterRun::Windows() const {
+    std::vector<FoundWindow> found;
+    Collect collect{processId_, &found};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&collect));
+    return found;
+}
+
+HWND UpdaterRun::WaitFor(WindowKind kind, std::chrono::milliseconds wait) const {
+    HWND result = nullptr;
+    WaitUntil(
+        [&] {
+            for (const FoundWindow& w : Windows()) {
+                // A dialog is shown once it has set itself up.
+                if (w.kind == kind && IsWindowVisible(w.handle)) {
+                    result = w.handle;
+                    return true;
+                }
+            }
+            return Exited();
+        },
+        wait);
+    return result;
+}
+
+bool UpdaterRun::WaitGone(WindowKind kind, std::chrono::milliseconds wait) const {
+    return WaitUntil(
+        [&] {
+            for (const FoundWindow& w : Windows()) {
+                if (w.kind == kind) return false;
+            }
+            return true;
+        },
+        wait);
+}
+
+std::string UpdaterRun::Describe() const {
+    std::string out;
+    DWORD code = 0;
+    if (Exited(&code)) out += "process exited with " + std::to_string(code) + "\n";
+    for (const FoundWindow& w : Windows()) {
+        out += std::string("[") + KindName(w.kind) + "] \"" + WindowText(w.handle) + "\"" +
+               (IsWindowVisible(w.handle) ? "" : " (hidden)") + "\n";
+        for (HWND child : Children(w.handle)) {
+            int id = GetDlgCtrlID(child);
+            out += "    " + std::to_string(id) + " " + ClassOf(child) + ": \"" +
+                   Utf8(ReadText(child)) + "\"" + (IsWindowEnabled(child) ? "" : " (disabled)") +
+                   "\n";
+        }
+    }
+    return out;
+}
+
+std::string WindowText(HWND window) {
+    int length = GetWindowTextLengthW(window);
+    std::wstring text(length + 1, L'\0');
+    text.resize(GetWindowTextW(window, text.data(), length + 1));
+    return Utf8(text);
+}
+
+std::string ControlText(HWND dialog, int id) { return Utf8(ReadText(GetDlgItem(dialog, id))); }
+
+bool ControlExists(HWND dialog, int id) { return GetDlgItem(dialog, id) != nullptr; }
+
+bool IsControlEnabled(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    return control != nullptr && IsWindowEnabled(control);
+}
+
+bool Press(HWND dialog, int id) {
+    HWND button = GetDlgItem(dialog, id);
+    if (button == nullptr || !IsWindowVisible(dialog) || !IsWindowEnabled(dialog) ||
+        !IsWindowEnabled(button)) {
+        return false;
+    }
+    return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(button)) != 0;
+}
+
+bool Type(HWND dialog, int id, const std::string& utf8) {
+    HWND edit = GetDlgItem(dialog, id);
+    if (edit == nullptr || !IsWindowEnabled(dialog)) return false;
+    std::wstring text = Wide(utf8);
+    return SendTimed(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), nullptr);
+}
+
+bool SetChecked(HWND dialog, int id, bool checked) {
+    HWND box = GetDlgItem(dialog, id);
+    if (box == nullptr || !IsWindowEnabled(dialog) || !IsWindowEnabled(box)) return false;
+    return SendTimed(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0, nullptr);
+}
+
+bool IsChecked(HWND dialog, int id) {
+    DWORD_PTR state = 0;
+    return SendTimed(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0, &state) && state == BST_CHECKED;
+}
+
+int ProgressPosition(HWND dialog, int id) {
+    DWORD_PTR position = 0;
+    if (!SendTimed(GetDlgItem(dialog, id), PBM_GETPOS, 0, 0, &position)) return -1;
+    return static_cast<int>(position);
+}
+
+std::vector<std::string> LogLines(HWND mainWindow) {
+    std::wstring text = ReadText(GetDlgItem(mainWindow, 1016));
+    std::vector<std::string> lines;
+    std::wstring line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        wchar_t c = text[i];
+        if (c == L'\r' || c == L'\n') {
+            lines.push_back(Utf8(line));
+            line.clear();
+            if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+        } else {
+            line.push_back(c);
+        }
+    }
+    if (!line.empty()) lines.push_back(Utf8(line));
+    return lines;
+}
+
+std::string MessageBoxText(HWND box) {
+    std::wstring longest;
+    for (HWND child : Children(box)) {
+        if (ClassOf(child) != "Static") continue;
+        std::wstring text = ReadText(child);
+        if (text.size() > longest.size()) longest = text;
+    }
+    return Utf8(longest);
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds wait) {
+    auto deadline = Clock::now() + wait;
+    for (;;) {
+        if (condition()) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+}  // namespace kzp::e2e

@@ -1,0 +1,89 @@
+// Plays the user of the updater: starts it, finds its windows, reads what
+// they show and presses their buttons, the way a person at the screen would.
+// Everything goes through window messages to the updater's own windows; a
+// button that is disabled, or that sits in a window disabled by a prompt,
+// cannot be pressed.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kzp::e2e {
+
+// Which of the updater's windows.
+enum class WindowKind { kMain, kPassword, kFolder, kDocument, kMessageBox, kOther };
+
+struct FoundWindow {
+    HWND handle = nullptr;
+    WindowKind kind = WindowKind::kOther;
+};
+
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kDefaultWait{60000};
+
+std::string Utf8(const std::wstring& text);
+std::wstring Wide(const std::string& utf8);
+
+class UpdaterRun {
+  public:
+    UpdaterRun() = default;
+    UpdaterRun(const UpdaterRun&) = delete;
+    UpdaterRun& operator=(const UpdaterRun&) = delete;
+    // Ends the process if it is still there.
+    ~UpdaterRun();
+
+    // Starts `program` with `arguments` in `workingFolder`. It runs with the
+    // driver's ANSI code page: under Wine a child process takes the locale
+    // of the process that starts it.
+    bool Start(const std::string& program, const std::string& arguments,
+               const std::string& workingFolder = "");
+
+    DWORD ProcessId() const { return processId_; }
+    bool Exited(DWORD* exitCode = nullptr) const;
+    // The exit code, or -1 when the process does not end in time (it is then
+    // ended by force).
+    long WaitForExit(std::chrono::milliseconds wait = kDefaultWait);
+
+    // The visible top-level windows of the process, classified.
+    std::vector<FoundWindow> Windows() const;
+    // Waits for a visible window of that kind.
+    HWND WaitFor(WindowKind kind, std::chrono::milliseconds wait = kDefaultWait) const;
+    // Waits until no visible window of that kind is left.
+    bool WaitGone(WindowKind kind, std::chrono::milliseconds wait = kDefaultWait) const;
+
+    // A line per window with its kind, caption and control texts: what the
+    // screen showed, for failure messages.
+    std::string Describe() const;
+
+  private:
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+};
+
+// Reading and operating controls of a window of another process.
+std::string WindowText(HWND window);
+std::string ControlText(HWND dialog, int id);
+bool IsControlEnabled(HWND dialog, int id);
+bool ControlExists(HWND dialog, int id);
+// Presses a push button: only when it and its window are enabled.
+bool Press(HWND dialog, int id);
+// Types `text` into an edit control (replacing its contents).
+bool Type(HWND dialog, int id, const std::string& utf8);
+// Sets or clears a check box as a click would: only when it is enabled.
+bool SetChecked(HWND dialog, int id, bool checked);
+bool IsChecked(HWND dialog, int id);
+int ProgressPosition(HWND dialog, int id);
+// The lines of the log pane (without line breaks; no empty last line).
+std::vector<std::string> LogLines(HWND mainWindow);
+// The text of a message box.
+std::string MessageBoxText(HWND box);
+
+// Polls `condition` every few milliseconds until it holds or `wait` passes.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds wait = kDefaultWait);
+
+}  // namespace kzp::e2e

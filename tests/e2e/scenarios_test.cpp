@@ -1,0 +1,679 @@
+// End-to-end scenarios: the real updater (64-bit build) under Wine, played by
+// this driver as a user would, each checked on the target folder afterwards.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/player.h"
+#include "tests/support/test_platform.h"
+
+namespace kzp::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Controls of the main window.
+constexpr int kCancelClose = 2;
+constexpr int kStepLabel = 1006;
+constexpr int kFileBar = 1007;
+constexpr int kHeading = 1010;
+constexpr int kCopyright = 1011;
+constexpr int kFilePercent = 1014;
+constexpr int kTotalPercent = 1015;
+constexpr int kDeleteBackups = 1019;
+constexpr int kCopyrightLabel = 1028;
+constexpr int kLogLabel = 1029;
+
+const char kTitle[] = "Sample App";
+const char kOld[] = "1.0";
+const char kNew[] = "2.0";
+const char kStartCaption[] = "kzp Self Extract Updater ver.1.20";
+
+Tree OldTree() {
+    Tree t;
+    t["app.exe"] = Pattern(60000, 1);
+    t["data\\config.ini"] = BytesOf("[main]\r\nlevel=1\r\n");
+    t["keep.txt"] = BytesOf("unchanged\r\n");
+    t["obsolete.dll"] = Pattern(3000, 2);
+    return t;
+}
+
+Tree NewTree() {
+    Tree t = OldTree();
+    Bytes& app = t["app.exe"];
+    Bytes inserted = Pattern(5000, 3);
+    app.insert(app.begin() + 20000, inserted.begin(), inserted.end());
+    app.resize(app.size() - 700);
+    t["data\\config.ini"] = BytesOf("[main]\r\nlevel=2\r\nmode=fast\r\n");
+    t["data\\new.bin"] = Pattern(2500, 4);
+    t["readme.txt"] = BytesOf("version 2\r\n");
+    t.erase("obsolete.dll");
+    return t;
+}
+
+const std::vector<std::string> kChanged = {"app.exe", "data\\config.ini", "obsolete.dll"};
+
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const auto& l : lines) out += "  | " + l + "\n";
+    return out;
+}
+
+// The last `n` lines of the log.
+std::vector<std::string> Tail(const std::vector<std::string>& lines, size_t n) {
+    if (lines.size() <= n) return lines;
+    return std::vector<std::string>(lines.end() - static_cast<long>(n), lines.end());
+}
+
+std::string Last(const std::vector<std::string>& lines) {
+    return lines.empty() ? "(empty log)" : lines.back();
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string WithoutTrailingBackslash(std::string path) {
+    if (!path.empty() && path.back() == '\\') path.pop_back();
+    return path;
+}
+
+bool SystemIsJapanese() { return GetACP() == 932; }
+
+// The scenarios compare what the windows show with the built-in Japanese
+// texts, so they run where the ANSI code page is 932 (the updater runs with
+// the driver's locale).
+class UpdaterScenario : public ::testing::Test {
+  protected:
+    virtual bool NeedsJapanese() const { return true; }
+
+    void SetUp() override {
+        if (NeedsJapanese() && !SystemIsJapanese()) {
+            GTEST_SKIP() << "needs ANSI code page 932 (LC_ALL=ja_JP.UTF-8)";
+        }
+        root_ = test::NewScratchFolder();
+        app_ = root_ + "\\app";
+        old_ = OldTree();
+        new_ = NewTree();
+        ASSERT_TRUE(WriteTree(app_, old_));
+    }
+    void TearDown() override {
+        if (!root_.empty()) test::RemovePath(root_);
+    }
+
+    writer::Package Sample() const { return PackageFor(old_, new_, app_); }
+
+    std::string Build(const writer::Package& package, const std::string& name = "kzpupdate.exe") {
+        std::string path = root_ + "\\" + name;
+        EXPECT_TRUE(WriteUpdater(path, package));
+        return path;
+    }
+
+    std::string Full(const std::string& name) const { return app_ + "\\" + name; }
+
+    // Answers the confirmation question, checking that it asks about this
+    // package.
+    void AnswerQuestion(UpdaterRun& run, bool yes) {
+        HWND box = run.WaitFor(WindowKind::kMessageBox);
+        ASSERT_NE(box, nullptr) << run.Describe();
+        EXPECT_EQ(MessageBoxText(box), Format(Slot(10), {kTitle, kOld, kNew}));
+        EXPECT_EQ(WindowText(box), Format(Slot(8), {kTitle, kOld, kNew}));
+        ASSERT_TRUE(Press(box, yes ? IDYES : IDNO));
+        ASSERT_TRUE(run.WaitGone(WindowKind::kMessageBox)) << run.Describe();
+    }
+
+    // Waits until the run has ended and the window offers Close.
+    void WaitForClose(UpdaterRun& run, HWND main, const std::string& closeText) {
+        bool ended = WaitUntil([&] {
+            return IsControlEnabled(main, kCancelClose) &&
+                   ControlText(main, kCancelClose) == closeText;
+        });
+        ASSERT_TRUE(ended) << run.Describe() << Lines(LogLines(main));
+    }
+
+    void CloseAndExpectExit(UpdaterRun& run, HWND main, long exitCode) {
+        ASSERT_TRUE(Press(main, kCancelClose)) << run.Describe();
+        EXPECT_EQ(run.WaitForExit(), exitCode);
+    }
+
+    // The lines that a successful run of the sample package logs.
+    std::vector<std::string> SuccessLog(const std::string& exe) const {
+        std::string folder = app_ + "\\";
+        return {
+            Format(Slot(11), {exe}),
+            Slot(15),
+            Format(Slot(25), {folder}),
+            Slot(17),
+            Slot(39),
+            Slot(26),
+            kDetail + Format(Slot(28), {Full("app.exe")}),
+            kDetail + Format(Slot(28), {Full("data\\config.ini")}),
+            kDetail + Format(Slot(28), {Full("obsolete.dll")}),
+            Slot(39),
+            Format(Slot(30), {Full("app.exe")}),
+            Format(Slot(30), {Full("data\\config.ini")}),
+            Format(Slot(31), {Full("data\\new.bin")}),
+            Format(Slot(31), {Full("readme.txt")}),
+            Format(Slot(32), {Full("obsolete.dll")}),
+            Slot(19),
+        };
+    }
+
+    void ExpectEntryTimes(const writer::Package& package) {
+        for (const auto& u : package.updates) {
+            uint64_t ticks = 0;
+            ASSERT_TRUE(test::FileTimeOf(Full(u.name), &ticks)) << u.name;
+            EXPECT_EQ(ticks, u.fileTime.Ticks()) << u.name;
+        }
+        for (const auto& a : package.adds) {
+            uint64_t ticks = 0;
+            ASSERT_TRUE(test::FileTimeOf(Full(a.name), &ticks)) << a.name;
+            EXPECT_EQ(ticks, a.fileTime.Ticks()) << a.name;
+        }
+    }
+
+    std::string root_;
+    std::string app_;
+    Tree old_;
+    Tree new_;
+};
+
+// A successful run as a user sees it: question, documents, every window text,
+// the whole log; the backups stay until Close, which deletes them because
+// the box is checked.
+TEST_F(UpdaterScenario, SuccessShowsTheRunAndCloseWithTheBoxCheckedDeletesBackups) {
+    writer::Package package = Sample();
+    package.documentBefore = "Read me first.\r\nSecond line.";
+    package.documentAfter = "All done.";
+    std::string exe = Build(package);
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    ASSERT_NE(main, nullptr);
+
+    HWND question = run.WaitFor(WindowKind::kMessageBox);
+    ASSERT_NE(question, nullptr) << run.Describe();
+    // While the question is open the main window cannot be used, and Cancel
+    // is not enabled before the file information is read.
+    EXPECT_FALSE(Press(main, kCancelClose));
+    EXPECT_EQ(WindowText(main), Format(Slot(8), {kTitle, kOld, kNew}));
+    EXPECT_EQ(ControlText(main, kHeading), Format(Slot(9), {kTitle, kOld, kNew}));
+    EXPECT_EQ(ControlText(main, kCopyright), "(c) kzp e2e");
+    AnswerQuestion(run, true);
+
+    HWND before = run.WaitFor(WindowKind::kDocument);
+    ASSERT_NE(before, nullptr) << run.Describe();
+    EXPECT_EQ(WindowText(before), Slot(60));
+    EXPECT_EQ(ControlText(before, IDOK), Slot(2));
+    std::string shown = ControlText(before, 1022);
+    shown.erase(std::remove(shown.begin(), shown.end(), '\n'), shown.end());
+    EXPECT_EQ(shown, "Read me first.\rSecond line.");
+    // Esc (IDCANCEL) does not close the document; its button does.
+    PostMessageW(before, WM_COMMAND, IDCANCEL, 0);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(IsWindowVisible(before));
+    EXPECT_TRUE(test::PathExists(Full("obsolete.dll")));  // nothing changed yet
+    ASSERT_TRUE(Press(before, IDOK));
+
+    HWND after = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const FoundWindow& w : run.Windows()) {
+            if (w.kind == WindowKind::kDocument && w.handle != before) after = w.handle;
+        }
+        return after != nullptr;
+    })) << run.Describe();
+    EXPECT_EQ(ControlText(after, 1022), "All done.");
+    // The files are applied before the closing document.
+    EXPECT_EQ(test::ReadTree(app_), WithBackups(new_, old_, kChanged, kOld));
+    ASSERT_TRUE(Press(after, IDOK));
+
+    WaitForClose(run, main, Slot(2));
+    EXPECT_EQ(ControlText(main, kStepLabel), Slot(5));
+    EXPECT_EQ(ControlText(main, kCopyrightLabel), Slot(4));
+    EXPECT_EQ(ControlText(main, kLogLabel), Slot(6));
+    EXPECT_EQ(ControlText(main, kDeleteBackups), Slot(7));
+    EXPECT_EQ(ControlText(main, kFilePercent), "100.0%");
+    EXPECT_EQ(ControlText(main, kTotalPercent), "100.0%");
+    EXPECT_EQ(ProgressPosition(main, kFileBar), 1000);
+    EXPECT_TRUE(IsControlEnabled(main, kDeleteBackups));
+    EXPECT_TRUE(IsChecked(main, kDeleteBackups));
+    EXPECT_EQ(LogLines(main), SuccessLog(exe)) << Lines(LogLines(main));
+
+    EXPECT_EQ(test::ReadTree(app_), WithBackups(new_, old_, kChanged, kOld));
+    CloseAndExpectExit(run, main, 0);
+    EXPECT_EQ(test::ReadTree(app_), new_);
+    ExpectEntryTimes(package);
+}
+
+TEST_F(UpdaterScenario, CloseWithTheBoxClearedKeepsTheBackups) {
+    std::string exe = Build(Sample());
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, true);
+    WaitForClose(run, main, Slot(2));
+    ASSERT_TRUE(SetChecked(main, kDeleteBackups, false));
+    CloseAndExpectExit(run, main, 0);
+    EXPECT_EQ(test::ReadTree(app_), WithBackups(new_, old_, kChanged, kOld));
+}
+
+TEST_F(UpdaterScenario, AnswerNoChangesNothingAndExitsWith255) {
+    std::string exe = Build(Sample());
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, false);
+    WaitForClose(run, main, Slot(2));
+    EXPECT_EQ(Last(LogLines(main)), Slot(21)) << Lines(LogLines(main));
+    EXPECT_FALSE(IsControlEnabled(main, kDeleteBackups));
+    CloseAndExpectExit(run, main, 255);
+    EXPECT_EQ(test::ReadTree(app_), old_);
+}
+
+// With -F there is no question and the window closes by itself; the package
+// decides about the backups.
+TEST_F(UpdaterScenario, SwitchFSkipsTheQuestionAndClosesByItself) {
+    for (uint8_t deleteDefault : {1, 0}) {
+        SCOPED_TRACE(deleteDefault);
+        ASSERT_TRUE(test::RemovePath(app_));
+        ASSERT_TRUE(WriteTree(app_, old_));
+        writer::Package package = Sample();
+        package.deleteBackupsDefault = deleteDefault;
+        std::string exe = Build(package, deleteDefault ? "f1.exe" : "f0.exe");
+        UpdaterRun run;
+        ASSERT_TRUE(run.Start(exe, deleteDefault ? "-F" : "-force"));
+        EXPECT_EQ(run.WaitForExit(), 0) << run.Describe();
+        Tree expected = deleteDefault ? new_ : WithBackups(new_, old_, kChanged, kOld);
+        EXPECT_EQ(test::ReadTree(app_), expected);
+        ExpectEntryTimes(package);
+    }
+}
+
+TEST_F(UpdaterScenario, WrongPasswordIsRefusedAndTheRightOneGoesOn) {
+    writer::Package package = Sample();
+    package.SetPassword("s3cret");
+    std::string exe = Build(package);
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, true);
+
+    HWND prompt = run.WaitFor(WindowKind::kPassword);
+    ASSERT_NE(prompt, nullptr) << run.Describe();
+    EXPECT_EQ(WindowText(prompt), Slot(61));
+    EXPECT_EQ(ControlText(prompt, 1026), Slot(62));
+    for (const char* wrong : {"", "S3CRET", "s3cret "}) {
+        SCOPED_TRACE(wrong);
+        ASSERT_TRUE(Type(prompt, 1017, wrong));
+        ASSERT_TRUE(Press(prompt, IDOK));
+        HWND message = run.WaitFor(WindowKind::kMessageBox);
+        ASSERT_NE(message, nullptr) << run.Describe();
+        EXPECT_EQ(MessageBoxText(message), Slot(63));
+        // The prompt is disabled while its message is open.
+        EXPECT_FALSE(Press(prompt, IDOK));
+        ASSERT_TRUE(Press(message, IDOK));
+        ASSERT_TRUE(run.WaitGone(WindowKind::kMessageBox));
+        EXPECT_TRUE(IsWindowVisible(prompt));
+    }
+    EXPECT_EQ(test::ReadTree(app_), old_);
+    ASSERT_TRUE(Type(prompt, 1017, "s3cret"));
+    ASSERT_TRUE(Press(prompt, IDOK));
+    WaitForClose(run, main, Slot(2));
+    EXPECT_EQ(Last(LogLines(main)), Slot(19));
+    CloseAndExpectExit(run, main, 0);
+    EXPECT_EQ(test::ReadTree(app_), new_);
+}
+
+// Cancelling the password ends the run; the follow-up file is not opened.
+TEST_F(UpdaterScenario, PasswordCancelEndsWith255AndOpensNothing) {
+    Bytes followUp;
+    ASSERT_TRUE(test::ReadBytes(FollowUpProgramPath(), &followUp));
+    old_["followup.exe"] = followUp;
+    new_["followup.exe"] = followUp;
+    ASSERT_TRUE(WriteTree(app_, old_));
+    writer::Package package = Sample();
+    package.SetPassword("s3cret");
+    package.launchFile = "followup.exe";
+    std::string exe = Build(package);
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, true);
+    HWND prompt = run.WaitFor(WindowKind::kPassword);
+    ASSERT_NE(prompt, nullptr) << run.Describe();
+    ASSERT_TRUE(Type(prompt, 1017, "guess"));
+    ASSERT_TRUE(Press(prompt, IDCANCEL));
+    WaitForClose(run, main, Slot(2));
+    EXPECT_EQ(Last(LogLines(main)), Slot(21)) << Lines(LogLines(main));
+    CloseAndExpectExit(run, main, 255);
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(test::ReadTree(app_), old_);
+}
+
+// Folder type 0: the user types the folder; an empty field and a missing
+// folder are refused with their messages first.
+TEST_F(UpdaterScenario, FolderPromptRefusesEmptyAndMissingFolders) {
+    writer::Package package = Sample();
+    package.target = {};
+    package.target.type = 0;
+    std::string exe = Build(package);
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, true);
+    HWND prompt = run.WaitFor(WindowKind::kFolder);
+    ASSERT_NE(prompt, nullptr) << run.Describe();
+    EXPECT_EQ(WindowText(prompt), Slot(64));
+    EXPECT_EQ(ControlText(prompt, 1026), Slot(65));
+    EXPECT_EQ(ControlText(prompt, 1005), Slot(3));
+
+    struct Attempt {
+        std::string typed;
+        std::string message;
+    };
+    for (const Attempt& a : {Attempt{"", Slot(67)}, Attempt{root_ + "\\missing", Slot(68)}}) {
+        ASSERT_TRUE(Type(prompt, 1003, a.typed));
+        ASSERT_TRUE(Press(prompt, IDOK));
+        HWND message = run.WaitFor(WindowKind::kMessageBox);
+        ASSERT_NE(message, nullptr) << run.Describe();
+        EXPECT_EQ(MessageBoxText(message), a.message);
+        ASSERT_TRUE(Press(message, IDOK));
+        ASSERT_TRUE(run.WaitGone(WindowKind::kMessageBox));
+    }
+    // A trailing backslash is dropped and added back once.
+    ASSERT_TRUE(Type(prompt, 1003, app_ + "\\"));
+    ASSERT_TRUE(Press(prompt, IDOK));
+    WaitForClose(run, main, Slot(2));
+    std::vector<std::string> log = LogLines(main);
+    EXPECT_TRUE(Contains(log, Format(Slot(25), {app_ + "\\"}))) << Lines(log);
+    EXPECT_EQ(Last(log), Slot(19));
+    CloseAndExpectExit(run, main, 0);
+    EXPECT_EQ(test::ReadTree(app_), new_);
+}
+
+// Presses Cancel while the file `label` names is being written, then checks
+// the rollback: the log ends with cancelled, restoring, restored; the folder
+// is as before; the exit code is 255.
+void CancelWhileWriting(UpdaterRun& run, HWND main, const std::string& label, const Tree& before,
+                        const std::string& app) {
+    bool writing = WaitUntil([&] {
+        if (run.Exited()) return true;
+        if (ControlText(main, kStepLabel) != label) return false;
+        int position = ProgressPosition(main, kFileBar);
+        return position > 0 && position < 1000;
+    });
+    ASSERT_TRUE(writing) << run.Describe();
+    ASSERT_TRUE(Press(main, kCancelClose)) << run.Describe();
+    ASSERT_TRUE(WaitUntil([&] { return !IsControlEnabled(main, kCancelClose); }, 10s));
+    EXPECT_FALSE(Press(main, kCancelClose));  // a second press cannot happen
+
+    ASSERT_TRUE(WaitUntil([&] {
+        return IsControlEnabled(main, kCancelClose) && ControlText(main, kCancelClose) == Slot(2);
+    })) << run.Describe();
+    std::vector<std::string> log = LogLines(main);
+    EXPECT_TRUE(Contains(log, Slot(18))) << Lines(log);
+    EXPECT_EQ(Tail(log, 3), (std::vector<std::string>{Slot(21), Slot(23), Slot(24)})) << Lines(log);
+    EXPECT_FALSE(IsControlEnabled(main, kDeleteBackups));
+    EXPECT_FALSE(SetChecked(main, kDeleteBackups, true));
+    ASSERT_TRUE(Press(main, kCancelClose));
+    EXPECT_EQ(run.WaitForExit(), 255);
+    EXPECT_EQ(test::ReadTree(app), before);
+}
+
+TEST_F(UpdaterScenario, CancelDuringALargeAddRestoresTheFolder) {
+    new_["big.bin"] = Pattern(24u << 20, 5);
+    writer::Package package = Sample();
+    std::string exe = Build(package);
+    new_.erase("big.bin");
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, true);
+    CancelWhileWriting(run, main, Format(Slot(13), {"big", ".bin"}), old_, app_);
+}
+
+TEST_F(UpdaterScenario, CancelDuringALongDecodeRestoresTheFolder) {
+    old_["video.dat"] = Pattern(64 << 10, 6);
+    ASSERT_TRUE(WriteTree(app_, old_));
+    writer::Package package = Sample();
+    // 30,000 one-block copies: a 30 MB file and as many progress reports.
+    writer::DiffStream stream(1024);
+    for (int i = 0; i < 30000; ++i) stream.CopyBlock(static_cast<uint32_t>((i % 64) * 1024));
+    stream.End();
+    writer::UpdateEntry video;
+    video.name = "video.dat";
+    video.digest = writer::Md5(old_["video.dat"]);
+    video.fileTime = EntryTime(50);
+    video.stream = stream.Data();
+    package.updates.push_back(video);
+    std::string exe = Build(package);
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, true);
+    CancelWhileWriting(run, main, Format(Slot(12), {"video", ".dat"}), old_, app_);
+}
+
+// Waits for the end of a run that failed before anything changed and checks
+// the last log lines and that the backups cannot be deleted.
+void ExpectFailure(UpdaterRun& run, HWND main, const std::vector<std::string>& lastLines) {
+    ASSERT_TRUE(WaitUntil([&] {
+        return IsControlEnabled(main, kCancelClose) && ControlText(main, kCancelClose) == Slot(2);
+    })) << run.Describe();
+    std::vector<std::string> log = LogLines(main);
+    EXPECT_EQ(Tail(log, lastLines.size()), lastLines) << Lines(log);
+    EXPECT_FALSE(IsControlEnabled(main, kDeleteBackups));
+}
+
+TEST_F(UpdaterScenario, DamagedPackageIsRefusedBeforeTheQuestion) {
+    std::string exe = Build(Sample());
+    Bytes file;
+    ASSERT_TRUE(test::ReadBytes(exe, &file));
+    file[file.size() - 100] ^= 0x01;  // inside the data area, covered by the digest
+    ASSERT_TRUE(test::WriteBytes(exe, file));
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    ExpectFailure(run, main, {Format(Slot(11), {exe}), Slot(15), Slot(57), Slot(20)});
+    EXPECT_EQ(WindowText(main), kStartCaption);  // the package's caption never came
+    CloseAndExpectExit(run, main, 255);
+    EXPECT_EQ(test::ReadTree(app_), old_);
+}
+
+// Scenarios whose texts depend on the system's code page: they run in the
+// Japanese and in the default locale, expecting what each should show.
+class CodePageScenario : public UpdaterScenario {
+  protected:
+    bool NeedsJapanese() const override { return false; }
+};
+
+// The program file alone, without a package: the read error in the language
+// of the system's code page.
+TEST_F(CodePageScenario, ProgramWithoutPackageReportsTheReadError) {
+    std::string bare = root_ + "\\kzpupdater.exe";
+    ASSERT_TRUE(CopyFileA(UpdaterImagePath().c_str(), bare.c_str(), FALSE));
+    {
+        bool japanese = SystemIsJapanese();
+        UpdaterRun run;
+        ASSERT_TRUE(run.Start(bare, ""));
+        HWND main = run.WaitFor(WindowKind::kMain);
+        ASSERT_NE(main, nullptr);
+        // The catalogue is never filled: the button keeps an empty text.
+        ASSERT_TRUE(WaitUntil([&] {
+            return IsControlEnabled(main, kCancelClose) && !LogLines(main).empty();
+        })) << run.Describe();
+        std::vector<std::string> log = LogLines(main);
+        ASSERT_FALSE(log.empty()) << run.Describe();
+        EXPECT_EQ(log.front(), StartupString(japanese ? 111 : 211)) << Lines(log);
+        EXPECT_EQ(WindowText(main), kStartCaption);
+        ASSERT_TRUE(Press(main, kCancelClose));
+        EXPECT_EQ(run.WaitForExit(), 255);
+    }
+}
+
+TEST_F(UpdaterScenario, MissingOldFileStopsTheRunBeforeAnyChange) {
+    std::string exe = Build(Sample());
+    ASSERT_TRUE(test::RemovePath(Full("data\\config.ini")));
+    old_.erase("data\\config.ini");
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, true);
+    ExpectFailure(run, main, {Slot(45), Slot(20)});
+    CloseAndExpectExit(run, main, 255);
+    EXPECT_EQ(test::ReadTree(app_), old_);
+}
+
+// The program that the package updates is running: by its window or by its
+// process name. The run stops with end code 18 before anything changes.
+TEST_F(UpdaterScenario, RunningProgramStopsTheRun) {
+    UpdaterRun app;
+    ASSERT_TRUE(app.Start(RunningAppPath(), ""));
+    ASSERT_TRUE(WaitUntil([] { return FindWindowW(L"KzpE2eRunningApp", nullptr) != nullptr; }));
+    for (uint8_t type : {1, 2}) {
+        SCOPED_TRACE(type);
+        writer::Package package = Sample();
+        package.check.type = type;
+        package.check.windowTitle = "kzp e2e running app";
+        package.check.programName = "E2E_RUNNING_APP.EXE";  // compared without case
+        std::string exe = Build(package, type == 1 ? "w.exe" : "p.exe");
+        UpdaterRun run;
+        ASSERT_TRUE(run.Start(exe, ""));
+        HWND main = run.WaitFor(WindowKind::kMain);
+        AnswerQuestion(run, true);
+        ExpectFailure(run, main, {Format(Slot(22), {kTitle})});
+        CloseAndExpectExit(run, main, 255);
+        EXPECT_EQ(test::ReadTree(app_), old_);
+    }
+}
+
+// Waiting for the program: the user is asked to quit it and the run goes on
+// once its window is gone.
+TEST_F(UpdaterScenario, WaitingForTheProgramGoesOnWhenItQuits) {
+    UpdaterRun app;
+    ASSERT_TRUE(app.Start(RunningAppPath(), ""));
+    HWND appWindow = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        appWindow = FindWindowW(L"KzpE2eRunningApp", nullptr);
+        return appWindow != nullptr;
+    }));
+    writer::Package package = Sample();
+    package.check.type = 1;
+    package.check.windowClass = "KzpE2eRunningApp";
+    package.check.waitForExit = 1;
+    std::string exe = Build(package);
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, true);
+    ASSERT_TRUE(WaitUntil([&] { return Contains(LogLines(main), Format(Slot(34), {kTitle})); }))
+        << run.Describe();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(test::ReadTree(app_), old_);
+    PostMessageW(appWindow, WM_CLOSE, 0, 0);
+    EXPECT_EQ(app.WaitForExit(), 0);
+    WaitForClose(run, main, Slot(2));
+    EXPECT_EQ(Last(LogLines(main)), Slot(19));
+    CloseAndExpectExit(run, main, 0);
+    EXPECT_EQ(test::ReadTree(app_), new_);
+}
+
+// A package with its own texts for code pages 932 and 1252: each system
+// shows the block of its own code page, whatever the order of the blocks.
+std::string ToCodePage(const std::string& utf8, UINT codePage) {
+    std::wstring wide = Wide(utf8);
+    int size = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                   0, nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+writer::LanguageBlock Block(uint32_t codePage, const std::string& face,
+                            const std::vector<std::pair<int, std::string>>& texts) {
+    writer::LanguageBlock block;
+    block.codePage = codePage;
+    block.fontFace = ToCodePage(face, codePage);
+    block.fontHeight = 13;
+    for (int k = 0; k < 69; ++k) block.texts[k] = ToCodePage(Slot(k), codePage);
+    for (const auto& [k, text] : texts) block.texts[k] = ToCodePage(text, codePage);
+    return block;
+}
+
+TEST_F(CodePageScenario, EachCodePageGetsItsOwnLanguageBlock) {
+    writer::Package package = Sample();
+    package.languages.push_back(Block(932, "ＭＳ Ｐゴシック",
+                                      {{5, "完了！"}, {19, "更新が完了しました。"},
+                                       {2, "閉じる"}, {8, "%s 更新 (%s → %s)"}}));
+    package.languages.push_back(Block(1252, "Tahoma",
+                                      {{5, "Terminé"}, {19, "Mise à jour appliquée."},
+                                       {2, "&Fermer"}, {8, "%s – mise à jour (%s » %s)"},
+                                       {10, "Mettre à jour %s de %s à %s ?\\nCliquez « Oui »."}}));
+    std::string exe = Build(package);
+
+    struct Expected {
+        bool japanese;
+        std::string finished, applied, close, caption;
+    };
+    const Expected japanese{true, "完了！", "更新が完了しました。", "閉じる",
+                            "Sample App 更新 (1.0 → 2.0)"};
+    const Expected western{false, "Terminé", "Mise à jour appliquée.", "&Fermer",
+                           "Sample App – mise à jour (1.0 » 2.0)"};
+    {
+        const Expected& e = SystemIsJapanese() ? japanese : western;
+        UpdaterRun run;
+        ASSERT_TRUE(run.Start(exe, ""));
+        HWND main = run.WaitFor(WindowKind::kMain);
+        HWND box = run.WaitFor(WindowKind::kMessageBox);
+        ASSERT_NE(box, nullptr) << run.Describe();
+        if (!e.japanese) {
+            EXPECT_EQ(MessageBoxText(box), "Mettre à jour Sample App de 1.0 à 2.0 ?\r\nCliquez « Oui ».");
+        }
+        EXPECT_EQ(WindowText(main), e.caption);
+        ASSERT_TRUE(Press(box, IDYES));
+        WaitForClose(run, main, e.close);
+        EXPECT_EQ(ControlText(main, kStepLabel), e.finished);
+        EXPECT_EQ(Last(LogLines(main)), e.applied);
+        CloseAndExpectExit(run, main, 0);
+        EXPECT_EQ(test::ReadTree(app_), new_);
+    }
+}
+
+// After a successful run the package's follow-up file is opened in the
+// target folder.
+TEST_F(UpdaterScenario, FollowUpFileIsOpenedAfterSuccess) {
+    Bytes followUp;
+    ASSERT_TRUE(test::ReadBytes(FollowUpProgramPath(), &followUp));
+    new_["followup.exe"] = followUp;
+    writer::Package package = Sample();
+    package.launchFile = "followup.exe";
+    std::string exe = Build(package);
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, "-f"));
+    EXPECT_EQ(run.WaitForExit(), 0) << run.Describe();
+    std::string marker = Full("followup-ran.txt");
+    ASSERT_TRUE(WaitUntil([&] {
+        Bytes data;
+        return test::ReadBytes(marker, &data) && !data.empty();
+    }, 20s));
+    Bytes where;
+    ASSERT_TRUE(test::ReadBytes(marker, &where));
+    EXPECT_EQ(Lower(WithoutTrailingBackslash(std::string(where.begin(), where.end()))),
+              Lower(app_));
+    Tree expected = new_;
+    expected["followup-ran.txt"] = where;
+    EXPECT_EQ(test::ReadTree(app_), expected);
+}
+
+}  // namespace
+}  // namespace kzp::e2e
