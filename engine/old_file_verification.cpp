@@ -37,8 +37,8 @@ Result DigestFile(FileHandle file, uint32_t size, UpdaterState& state, uint8_t c
         if (readAhead <= kDigestChunk) readAhead = 0;
         FileReadCache reader(file, state.heap, readAhead);
         reader.SetReadLimit(size);
-        // The handle was just opened: the pointer stands at the beginning.
-        if (!reader.Seek(0)) outcome = kErrorOldFileRead;
+        // The handle was just opened: it reads from the beginning.
+        reader.SetFilePointerKnown(0);
         uint8_t chunk[kDigestChunk];
         uint32_t remaining = size;
         while (outcome == kResultOk) {

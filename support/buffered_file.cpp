@@ -18,8 +18,6 @@ uint8_t* TakeBuffer(HeapHandle heap, uint32_t capacity) {
 FileReadCache::FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity)
     : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)), capacity_(capacity) {
     if (buffer_ == nullptr) capacity_ = 0;
-    // Nothing is known about the file pointer of a handle we did not open.
-    filePointerKnown_ = false;
 }
 
 FileReadCache::~FileReadCache() {

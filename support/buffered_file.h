@@ -51,6 +51,13 @@ class FileReadCache {
     // Limits each read of the system to the bytes below `end` (0: no limit),
     // so that a file is never read beyond the size its reader was told.
     void SetReadLimit(uint64_t end) { limit_ = end; }
+    // Tells where the system's file pointer stands (a handle just opened
+    // stands at 0), so that reading from there needs no seek. Without it the
+    // first read seeks.
+    void SetFilePointerKnown(uint64_t position) {
+        filePointer_ = position;
+        filePointerKnown_ = true;
+    }
 
   private:
     bool PlaceFilePointer();
@@ -64,7 +71,7 @@ class FileReadCache {
     uint32_t windowLength_ = 0;
     uint64_t position_ = 0;     // where the next read starts
     uint64_t filePointer_ = 0;  // where the system's file pointer stands
-    bool filePointerKnown_ = true;
+    bool filePointerKnown_ = false;
     uint64_t limit_ = 0;
 };
 
