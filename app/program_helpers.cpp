@@ -1,5 +1,6 @@
 #include "app/program_helpers.h"
 
+#include "support/contained_path.h"
 #include "support/text.h"
 
 namespace kzp {
@@ -37,6 +38,12 @@ void DropTrailingBackslash(char* path, uint32_t codePage) {
 
 bool JoinFollowUpPath(const char* folder, const char* file, uint32_t codePage, char* out,
                       size_t size) {
+    // The package names a file of the target folder; nothing outside it is
+    // opened on its word.
+    if (!IsContainedRelativeName(file, codePage)) {
+        if (size > 0) out[0] = 0;
+        return false;
+    }
     bool fits = CopyText(out, size, folder);
     if (fits && !EndsWithBackslashChar(out, codePage)) fits = AppendChar(out, size, '\\');
     if (fits) fits = AppendText(out, size, file);

@@ -20,7 +20,8 @@ void DropTrailingBackslash(char* path, uint32_t codePage);
 
 // `folder`, a backslash unless it already ends with one, and `file`, into a
 // buffer of `size` bytes. False, with `out` emptied, when the joined path does
-// not fit (a path is never cut into another file's name).
+// not fit (a path is never cut into another file's name) or `file` would leave
+// the folder (IsContainedRelativeName).
 bool JoinFollowUpPath(const char* folder, const char* file, uint32_t codePage, char* out,
                       size_t size);
 
