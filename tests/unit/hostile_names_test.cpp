@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/program_helpers.h"
 #include "support/result_code.h"
 #include "tests/support/robust_run.h"
 #include "tools/package_writer/package_writer.h"
@@ -285,6 +286,21 @@ TEST(HostileNamesTest, AnAddOverAnotherFilesBackupIsUndoneLastChangeFirst) {
     EXPECT_EQ(outcome.result, kErrorRename);
     EXPECT_EQ(outcome.changedFiles.size(), 2u);
     EXPECT_EQ(test::DescribeDifference(target, test::ReadTreeState(folders.target)), "");
+}
+
+// The follow-up file is opened by the shell after a successful run: only a
+// file inside the target folder.
+TEST(HostileNamesTest, FollowUpFilesOutsideTheTargetFolderAreNotOpened) {
+    char path[260];
+    for (const char* name : kHostileNames) {
+        EXPECT_FALSE(JoinFollowUpPath("C:\\App\\", name, 1252, path, sizeof(path))) << name;
+        EXPECT_STREQ(path, "");
+    }
+    for (const char* name : {"..\\..\\Windows\\notepad.exe", "http://example.com/", "C:\\x.exe"}) {
+        EXPECT_FALSE(JoinFollowUpPath("C:\\App", name, 932, path, sizeof(path))) << name;
+    }
+    ASSERT_TRUE(JoinFollowUpPath("C:\\App", "docs\\readme.html", 932, path, sizeof(path)));
+    EXPECT_STREQ(path, "C:\\App\\docs\\readme.html");
 }
 
 }  // namespace
