@@ -2,12 +2,15 @@
 //   kzp_fuzz_seeds <corpus folder>
 // makes <folder>/<target>/<seed> for every target. The seeds are kept small:
 // they show the fuzzer every section and opcode, and it grows the rest.
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/whole_run_prefix.h"
 #include "tools/package_writer/package_writer.h"
 
 namespace w = kzp::writer;
@@ -165,6 +168,66 @@ void DiffStreamSeeds() {
     Put("diff_stream", "empty", DiffSeed({}, w::DiffStream(16, 0).End().Data()));
 }
 
+// Whole runs: packages over the harness's target folder, cut behind the
+// target-folder section (the harness writes what comes before) and before
+// the trailer (it computes that).
+void WholeRunSeeds() {
+    namespace f = kzp::fuzz;
+    auto old = [](int i) { return std::string(f::kWholeRunOldFiles[i].contents); };
+    auto base = [] {
+        w::Package p;
+        p.title = "T";
+        p.oldVersion = f::kWholeRunOldVersion;
+        p.newVersion = "2.0";
+        p.target.type = 3;
+        p.target.rootOrBase = 6;
+        p.target.path = f::kWholeRunTarget;
+        return p;
+    };
+    auto put = [&](const std::string& name, const w::Package& p) {
+        w::Bytes body = w::BuildPackage(p);
+        const std::vector<uint8_t> prefix = f::WholeRunPrefix();
+        if (!std::equal(prefix.begin(), prefix.end(), body.begin())) {
+            std::fprintf(stderr, "the writer's prefix differs from the harness's\n");
+            std::exit(1);
+        }
+        Put("whole_run", name, w::Bytes(body.begin() + static_cast<long>(prefix.size()), body.end() - 16));
+    };
+    w::Package p = base();
+    w::UpdateEntry u;
+    u.name = "app.exe";
+    u.digest = w::Md5(old(0));
+    const std::string appended = " and new";
+    u.stream = w::DiffStream(8).CopyBlocks(0, 2).CopyRange(16, 4).LiteralRange(w::Bytes(appended.begin(), appended.end())).End().Data();
+    p.updates.push_back(u);
+    w::AddEntry a;
+    a.name = "new\\added.txt";
+    a.contents = {'n', 'e', 'w'};
+    p.adds.push_back(a);
+    p.deletes.push_back({"readme.txt", w::Md5(old(2))});
+    put("update-add-delete", p);
+
+    w::Package q = base();
+    q.overwriteOnAdd = 1;
+    q.ignoreMissingUpdate = 1;
+    q.verifyMode = 0;
+    w::UpdateEntry t;
+    t.name = "bin\\tool.dll";
+    t.digest = w::Md5(old(1));
+    t.stream = w::DiffStream(4).LiteralBlock({'a', 'b', 'c', 'd'}).CopyBlock(0).End().Data();
+    q.updates.push_back(t);
+    w::AddEntry over;
+    over.name = "readme.txt";
+    over.contents = {'r'};
+    q.adds.push_back(over);
+    w::AddEntry backupName;
+    backupName.name = "bin\\tool.dll.1.0.old";
+    backupName.contents = {'b'};
+    q.adds.push_back(backupName);
+    q.deletes.push_back({"app.exe", w::Md5(old(0))});
+    put("overwrite-and-collide", q);
+}
+
 void FolderRuleSeeds() {
     w::Bytes seed;
     PutText(seed, "C:\\Program Files\\App");
@@ -200,5 +263,6 @@ int main(int argc, char** argv) {
     CatalogueSeeds();
     DiffStreamSeeds();
     FolderRuleSeeds();
+    WholeRunSeeds();
     return 0;
 }
