@@ -215,6 +215,9 @@ int main(int argc, char** argv) {
     CLI::App* infoCommand = app.add_subcommand("info", "show everything an updater file or package holds");
     infoCommand->add_option("file", infoFile, "the updater file (or a bare package)")->required();
     infoCommand->add_flag("--json", infoJson, "print JSON instead of text");
+    infoCommand->footer("Exit codes: 0 the package holds together; 2 the file cannot be read or is not a "
+                        "package (cut short, wrong magic or version); 3 it was read, but its trailer does "
+                        "not match or a stream is not well-formed.");
     infoCommand->add_option("--code-page", infoCodePage,
                             "code page of the package's texts and names (default 1252; language blocks use "
                             "their own)");
@@ -237,6 +240,12 @@ int main(int argc, char** argv) {
                              "the system code page to assume: picks the language block and the password's "
                              "encoding (default: the system's; 932 for a Japanese locale, 1252 otherwise)");
     applyCommand->add_flag("-q,--quiet", apply.quiet, "print only the result");
+    applyCommand->footer("Exit codes are the updater's: 0 success, 255 anything else (cancelled, the "
+                         "program still running, or an error); the run's result code is printed (0, 1 "
+                         "cancelled, 2 program running, 0x10001..0x10012 errors). Ctrl+C cancels and "
+                         "restores what was changed.");
+    makeCommand->footer("Exit codes: 0 written; 1 a setting cannot be used; 2 a file cannot be read or "
+                        "written.");
 
     try {
         app.parse(argc, argv);

@@ -118,7 +118,10 @@ std::string DefaultStubPath() {
 }
 
 writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Progress& progress) {
-    if (s.blockSize == 0) throw SettingsError("the block size must be at least 1");
+    // The updater holds one block in memory while it decodes.
+    if (s.blockSize == 0 || s.blockSize > kMaxBlockSize) {
+        throw SettingsError("the block size must be from 1 to " + std::to_string(kMaxBlockSize) + " bytes");
+    }
     const uint32_t cp = s.codePage;
     writer::Package p;
     p.formatVersion = 120;

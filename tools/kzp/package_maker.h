@@ -12,6 +12,9 @@
 
 namespace kzp::tool {
 
+// The largest block size `kzp make` writes: the updater allocates one block.
+constexpr uint32_t kMaxBlockSize = 16u * 1024 * 1024;
+
 struct MadeEntry {
     std::string name;  // UTF-8, backslashes
     uint64_t oldSize = 0;
