@@ -1,8 +1,8 @@
 // Whole runs under every single fault: the apply thread end to end over a
 // generated package, then the window's handling of the end code, with the
-// Nth file call failing for every N the run makes, with the disk full after a
-// number of bytes, and with the user pressing Cancel after every call and
-// every notification. Each run must either succeed with the new tree or end
+// Nth file call failing for every N the run makes, the Nth allocation failing,
+// the disk full after a number of bytes, and the user pressing Cancel after
+// every call and every notification. Each run must either succeed with the new tree or end
 // with the code of the failed call and, once the window has restored the
 // changed files, leave the old tree exactly as it was (contents and
 // last-write times, no stray file). A fault met by the restore itself must
@@ -129,6 +129,7 @@ struct CaseRunner {
 struct Totals {
     uint64_t faultRuns = 0;
     uint64_t diskRuns = 0;
+    uint64_t memoryRuns = 0;
     uint64_t cancelRuns = 0;
     uint64_t restoreFaultRuns = 0;
     uint64_t lost = 0;
@@ -170,6 +171,21 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
             mostChangedCount = outcome.changedFiles.size();
             mostChanged = n;
         }
+    }
+
+    // The Nth block of memory cannot be had, for every N: any error code
+    // will do, but the trees must be right.
+    const std::vector<OsCall> memory = {OsCall::kHeapAlloc, OsCall::kGlobalAlloc};
+    const uint64_t allocations = counter.CountOf(memory);
+    std::set<Result> anyError;
+    for (Result code = kErrorOpenPackage; code <= kErrorAddExists; ++code) anyError.insert(code);
+    for (uint64_t n = 1; n <= allocations; ++n) {
+        FaultyOs faulty(BaseOs());
+        faulty.FailNthOf(memory, n);
+        RunOutcome outcome = runner.Run(faulty);
+        if (!faulty.Fired()) continue;
+        ++totals->memoryRuns;
+        if (!runner.Judge("allocation " + std::to_string(n), outcome, anyError, false)) ++totals->lost;
     }
 
     // A full disk after each of a spread of byte counts.
@@ -272,10 +288,11 @@ TEST(FaultPropertyTest, EveryFaultAndCancelEndsWithTheNewTreeOrTheOldOne) {
         RunCase(i, random, limits, &totals);
         if (HasFatalFailure()) return;
     }
-    std::printf("fault runs %llu, full-disk runs %llu, cancel runs %llu, restore-fault runs %llu, "
-                "runs that lost anything %llu\n",
+    std::printf("fault runs %llu, full-disk runs %llu, allocation-fault runs %llu, cancel runs %llu, "
+                "restore-fault runs %llu, runs that lost anything %llu\n",
                 static_cast<unsigned long long>(totals.faultRuns),
                 static_cast<unsigned long long>(totals.diskRuns),
+                static_cast<unsigned long long>(totals.memoryRuns),
                 static_cast<unsigned long long>(totals.cancelRuns),
                 static_cast<unsigned long long>(totals.restoreFaultRuns),
                 static_cast<unsigned long long>(totals.lost));
