@@ -1,5 +1,6 @@
 // The package's forward pass, from the header to the last file entry, over
-// any bytes placed behind the program image. The trailer check runs where
+// any bytes placed behind the program image, with the target folder resolved
+// as the apply thread resolves it. The trailer check runs where
 // the apply thread runs it, but its verdict does not stop the pass, so that
 // everything after it is reached by inputs whose digest does not match.
 #include <string.h>
@@ -7,6 +8,7 @@
 #include <new>
 
 #include "app/catalogue.h"
+#include "engine/target_folder.h"
 #include "package/package_extent.h"
 #include "package/package_layout.h"
 #include "package/package_reader.h"
@@ -67,10 +69,19 @@ void ForwardPass(PackageFile& file, UpdaterState& state) {
     VerifyPackageTrailer(file, packageEnd - kPackageOffset, state);
     if (!file.Seek(resume)) return;
 
-    TargetFolderSection folder;
-    result = ReadTargetFolderSection(file, header.formatVersion, state.heap, &folder);
-    ReleaseFolderRules(state.heap, &folder);
-    Require(folder.rules == nullptr, "rules left behind");
+    // Read and resolved: registry values and INI files come from the seam's
+    // tables (empty here), a folder prompt is answered with Cancel.
+    BaseFolderTable folders;
+    BuildBaseFolderTable(nullptr, &folders);
+    result = ResolveTargetFolder(file, header.formatVersion, state, folders);
+    RequireTerminated(state.targetFolder);
+    Require(result == kResultOk || result == kResultCancelled || result == kErrorReadPackage ||
+                result == kErrorTargetFolder,
+            "target folder result");
+    if (result == kResultOk) {
+        const size_t length = strlen(state.targetFolder);
+        Require(length > 0 && state.targetFolder[length - 1] == '\\', "target folder without its backslash");
+    }
     if (result != kResultOk) return;
 
     if (header.formatVersion >= kVersionWithCheckSection) {
