@@ -124,10 +124,11 @@ UpdaterRun::~UpdaterRun() {
         WaitForSingleObject(process_, 10000);
     }
     CloseHandle(process_);
+    if (thread_ != nullptr) CloseHandle(thread_);
 }
 
 bool UpdaterRun::Start(const std::string& program, const std::string& arguments,
-                       const std::string& workingFolder) {
+                       const std::string& workingFolder, bool suspended) {
     std::wstring commandLine = L"\"" + Wide(program) + L"\"";
     if (!arguments.empty()) commandLine += L" " + Wide(arguments);
     std::wstring folder = Wide(workingFolder);
@@ -135,15 +136,17 @@ bool UpdaterRun::Start(const std::string& program, const std::string& arguments,
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                        0, nullptr,
+                        suspended ? CREATE_SUSPENDED : 0, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
         return false;
     }
-    CloseHandle(info.hThread);
+    thread_ = info.hThread;
     process_ = info.hProcess;
     processId_ = info.dwProcessId;
     return true;
 }
+
+bool UpdaterRun::Resume() { return thread_ != nullptr && ResumeThread(thread_) != static_cast<DWORD>(-1); }
 
 bool UpdaterRun::Exited(DWORD* exitCode) const {
     if (process_ == nullptr || WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) return false;

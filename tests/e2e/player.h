@@ -40,7 +40,9 @@ class UpdaterRun {
     // driver's ANSI code page: under Wine a child process takes the locale
     // of the process that starts it.
     bool Start(const std::string& program, const std::string& arguments,
-               const std::string& workingFolder = "");
+               const std::string& workingFolder = "", bool suspended = false);
+    // Lets a process started suspended run.
+    bool Resume();
 
     DWORD ProcessId() const { return processId_; }
     bool Exited(DWORD* exitCode = nullptr) const;
@@ -61,6 +63,7 @@ class UpdaterRun {
 
   private:
     HANDLE process_ = nullptr;
+    HANDLE thread_ = nullptr;
     DWORD processId_ = 0;
 };
 

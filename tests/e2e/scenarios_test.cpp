@@ -520,6 +520,28 @@ TEST_F(CodePageScenario, ProgramWithoutPackageReportsTheReadError) {
     }
 }
 
+// The program cannot open its own file (it was moved away after the start):
+// the window hides, a warning on the desktop says so, and the program ends.
+TEST_F(CodePageScenario, UnopenableProgramFileShowsTheOpenErrorAndEnds) {
+    std::string exe = Build(Sample());
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, "", "", true));
+    ASSERT_TRUE(MoveFileA(exe.c_str(), (exe + ".moved").c_str()));
+    ASSERT_TRUE(run.Resume());
+    HWND box = run.WaitFor(WindowKind::kMessageBox);
+    ASSERT_NE(box, nullptr) << run.Describe();
+    EXPECT_EQ(MessageBoxText(box), StartupString(SystemIsJapanese() ? 110 : 210));
+    EXPECT_EQ(WindowText(box), "kzp Self Extract Updater");
+    for (const FoundWindow& w : run.Windows()) {
+        if (w.kind == WindowKind::kMain) {
+            EXPECT_FALSE(IsWindowVisible(w.handle));
+        }
+    }
+    ASSERT_TRUE(Press(box, IDOK));
+    EXPECT_EQ(run.WaitForExit(), 255);
+    EXPECT_EQ(test::ReadTree(app_), old_);
+}
+
 TEST_F(UpdaterScenario, MissingOldFileStopsTheRunBeforeAnyChange) {
     std::string exe = Build(Sample());
     ASSERT_TRUE(test::RemovePath(Full("data\\config.ini")));
