@@ -23,7 +23,7 @@ constexpr uint32_t kDefaultBlockSize = 64 * 1024;
 
 // Old files up to this size are indexed by a suffix array (about 9 bytes of
 // memory per byte while it is built); larger ones by hashing.
-constexpr uint64_t kSuffixArrayLimit = 512ull * 1024 * 1024;
+constexpr uint64_t kSuffixArrayLimit = 256ull * 1024 * 1024;
 
 // Old-file offsets must stay below 2^31: the decoder seeks with a signed
 // 32-bit distance.
