@@ -204,6 +204,34 @@ UpdateFiles MakeUpdate(const std::string& folder, uint64_t size, uint64_t seed) 
     return files;
 }
 
+// A stream that copies the whole old file in order, 64 blocks per opcode:
+// the decoder's own cost when the old data is read front to back.
+std::string MakeInOrderUpdate(const std::string& folder, uint64_t size, uint32_t* length) {
+    std::string path = folder + "/in-order.exe";
+    Output out(path);
+    out.Zeros(kzp::kPackageOffset);
+    out.Put("KZS ", 4);
+    const uint8_t version[2] = {100, 0};
+    out.Put(version, 2);
+    out.PutU32(kBlock);
+    const uint64_t blocks = size / kBlock;
+    for (uint64_t done = 0; done < blocks;) {
+        uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(64, blocks - done));
+        out.PutU8(2);
+        out.PutU32(static_cast<uint32_t>(done * kBlock));
+        out.PutU32(count);
+        done += count;
+    }
+    if (size % kBlock != 0) {
+        out.PutU8(3);
+        out.PutU32(static_cast<uint32_t>(blocks * kBlock));
+        out.PutU32(static_cast<uint32_t>(size % kBlock));
+    }
+    out.PutU8(0);
+    *length = static_cast<uint32_t>(out.Written() - kzp::kPackageOffset);
+    return path;
+}
+
 // A package of `size` bytes (body and trailer) after the image.
 std::string MakePackage(const std::string& folder, uint64_t size, uint64_t seed) {
     std::string path = folder + "/package.exe";
@@ -363,7 +391,7 @@ Measured Median(std::vector<Measured> runs) {
     return m;
 }
 
-bool SameDigest(const std::string& path, const uint8_t expected[16]) {
+bool Digest(const std::string& path, uint8_t digest[16]) {
     FILE* file = fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
     std::vector<uint8_t> buffer(kChunk);
@@ -374,13 +402,20 @@ bool SameDigest(const std::string& path, const uint8_t expected[16]) {
         kzp::Md5Update(&context, buffer.data(), static_cast<uint32_t>(n));
     }
     fclose(file);
-    uint8_t digest[16];
     kzp::Md5Final(digest, &context);
-    return memcmp(digest, expected, 16) == 0;
+    return true;
+}
+
+void CheckDigest(const std::string& path, const uint8_t expected[16]) {
+    uint8_t digest[16];
+    if (!Digest(path, digest) || memcmp(digest, expected, 16) != 0) {
+        fprintf(stderr, "the decoded file differs from the expected one\n");
+        exit(1);
+    }
 }
 
 struct Figures {
-    Measured cp, dd, md5sum, decode, trailer;
+    Measured cp, dd, md5sum, decode, inOrder, trailer;
     uint64_t bytes;
 };
 
@@ -391,28 +426,36 @@ Figures MeasureAt(const std::string& self, const std::string& folder, uint64_t m
     const std::string created = folder + "/new.bin";
     const std::string copy = folder + "/copy.bin";
 
-    std::vector<Measured> cp, dd, md5sum, decode, trailer;
+    uint32_t inOrderLength = 0;
+    const std::string inOrder = MakeInOrderUpdate(folder, size, &inOrderLength);
+    std::vector<Measured> cp, dd, md5sum, decode, inOrderDecode, trailer;
+    uint8_t oldDigest[16];
     for (int i = 0; i < runs; ++i) {
         unlink(copy.c_str());
         cp.push_back(Spawn({"cp", update.oldPath, copy}, false));
+        if (i == 0 && !Digest(copy, oldDigest)) exit(2);
         unlink(copy.c_str());
         dd.push_back(Spawn({"dd", "if=" + update.oldPath, "of=" + copy, "bs=64K", "status=none"},
                            false));
         md5sum.push_back(Spawn({"md5sum", package}, false));
+        trailer.push_back(Spawn({self, "--child-trailer", package}, true));
         unlink(created.c_str());
         decode.push_back(Spawn({self, "--child-decode", update.updaterPath, update.oldPath, created,
                                 std::to_string(update.streamLength)},
                                true));
-        trailer.push_back(Spawn({self, "--child-trailer", package}, true));
+        CheckDigest(created, update.expected);
+        unlink(created.c_str());
+        inOrderDecode.push_back(Spawn({self, "--child-decode", inOrder, update.oldPath, created,
+                                       std::to_string(inOrderLength)},
+                                      true));
+        CheckDigest(created, oldDigest);
     }
-    if (!SameDigest(created, update.expected)) {
-        fprintf(stderr, "the decoded file differs from the expected one\n");
-        exit(1);
-    }
-    for (const std::string& path : {update.oldPath, update.updaterPath, package, created, copy}) {
+    for (const std::string& path :
+         {update.oldPath, update.updaterPath, package, created, copy, inOrder}) {
         unlink(path.c_str());
     }
-    return {Median(cp), Median(dd), Median(md5sum), Median(decode), Median(trailer), size};
+    return {Median(cp),     Median(dd),  Median(md5sum), Median(decode),
+            Median(inOrderDecode), Median(trailer), size};
 }
 
 void Report(const char* name, const Measured& m, uint64_t bytes, const Figures& f,
@@ -485,6 +528,7 @@ int main(int argc, char** argv) {
     Report("dd 64K", f.dd, f.bytes, f, nullptr, 0, 0);
     Report("md5sum", f.md5sum, f.bytes, f, nullptr, 0, 0);
     Report("decode", f.decode, f.bytes, f, "cp", f.cp.seconds / f.decode.seconds, 0.7);
+    Report("in order", f.inOrder, f.bytes, f, nullptr, 0, 0);
     Report("trailer", f.trailer, f.bytes, f, "md5sum", f.md5sum.seconds / f.trailer.seconds, 0.8);
     printf("peak resident memory (the process at rest: %.1f MiB):\n", idle.peakMiB);
     printf("  decode   %4llu MiB: %5.1f MiB   %4llu MiB: %5.1f MiB\n",
