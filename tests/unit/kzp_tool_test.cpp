@@ -356,6 +356,57 @@ TEST(Settings, RefuseTextsTheCodePageCannotHold) {
     EXPECT_EQ(rule.key, "Dir");
 }
 
+TEST(Settings, ProjectFileSetsEveryOption) {
+    Tree folder(test::NewScratchFolder());
+    const std::string text = R"({
+      "old": "r1", "new": "r2", "output": "out/update.exe", "stub": "s.exe",
+      "title": "T", "oldVersion": "1", "newVersion": "2", "copyright": "C", "password": "pw",
+      "deleteBackups": false, "codePage": 932, "verify": "date-size", "blockSize": 4096,
+      "target": {"type": "ini", "base": "system", "path": "a.ini", "section": "S", "key": "K"},
+      "check": {"type": "window", "title": "W", "class": "CL", "wait": "quiet"},
+      "launch": "go.txt", "documentBefore": "b.txt", "documentAfter": "a.txt",
+      "ignoreMissingUpdate": true, "overwriteOnAdd": true, "ignoreMissingDelete": true,
+      "languages": ["ja", {"codePage": 1251, "fontFace": "F", "fontHeight": 9, "texts": {"3": "X"}}]
+    })";
+    folder.Put("kzp.json", Bytes(text.begin(), text.end()), kOldTime);
+    MakeSettings s;
+    LoadProjectFile(folder.host + "/kzp.json", &s);
+    EXPECT_EQ(s.oldFolder, Utf8Of(HostPath(folder.host) / "r1"));
+    EXPECT_EQ(s.output, Utf8Of(HostPath(folder.host) / "out" / "update.exe"));
+    EXPECT_EQ(s.stub, Utf8Of(HostPath(folder.host) / "s.exe"));
+    EXPECT_EQ(s.documentBefore, Utf8Of(HostPath(folder.host) / "b.txt"));
+    EXPECT_EQ(s.title, "T");
+    EXPECT_EQ(s.password, std::optional<std::string>("pw"));
+    EXPECT_FALSE(s.deleteBackups);
+    EXPECT_EQ(s.codePage, 932u);
+    EXPECT_EQ(s.verifyMode, 1);
+    EXPECT_EQ(s.blockSize, 4096u);
+    EXPECT_EQ(s.target.type, 2);
+    EXPECT_EQ(s.target.rootOrBase, 1);
+    EXPECT_EQ(s.target.path, "a.ini");
+    EXPECT_EQ(s.target.name, "S");
+    EXPECT_EQ(s.target.key, "K");
+    EXPECT_EQ(s.check.type, 1);
+    EXPECT_EQ(s.check.windowTitle, "W");
+    EXPECT_EQ(s.check.windowClass, "CL");
+    EXPECT_EQ(s.check.waitForExit, 2);
+    EXPECT_EQ(s.launchFile, "go.txt");
+    EXPECT_TRUE(s.ignoreMissingUpdate && s.overwriteOnAdd && s.ignoreMissingDelete);
+    ASSERT_EQ(s.languages.size(), 2u);
+    EXPECT_EQ(s.languages[0].builtIn, "ja");
+    EXPECT_EQ(s.languages[1].codePage, std::optional<uint32_t>(1251));
+    EXPECT_EQ(s.languages[1].texts.at(3), "X");
+
+    for (const char* bad : {R"({"titel": "typo"})", R"({"deleteBackups": "yes"})", R"({"codePage": -1})",
+                            R"({"target": {"type": "cloud"}})", R"({"languages": ["fr"]})",
+                            R"({"languages": [{"texts": {"69": "x"}, "codePage": 1252}]})", "[1]", "{"}) {
+        const std::string b = bad;
+        folder.Put("bad.json", Bytes(b.begin(), b.end()), kOldTime);
+        MakeSettings ignored;
+        EXPECT_THROW(LoadProjectFile(folder.host + "/bad.json", &ignored), SettingsError) << bad;
+    }
+}
+
 writer::Bytes SmallUpdater() {
     writer::Package p;
     p.title = "T";
