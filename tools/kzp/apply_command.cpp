@@ -172,6 +172,12 @@ class ConsoleView : public StatusSink {
             CopyText(state_.targetFolder, kMaxPath, target_.c_str());
             AppendText(state_.targetFolder, kMaxPath, "\\");
         }
+        if (code == SN_FILE_PROGRESS) {
+            // Sent once per opcode: only a bar position, drawn on a terminal.
+            fileBar_ = static_cast<int>(value);
+            DrawProgress();
+            return;
+        }
         WindowActions actions;
         DescribeNotification(state_, code, value, &actions);
         Carry(actions);
