@@ -61,8 +61,9 @@ const char* const kEnglishTexts[kSlotCount] = {
     "[Error] \"%s\" may not be installed.",
     "[Error] A file of the old version has other contents (MD5 checksum mismatch).",
     "[Error] A file of the old version differs (file date and size mismatch).",
-    "[Error] Unable to rename a file of the old version. A backup file of the same name may be "
-    "left over.",
+    // clang-format off
+    "[Error] Unable to rename a file of the old version. A backup file of the same name may be left over.",
+    // clang-format on
     "[Error] Unable to open a file of the new version.",
     "[Error] Unable to write a file of the new version.",
     "[Error] The diff data is not valid.",
