@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 xvfb xauth fonts-ipafont-gothic imagemagick
   osslsigncode xdelta3 zstd
-  libcli11-dev nlohmann-json3-dev locales
+  libcli11-dev nlohmann-json3-dev openssl python3 locales
 )
 
 # Wine names files on the host in the host locale's character set: the tests
