@@ -15,6 +15,7 @@ work=${3:-$here/build/kzp-bench/work}
 mkdir -p "$work"
 cd "$work"
 
+command -v npm >/dev/null || { echo "npm is needed to fetch the esbuild packages"; exit 1; }
 fetch() {  # version
     local v=$1
     if [ ! -f "esbuild-$v.exe" ]; then
