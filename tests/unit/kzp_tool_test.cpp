@@ -338,6 +338,8 @@ TEST_F(MadePackageTest, InfoDescribesWhatWasAsked) {
     EXPECT_EQ(j["adds"][0]["fileTime"]["ticks"], kNewTime + 1);
     ASSERT_EQ(j["deletes"].size(), 1u);
     EXPECT_EQ(j["deletes"][0]["name"], "old.dll");
+    EXPECT_EQ(j["deletes"][0]["oldSize"], 10);
+    EXPECT_EQ(j["deletes"][0]["oldTime"]["ticks"], kOldTime);
     EXPECT_EQ(j["trailer"]["matches"], true);
     EXPECT_TRUE(j["problems"].empty());
 }

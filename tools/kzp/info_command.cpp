@@ -122,6 +122,17 @@ json TimeJson(const writer::FileTimeValue& t) {
     return json{{"ticks", t.Ticks()}, {"utc", FormatFileTime(t.Ticks())}};
 }
 
+// The parts of a date-and-size check value: FILETIME, then the size.
+uint64_t CheckTicks(const writer::Digest& d) {
+    uint64_t ticks = 0;
+    for (int k = 7; k >= 0; --k) ticks = ticks << 8 | d[static_cast<size_t>(k)];
+    return ticks;
+}
+uint32_t CheckSize(const writer::Digest& d) {
+    return static_cast<uint32_t>(d[8]) | static_cast<uint32_t>(d[9]) << 8 | static_cast<uint32_t>(d[10]) << 16 |
+           static_cast<uint32_t>(d[11]) << 24;
+}
+
 std::string Thousands(uint64_t v) {
     const std::string digits = std::to_string(v);
     std::string s;
@@ -214,11 +225,8 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
         u["name"] = Utf8(e.name, cp);
         u["digest"] = HexDigest(e.digest);
         if (p.verifyMode != 0) {
-            uint64_t ticks = 0;
-            for (int k = 7; k >= 0; --k) ticks = ticks << 8 | e.digest[static_cast<size_t>(k)];
-            u["oldTime"] = TimeJson(writer::FileTimeValue::FromTicks(ticks));
-            u["oldSize"] = static_cast<uint32_t>(e.digest[8] | e.digest[9] << 8 | e.digest[10] << 16 |
-                                                 static_cast<uint32_t>(e.digest[11]) << 24);
+            u["oldTime"] = TimeJson(writer::FileTimeValue::FromTicks(CheckTicks(e.digest)));
+            u["oldSize"] = CheckSize(e.digest);
         }
         u["fileTime"] = TimeJson(e.fileTime);
         u["dataOffset"] = r.updateData[i].dataOffset;
@@ -239,7 +247,12 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
     }
     j["deletes"] = json::array();
     for (const writer::DeleteEntry& e : p.deletes) {
-        j["deletes"].push_back({{"name", Utf8(e.name, cp)}, {"digest", HexDigest(e.digest)}});
+        json d = {{"name", Utf8(e.name, cp)}, {"digest", HexDigest(e.digest)}};
+        if (p.verifyMode != 0) {
+            d["oldTime"] = TimeJson(writer::FileTimeValue::FromTicks(CheckTicks(e.digest)));
+            d["oldSize"] = CheckSize(e.digest);
+        }
+        j["deletes"].push_back(d);
     }
     j["dataAreaOffset"] = r.listsEnd;
     j["trailer"] = {{"matches", r.trailerMatches},
@@ -295,7 +308,11 @@ std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
           << FormatFileTime(p.adds[i].fileTime.Ticks()) << "\n";
     }
     o << "deletes         " << p.deletes.size() << "\n";
-    for (const writer::DeleteEntry& e : p.deletes) o << "  " << text(e.name) << "\n";
+    for (const writer::DeleteEntry& e : p.deletes) {
+        o << "  " << text(e.name);
+        if (p.verifyMode != 0) o << "  " << Thousands(CheckSize(e.digest)) << " bytes, " << FormatFileTime(CheckTicks(e.digest));
+        o << "\n";
+    }
     o << "trailer         " << (r.trailerMatches ? "matches" : "DOES NOT MATCH") << " (" << HexDigest(r.storedTrailer)
       << ")\n";
     for (const std::string& problem : r.problems) o << "problem: " << text(problem) << "\n";
