@@ -61,10 +61,9 @@ void WaitForApplyThread(UpdaterState& state) {
     state.threadId = 0;
 }
 
-void ShowOpenError(HWND window, UpdaterState& state) {
+void ShowOpenError(HWND window, const char* text) {
     ShowWindow(window, SW_HIDE);
-    MessageBoxA(GetDesktopWindow(), state.catalogue[kSlotOpenError], kProgramCaption,
-                MB_ICONWARNING | MB_OK);
+    MessageBoxA(GetDesktopWindow(), text, kProgramCaption, MB_ICONWARNING | MB_OK);
     EndDialog(window, 1);
 }
 
@@ -102,7 +101,7 @@ void CarryOut(HWND window, UpdaterState& state, const WindowActions& actions) {
                 RestoreChangedFiles(state);
                 break;
             case WindowActionKind::kShowOpenError:
-                ShowOpenError(window, state);
+                ShowOpenError(window, a.text);
                 break;
             case WindowActionKind::kWaitForApplyThread:
                 WaitForApplyThread(state);
