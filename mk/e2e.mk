@@ -1,4 +1,5 @@
-# End-to-end scenarios: the 64-bit updater under Wine in a virtual display,
+# The updater images, checked statically (the 32-bit one cannot run here),
+# then the end-to-end scenarios: the 64-bit updater under Wine in a virtual display,
 # played by tests/e2e's driver. The driver runs twice, because a Wine process
 # takes its ANSI code page from the locale it is started in: every scenario
 # with the Japanese code page (932), then the code-page scenarios again with
@@ -11,7 +12,10 @@ E2E_DRIVER := $(BUILD)/win64/tests/e2e/kzp_e2e.exe
 E2E_WINE := env WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d" $(CURDIR)/scripts/wine-run
 E2E_DISPLAY := xvfb-run -a -s "-screen 0 1024x768x24"
 
-test-e2e: win64 $(WINE_READY)
+test-e2e: win32 win64 $(WINE_READY)
+	@echo "== updater images: size, padding, imports, resources"
+	@bash tests/e2e/check_image.sh $(BUILD)/win32/kzpupdater.exe i386
+	@bash tests/e2e/check_image.sh $(BUILD)/win64/kzpupdater.exe x86-64
 	@echo "== end-to-end scenarios, the Windows 64-bit updater under Wine"
 	@$(E2E_DISPLAY) sh -c '\
 	  LC_ALL=ja_JP.UTF-8 $(E2E_WINE) $(E2E_DRIVER) --gtest_brief=1 && \
