@@ -389,6 +389,26 @@ TEST_F(UpdaterScenario, FolderPromptRefusesEmptyAndMissingFolders) {
         ASSERT_TRUE(Press(message, IDOK));
         ASSERT_TRUE(run.WaitGone(WindowKind::kMessageBox));
     }
+    // Browse opens the shell's folder picker on the typed folder: Cancel
+    // keeps the field, OK puts the picked folder into it. (Wine's picker
+    // cannot open on folders inside the user profile, where the scratch
+    // folders are, and fills its tree a moment after it shows: the folder is
+    // the Windows folder's Temp, and the user looks before pressing OK.)
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    const std::string picked = std::string(windows) + "\\Temp";
+    for (bool pick : {false, true}) {
+        SCOPED_TRACE(pick);
+        const std::string typed = pick ? picked : "C:\\no such folder";
+        ASSERT_TRUE(Type(prompt, 1003, typed));
+        ASSERT_TRUE(Press(prompt, 1005));
+        HWND picker = run.WaitFor(WindowKind::kMessageBox);
+        ASSERT_NE(picker, nullptr) << run.Describe();
+        std::this_thread::sleep_for(1500ms);
+        ASSERT_TRUE(Press(picker, pick ? IDOK : IDCANCEL));
+        ASSERT_TRUE(run.WaitGone(WindowKind::kMessageBox));
+        EXPECT_EQ(Lower(ControlText(prompt, 1003)), Lower(typed));
+    }
     // A trailing backslash is dropped and added back once.
     ASSERT_TRUE(Type(prompt, 1003, app_ + "\\"));
     ASSERT_TRUE(Press(prompt, IDOK));
