@@ -41,8 +41,17 @@ if [ "${1:-}" = "--inside-display" ]; then
     import -window root -crop "${w}x${h}+${x}+${y}" +repage "$shot"
     touch "$signal/shot-done"
   fi
-  wait "$player" || true
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  # The player writes exit.txt once the updater has ended; the virtual
+  # desktop then closes by itself. Whatever hangs is ended after two minutes.
+  for _ in $(seq 1 600); do
+    [ -s "$signal/exit.txt" ] || [ -s "$signal/failure.txt" ] && break
+    sleep 0.2
+  done
+  for _ in $(seq 1 100); do
+    kill -0 "$player" 2>/dev/null || break
+    sleep 0.2
+  done
+  timeout 20 /usr/lib/wine/wineserver -w 2>/dev/null || /usr/lib/wine/wineserver -k 2>/dev/null || true
   exit 0
 fi
 
