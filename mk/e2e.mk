@@ -12,10 +12,11 @@ E2E_DRIVER := $(BUILD)/win64/tests/e2e/kzp_e2e.exe
 E2E_WINE := env WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d" $(CURDIR)/scripts/wine-run
 E2E_DISPLAY := xvfb-run -a -s "-screen 0 1024x768x24"
 
-test-e2e: win32 win64 $(WINE_READY)
+test-e2e: native win32 win64 $(WINE_READY)
 	@echo "== updater images: size, padding, imports, resources"
 	@bash tests/e2e/check_image.sh $(BUILD)/win32/kzpupdater.exe i386
 	@bash tests/e2e/check_image.sh $(BUILD)/win64/kzpupdater.exe x86-64
+	@bash tests/e2e/no_window.sh $(BUILD)/native/kzp $(BUILD)/win64/kzpupdater.exe
 	@echo "== end-to-end scenarios, the Windows 64-bit updater under Wine"
 	@$(E2E_DISPLAY) sh -c '\
 	  LC_ALL=ja_JP.UTF-8 $(E2E_WINE) $(E2E_DRIVER) --gtest_brief=1 && \

@@ -48,8 +48,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     state.prompts = &g_prompts;
     if (IsSkipConfirmSwitch(__argc, __argv)) state.skipConfirm = 1;
 
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(kMainWindowTemplate), GetDesktopWindow(),
-                    MainWindow, 0);
+    // The window only ever ends itself with 1. Anything else means it never
+    // came up (no rich edit library, no display): nothing was applied, and
+    // that must not leave with the exit code of a success.
+    INT_PTR shown = DialogBoxParamA(instance, MAKEINTRESOURCEA(kMainWindowTemplate),
+                                    GetDesktopWindow(), MainWindow, 0);
+    if (shown != 1) state.failed = 1;
 
     if (state.runResult == 0 && state.launchFile[0] != 0) OpenFollowUpFile(state);
 
