@@ -9,7 +9,7 @@
 // lose nothing either: each old file survives under its own name or its
 // backup name.
 //
-// KZP_FAULT_CASES sets the number of generated cases (default 12), KZP_FAULT_SEED
+// KZP_FAULT_CASES sets the number of generated cases (default 24), KZP_FAULT_SEED
 // the seed they come from.
 #include <gtest/gtest.h>
 
@@ -280,7 +280,7 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
 
 TEST(FaultPropertyTest, EveryFaultAndCancelEndsWithTheNewTreeOrTheOldOne) {
     if (Posix() == nullptr) GTEST_SKIP() << "faults go through the POSIX side of the seam";
-    const int cases = EnvInt("KZP_FAULT_CASES", 12);
+    const int cases = EnvInt("KZP_FAULT_CASES", 24);
     std::mt19937 random(static_cast<uint32_t>(EnvInt("KZP_FAULT_SEED", 7)));
     CaseLimits limits;
     Totals totals;
