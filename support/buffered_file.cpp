@@ -18,6 +18,22 @@ uint8_t* TakeBuffer(HeapHandle heap, uint32_t capacity) {
 FileReadCache::FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity)
     : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)), capacity_(capacity) {
     if (buffer_ == nullptr) capacity_ = 0;
+    windowSize_ = capacity_ / KZP_READ_CACHE_WINDOWS;
+}
+
+FileReadCache::Window* FileReadCache::WindowHolding(uint64_t position) {
+    for (Window& w : windows_) {
+        if (position >= w.start && position < w.start + w.length) return &w;
+    }
+    return nullptr;
+}
+
+uint32_t FileReadCache::LeastRecentlyUsed() const {
+    uint32_t oldest = 0;
+    for (uint32_t i = 1; i < KZP_READ_CACHE_WINDOWS; ++i) {
+        if (windows_[i].lastUse < windows_[oldest].lastUse) oldest = i;
+    }
+    return oldest;
 }
 
 FileReadCache::~FileReadCache() {
@@ -47,22 +63,23 @@ bool FileReadCache::PlaceFilePointer() {
 }
 
 uint32_t FileReadCache::FillSize() const {
-    if (limit_ == 0) return capacity_;
+    if (limit_ == 0) return windowSize_;
     if (position_ >= limit_) return 0;
     uint64_t left = limit_ - position_;
-    return left < capacity_ ? static_cast<uint32_t>(left) : capacity_;
+    return left < windowSize_ ? static_cast<uint32_t>(left) : windowSize_;
 }
 
 bool FileReadCache::Read(void* buffer, uint32_t size) {
     uint8_t* out = static_cast<uint8_t*>(buffer);
     Os& os = TheOs();
     while (size > 0) {
-        // Served from the window as far as it reaches.
-        if (position_ >= windowStart_ && position_ < windowStart_ + windowLength_) {
-            uint32_t offset = static_cast<uint32_t>(position_ - windowStart_);
-            uint32_t held = windowLength_ - offset;
+        // Served from a window as far as it reaches.
+        if (Window* w = WindowHolding(position_)) {
+            uint32_t offset = static_cast<uint32_t>(position_ - w->start);
+            uint32_t held = w->length - offset;
             uint32_t take = held < size ? held : size;
-            memcpy(out, buffer_ + offset, take);
+            memcpy(out, buffer_ + (w - windows_) * windowSize_ + offset, take);
+            w->lastUse = ++useClock_;
             out += take;
             size -= take;
             position_ += take;
@@ -83,16 +100,18 @@ bool FileReadCache::Read(void* buffer, uint32_t size) {
             position_ += got;
             return got == size;
         }
+        Window& w = windows_[LeastRecentlyUsed()];
+        w.length = 0;
         uint32_t got = 0;
-        bool ok = os.ReadFile(file_, buffer_, fill, &got);
+        bool ok = os.ReadFile(file_, buffer_ + (&w - windows_) * windowSize_, fill, &got);
         if (!ok) {
             filePointerKnown_ = false;
-            windowLength_ = 0;
             return false;
         }
         filePointer_ += got;
-        windowStart_ = position_;
-        windowLength_ = got;
+        w.start = position_;
+        w.length = got;
+        w.lastUse = ++useClock_;
         if (got == 0) return false;  // the end of the file
     }
     return true;

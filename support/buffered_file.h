@@ -17,9 +17,14 @@
 
 namespace kzp {
 
-// Read-ahead size for old files.
+// Read-ahead size for old files, shared by a few windows: copies jump about
+// the old file and come back, and a window that stays where the copies run
+// along saves reading it again.
 #ifndef KZP_READ_CACHE_SIZE
 #define KZP_READ_CACHE_SIZE (64u * 1024u)
+#endif
+#ifndef KZP_READ_CACHE_WINDOWS
+#define KZP_READ_CACHE_WINDOWS 4u
 #endif
 
 // Write buffer size for new files.
@@ -63,12 +68,22 @@ class FileReadCache {
     bool PlaceFilePointer();
     uint32_t FillSize() const;
 
+    struct Window {
+        uint64_t start;   // file position of its first byte
+        uint32_t length;  // bytes it holds
+        uint32_t lastUse;
+    };
+    Window* WindowHolding(uint64_t position);
+    uint32_t LeastRecentlyUsed() const;
+
     FileHandle file_;
     HeapHandle heap_;
     uint8_t* buffer_;
     uint32_t capacity_;
-    uint64_t windowStart_ = 0;  // file position of buffer_[0]
-    uint32_t windowLength_ = 0;
+    // The buffer is cut into windows of windowSize_ bytes each.
+    uint32_t windowSize_;
+    Window windows_[KZP_READ_CACHE_WINDOWS] = {};
+    uint32_t useClock_ = 0;
     uint64_t position_ = 0;     // where the next read starts
     uint64_t filePointer_ = 0;  // where the system's file pointer stands
     bool filePointerKnown_ = false;

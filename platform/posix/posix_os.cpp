@@ -327,10 +327,13 @@ bool PosixOs::WriteFile(FileHandle file, const void* buffer, uint32_t size, uint
 uint32_t PosixOs::SetFilePointer(FileHandle file, int32_t distance, SeekOrigin origin) {
     if (file == kInvalidFile || file == nullptr) return kInvalidFileValue;
     OpenFile* f = static_cast<OpenFile*>(file);
-    int whence = origin == kSeekBegin ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : SEEK_END;
-    off_t base = lseek(f->fd, 0, whence == SEEK_SET ? SEEK_CUR : whence);
-    if (base < 0) return kInvalidFileValue;
-    int64_t target = (whence == SEEK_SET ? 0 : static_cast<int64_t>(base)) + distance;
+    int64_t base = 0;
+    if (origin != kSeekBegin) {
+        off_t at = lseek(f->fd, 0, origin == kSeekCurrent ? SEEK_CUR : SEEK_END);
+        if (at < 0) return kInvalidFileValue;
+        base = at;
+    }
+    int64_t target = base + distance;
     // Without a high half, positions must stay within the low 32 bits.
     if (target < 0 || target >= 0xFFFFFFFFll) return kInvalidFileValue;
     if (lseek(f->fd, static_cast<off_t>(target), SEEK_SET) < 0) return kInvalidFileValue;
