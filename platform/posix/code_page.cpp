@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <vector>
+
 namespace kzp {
 
 std::string IconvName(uint32_t codePage) {
@@ -20,14 +22,16 @@ std::string IconvName(uint32_t codePage) {
     }
 }
 
-static bool Convert(const std::string& input, const std::string& from, const std::string& to,
-                    std::string* out) {
-    iconv_t cd = iconv_open(to.c_str(), from.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+bool ConvertCodePage(const std::string& text, uint32_t from, uint32_t to, bool strict,
+                     std::string* out) {
     out->clear();
-    char* in = const_cast<char*>(input.data());
+    iconv_t cd = iconv_open(IconvName(to).c_str(), IconvName(from).c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::vector<char> input(text.begin(), text.end());
+    char* in = input.data();
     size_t inLeft = input.size();
-    char buffer[1024];
+    bool ok = true;
+    char buffer[4096];
     while (inLeft > 0) {
         char* o = buffer;
         size_t oLeft = sizeof(buffer);
@@ -35,23 +39,30 @@ static bool Convert(const std::string& input, const std::string& from, const std
         out->append(buffer, static_cast<size_t>(o - buffer));
         if (r == static_cast<size_t>(-1)) {
             if (errno == E2BIG) continue;
-            // An unmappable or broken sequence: put a question mark in its
-            // place and step over one byte of it.
-            out->push_back('?');
+            if (strict) {
+                ok = false;
+                break;
+            }
+            // A sequence that cannot be converted: a replacement in its place,
+            // and on with the next byte.
+            out->append(to == 65001 ? "\xEF\xBF\xBD" : "?");
             ++in;
             --inLeft;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        } else if (r > 0 && strict) {
+            // iconv counts the characters it could only replace.
+            ok = false;
+            break;
         }
     }
+    if (ok) {
+        char* o = buffer;
+        size_t oLeft = sizeof(buffer);
+        iconv(cd, nullptr, nullptr, &o, &oLeft);
+        out->append(buffer, static_cast<size_t>(o - buffer));
+    }
     iconv_close(cd);
-    return true;
-}
-
-bool FromUtf8(const std::string& utf8, uint32_t codePage, std::string* out) {
-    return Convert(utf8, "UTF-8", IconvName(codePage), out);
-}
-
-bool ToUtf8(const std::string& text, uint32_t codePage, std::string* out) {
-    return Convert(text, IconvName(codePage), "UTF-8", out);
+    return ok;
 }
 
 }  // namespace kzp

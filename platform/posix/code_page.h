@@ -1,4 +1,4 @@
-// Conversions between UTF-8 and Windows ANSI code pages on the host (iconv).
+// Conversions between Windows code pages on the host (iconv).
 #pragma once
 
 #include <stdint.h>
@@ -7,11 +7,14 @@
 
 namespace kzp {
 
-// The iconv name of a Windows code page ("CP932" for 932).
+// The iconv name of a Windows code page ("CP932" for 932, "UTF-8" for 65001).
 std::string IconvName(uint32_t codePage);
-// Converts; characters without a mapping become '?'. False when the code page
-// is unknown to the host.
-bool FromUtf8(const std::string& utf8, uint32_t codePage, std::string* out);
-bool ToUtf8(const std::string& text, uint32_t codePage, std::string* out);
+
+// Converts `text` from code page `from` to code page `to`. Strict: fails on
+// the first character that cannot be converted or would be replaced by a
+// look-alike. Otherwise such a character becomes U+FFFD (in UTF-8) or "?".
+// False as well when the host knows neither code page.
+bool ConvertCodePage(const std::string& text, uint32_t from, uint32_t to, bool strict,
+                     std::string* out);
 
 }  // namespace kzp

@@ -550,7 +550,7 @@ int PosixOs::LoadStringResource(InstanceHandle, uint32_t id, char* buffer, int s
     if (text == nullptr) return 0;
     // Resources hold Unicode; LoadStringA hands out the system's code page.
     std::string converted;
-    if (!FromUtf8(text, codePage_, &converted)) converted = text;
+    if (!ConvertCodePage(text, 65001, codePage_, false, &converted)) converted = text;
     return static_cast<int>(CopyOut(converted, buffer, static_cast<uint32_t>(size)));
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -10,17 +9,6 @@
 #include <memory>
 #include <new>
 #include <string>
-
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#include "platform/win32/win32_os.h"
-#else
-#include <termios.h>
-#include <unistd.h>
-#include <thread>
-#include "platform/posix/posix_os.h"
-#endif
 
 #include "app/catalogue.h"
 #include "app/updater_state.h"
@@ -40,6 +28,7 @@
 #include "support/ptr_array.h"
 #include "support/text.h"
 #include "tools/kzp/console_os.h"
+#include "tools/kzp/host.h"
 #include "tools/kzp/host_files.h"
 #include "tools/kzp/text_encoding.h"
 
@@ -50,46 +39,9 @@ namespace fs = std::filesystem;
 
 std::atomic<UpdaterState*> interruptedState{nullptr};
 
-#ifdef _WIN32
-BOOL WINAPI OnConsoleControl(DWORD) {
-    UpdaterState* state = interruptedState.load();
-    if (state == nullptr) return FALSE;
-    RequestCancel(*state);
-    return TRUE;
-}
-void CatchInterrupt() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
-bool IsTerminal(FILE* f) { return _isatty(_fileno(f)) != 0; }
-#else
-void OnInterrupt(int) {
+void OnInterrupt() {
     UpdaterState* state = interruptedState.load();
     if (state != nullptr) RequestCancel(*state);
-}
-void CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
-bool IsTerminal(FILE* f) { return isatty(fileno(f)) != 0; }
-#endif
-
-// Runs `function(argument)` on its own thread and waits for it.
-void RunOnThread(uint32_t (*function)(void*), void* argument) {
-#ifdef _WIN32
-    struct Call {
-        uint32_t (*function)(void*);
-        void* argument;
-        static DWORD WINAPI Start(void* p) {
-            Call* c = static_cast<Call*>(p);
-            return c->function(c->argument);
-        }
-    } call{function, argument};
-    HANDLE thread = CreateThread(nullptr, 0, Call::Start, &call, 0, nullptr);
-    if (thread == nullptr) {
-        function(argument);
-        return;
-    }
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-#else
-    std::thread thread(function, argument);
-    thread.join();
-#endif
 }
 
 bool ReadLine(std::string* line) {
@@ -97,67 +49,6 @@ bool ReadLine(std::string* line) {
     if (!line->empty() && line->back() == '\r') line->pop_back();
     return true;
 }
-
-// Terminal input without echo, for the password.
-class NoEcho {
-  public:
-    NoEcho() {
-#ifdef _WIN32
-        handle_ = GetStdHandle(STD_INPUT_HANDLE);
-        if (GetConsoleMode(handle_, &mode_)) {
-            SetConsoleMode(handle_, mode_ & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
-            active_ = true;
-        }
-#else
-        if (tcgetattr(0, &saved_) == 0) {
-            termios quiet = saved_;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            active_ = tcsetattr(0, TCSANOW, &quiet) == 0;
-        }
-#endif
-    }
-    ~NoEcho() {
-        if (!active_) return;
-#ifdef _WIN32
-        SetConsoleMode(handle_, mode_);
-#else
-        tcsetattr(0, TCSANOW, &saved_);
-#endif
-    }
-
-  private:
-    bool active_ = false;
-#ifdef _WIN32
-    HANDLE handle_;
-    DWORD mode_ = 0;
-#else
-    termios saved_;
-#endif
-};
-
-// The host's name of a folder or file, in the Windows form the engine uses.
-class PathForm {
-  public:
-#ifdef _WIN32
-    explicit PathForm(Os&) {}
-    std::string ToWindows(const std::string& host) const {
-        char full[MAX_PATH];
-        DWORD n = GetFullPathNameA(host.c_str(), MAX_PATH, full, nullptr);
-        if (n == 0 || n >= MAX_PATH) return "";
-        return full;
-    }
-#else
-    explicit PathForm(Os& os) : os_(static_cast<PosixOs&>(os)) {}
-    std::string ToWindows(const std::string& host) const {
-        std::error_code ec;
-        fs::path absolute = fs::absolute(HostPath(host), ec);
-        if (ec) return "";
-        return os_.WindowsPath(absolute.lexically_normal().string());
-    }
-  private:
-    PosixOs& os_;
-#endif
-};
 
 // The main window's part, on a console: log lines, progress, the check box.
 class ConsoleView : public StatusSink {
@@ -324,8 +215,8 @@ class ConsoleView : public StatusSink {
 // The prompts, answered on the console.
 class ConsolePrompts : public Prompts {
   public:
-    ConsolePrompts(ConsoleView& view, const ApplyOptions& options, const PathForm& paths, const std::string& target)
-        : view_(view), options_(options), paths_(paths), target_(target) {}
+    ConsolePrompts(ConsoleView& view, const ApplyOptions& options, const std::string& target)
+        : view_(view), options_(options), target_(target) {}
 
     bool Confirm(UpdaterState&, const char* question, const char*) override {
         view_.Print(view_.Show(question));
@@ -342,7 +233,7 @@ class ConsolePrompts : public Prompts {
                 if (!ReadLine(&typed)) return 1;
             } else {
                 view_.Print(view_.Show(state.catalogue[kSlotPasswordPrompt]));
-                NoEcho quiet;
+                EchoOff quiet;
                 if (!ReadLine(&typed)) return 1;
                 std::cout << "\n";
             }
@@ -368,7 +259,7 @@ class ConsolePrompts : public Prompts {
                 continue;
             }
             std::error_code ec;
-            std::string windows = paths_.ToWindows(typed);
+            std::string windows = WindowsPathOf(typed);
             while (windows.size() > 3 && windows.back() == '\\') windows.pop_back();
             if (!fs::is_directory(HostPath(typed), ec) || windows.empty() || windows.size() >= kMaxPath) {
                 view_.Print(view_.Show(state.catalogue[kSlotFolderMissing]));
@@ -393,7 +284,6 @@ class ConsolePrompts : public Prompts {
   private:
     ConsoleView& view_;
     const ApplyOptions& options_;
-    const PathForm& paths_;
     std::string target_;
 };
 
@@ -501,29 +391,19 @@ std::string ResultText(Result r) {
 }  // namespace
 
 int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
-#ifdef _WIN32
-    static Win32Os platform;
-#else
-    static PosixOs platform;
-    if (!options.codePage) {
-        const char* lang = std::getenv("LC_ALL");
-        if (lang == nullptr || *lang == 0) lang = std::getenv("LANG");
-        platform.SetAnsiCodePage(lang != nullptr && std::strncmp(lang, "ja", 2) == 0 ? 932 : 1252);
-    }
-#endif
+    Os& platform = HostPlatform(options.codePage.value_or(0));
     static ConsoleOs* consoleOs = nullptr;
     if (consoleOs == nullptr) consoleOs = new ConsoleOs(platform);
     ConsoleOs& os = *consoleOs;
     os.SetAnsiCodePage(options.codePage.value_or(0));
     SetOs(&os);
-    PathForm paths(platform);
 
     std::error_code ec;
     if (!fs::is_regular_file(HostPath(options.file), ec)) {
         err << "kzp apply: " << options.file << " is not a file\n";
         return 255;
     }
-    const std::string packagePath = paths.ToWindows(options.file);
+    const std::string packagePath = WindowsPathOf(options.file);
     if (packagePath.empty() || packagePath.size() >= kMaxPath) {
         err << "kzp apply: the path of " << options.file << " cannot be used (too long or outside every drive)\n";
         return 255;
@@ -534,7 +414,7 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
             err << "kzp apply: " << options.target << " is not a folder\n";
             return 255;
         }
-        target = paths.ToWindows(options.target);
+        target = WindowsPathOf(options.target);
         while (target.size() > 3 && target.back() == '\\') target.pop_back();
         if (target.empty() || target.size() + 1 >= kMaxPath) {
             err << "kzp apply: the folder " << options.target << " cannot be used\n";
@@ -545,11 +425,7 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
 
     std::unique_ptr<UpdaterState> holder(new UpdaterState);
     UpdaterState& state = *holder;
-#ifdef _WIN32
-    InitUpdaterState(&state, GetModuleHandleA(nullptr));
-#else
-    InitUpdaterState(&state, nullptr);
-#endif
+    InitUpdaterState(&state, HostInstance());
     CopyText(state.packagePath, kMaxPath, packagePath.c_str());
     state.skipConfirm = options.yes ? 1 : 0;
     // The main window's texts for failures before the catalogue is settled.
@@ -560,11 +436,11 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
                           state.catalogue[kSlotReadError], kMaxPath);
 
     ConsoleView view(state, out, IsTerminal(stdout), options.quiet, target);
-    ConsolePrompts prompts(view, options, paths, target);
+    ConsolePrompts prompts(view, options, target);
     state.sink = &view;
     state.prompts = &prompts;
     interruptedState = &state;
-    CatchInterrupt();
+    CatchInterrupt(OnInterrupt);
 
     int exitCode;
     if (options.dryRun) {

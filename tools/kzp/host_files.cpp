@@ -3,12 +3,6 @@
 #include <fstream>
 #include <system_error>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#endif
-
 namespace kzp::tool {
 
 namespace fs = std::filesystem;
@@ -60,23 +54,6 @@ std::map<std::string, fs::path> ListTree(const fs::path& folder) {
         files.emplace(name, entry.path());
     }
     return files;
-}
-
-uint64_t LastWriteTicks(const fs::path& path) {
-#ifdef _WIN32
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        throw FileError("cannot read the time of " + DisplayPath(path));
-    }
-    return static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
-           data.ftLastWriteTime.dwLowDateTime;
-#else
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) throw FileError("cannot read the time of " + DisplayPath(path));
-    const int64_t seconds = static_cast<int64_t>(st.st_mtim.tv_sec) + 11644473600LL;
-    if (seconds < 0) return 0;
-    return static_cast<uint64_t>(seconds) * 10000000u + static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100u;
-#endif
 }
 
 }  // namespace kzp::tool

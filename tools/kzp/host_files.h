@@ -30,7 +30,8 @@ void WriteWholeFile(const std::filesystem::path& path, const Bytes& data);
 // to its path, in byte order of the names.
 std::map<std::string, std::filesystem::path> ListTree(const std::filesystem::path& folder);
 
-// Last-write time as 100 ns ticks since 1601-01-01 UTC.
+// Last-write time as 100 ns ticks since 1601-01-01 UTC (one definition per
+// host, beside the others of tools/kzp/host.h).
 uint64_t LastWriteTicks(const std::filesystem::path& path);
 
 }  // namespace kzp::tool

@@ -2,15 +2,10 @@
 
 #include <fstream>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "package/package_layout.h"
 #include "tools/encoder/diff_encoder.h"
 #include "tools/kzp/catalogues.h"
+#include "tools/kzp/host.h"
 #include "tools/kzp/host_files.h"
 #include "tools/kzp/text_encoding.h"
 
@@ -100,15 +95,7 @@ writer::Bytes LoadStubImage(const std::string& path) {
 }
 
 std::string DefaultStubPath() {
-    fs::path self;
-#ifdef _WIN32
-    wchar_t buffer[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
-    if (n > 0 && n < MAX_PATH * 4) self = fs::path(buffer);
-#else
-    std::error_code ec;
-    self = fs::read_symlink("/proc/self/exe", ec);
-#endif
+    const fs::path self = OwnProgramPath();
     std::error_code ec2;
     if (!self.empty()) {
         fs::path beside = self.parent_path() / "kzpupdater.exe";
