@@ -1,5 +1,9 @@
 #include "ui/dialog_helpers.h"
 
+#include <richedit.h>
+
+#include "app/catalogue.h"
+
 namespace kzp {
 
 const char kProgramCaption[] = "kzp Self Extract Updater";
@@ -22,6 +26,18 @@ void SetPackageFont(HWND dialog, const int* controls, int count) {
         SendDlgItemMessageA(dialog, controls[i], WM_SETFONT,
                             reinterpret_cast<WPARAM>(packageFont), TRUE);
     }
+}
+
+void SetNinePointPackageFace(HWND richEdit, const UpdaterState& state) {
+    CHARFORMATA format;
+    ZeroMemory(&format, sizeof(format));
+    format.cbSize = sizeof(format);
+    format.dwMask = CFM_FACE | CFM_SIZE;
+    format.yHeight = 180;  // twips
+    FontDescription font =
+        MakePackageFontDescription(state.fontFace, state.fontHeight, state.codePage);
+    CopyText(format.szFaceName, sizeof(format.szFaceName), font.faceName);
+    SendMessageA(richEdit, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
 }
 
 }  // namespace kzp

@@ -14,6 +14,11 @@ void CentreOnScreen(HWND window);
 // WM_SETFONT with the package font (and redraw) on each listed control.
 void SetPackageFont(HWND dialog, const int* controls, int count);
 
+// Sets the character format of a rich edit control's selection to the
+// package's face at 9 points (cut to the 31 bytes the record holds, as the
+// package font is); nothing else of the format changes.
+void SetNinePointPackageFace(HWND richEdit, const UpdaterState& state);
+
 // The state that the program's dialogs work on (they get no parameter).
 UpdaterState& ProgramState();
 

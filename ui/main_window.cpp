@@ -216,17 +216,8 @@ void AppendLogLine(HWND window, const char* text) {
     range.cpMax = static_cast<LONG>(end);
     SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
 
-    // The log always writes 9 points in the package's face (cut to the 31
-    // bytes the record holds, as the package font is).
-    CHARFORMATA format;
-    ZeroMemory(&format, sizeof(format));
-    format.cbSize = sizeof(format);
-    format.dwMask = CFM_FACE | CFM_SIZE;
-    format.yHeight = 180;
-    FontDescription font = MakePackageFontDescription(state.fontFace, state.fontHeight,
-                                                      state.codePage);
-    CopyText(format.szFaceName, sizeof(format.szFaceName), font.faceName);
-    SendMessageA(pane, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+    // The log always writes 9 points in the package's face.
+    SetNinePointPackageFace(pane, state);
 
     char line[kLogLineSize];
     MakeLogLine(text, ansiCodePage, line, sizeof(line));

@@ -135,16 +135,7 @@ INT_PTR CALLBACK DocumentProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
         static const int texts[][2] = {{IDOK, kSlotClose}};
         SetTexts(dialog, kSlotDocumentCaption, texts, 1);
 
-        CHARFORMATA format;
-        ZeroMemory(&format, sizeof(format));
-        format.cbSize = sizeof(format);
-        format.dwMask = CFM_FACE | CFM_SIZE;
-        format.yHeight = 180;
-        FontDescription font = MakePackageFontDescription(state.fontFace, state.fontHeight,
-                                                          state.codePage);
-        CopyText(format.szFaceName, sizeof(format.szFaceName), font.faceName);
-        SendDlgItemMessageA(dialog, kDocumentView, EM_SETCHARFORMAT, SCF_SELECTION,
-                            reinterpret_cast<LPARAM>(&format));
+        SetNinePointPackageFace(GetDlgItem(dialog, kDocumentView), state);
         // Documents can be longer than the 32K characters a rich edit takes
         // by default.
         SendDlgItemMessageA(dialog, kDocumentView, EM_EXLIMITTEXT, 0, 0x7FFFFFF0);
