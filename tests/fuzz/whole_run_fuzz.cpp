@@ -43,7 +43,10 @@ namespace fs = std::filesystem;
 
 struct HostFile {
     std::string contents;
-    fs::file_time_type time;
+    // From stat: a package may give a file a time that file_time_type
+    // cannot hold.
+    int64_t seconds = 0;
+    int64_t nanoseconds = 0;
     bool operator==(const HostFile&) const = default;
 };
 using HostTree = std::map<std::string, HostFile>;
@@ -61,7 +64,10 @@ HostTree ReadHostTree(const fs::path& root) {
         size_t n;
         while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) file.contents.append(buffer, n);
         fclose(f);
-        file.time = fs::last_write_time(it->path());
+        struct stat status;
+        Require(stat(it->path().c_str(), &status) == 0, "cannot stat a file of the tree");
+        file.seconds = status.st_mtim.tv_sec;
+        file.nanoseconds = status.st_mtim.tv_nsec;
         tree[fs::relative(it->path(), root).string()] = file;
     }
     return tree;
