@@ -42,6 +42,8 @@ class Decoder {
         return true;
     }
     Result Opcode(uint8_t opcode);
+    template <typename ReadInto>
+    Result MoveToNewFile(uint32_t size, Result readError, ReadInto read);
     Result CopyOld(uint32_t size);
     Result CopyLiteral(uint32_t size);
 
@@ -56,28 +58,40 @@ class Decoder {
     uint64_t consumed_ = kDiffHeaderSize;
 };
 
-// Moves `size` bytes of the old file from its current position to the new
-// file, through the work buffer (in pieces when they exceed it).
-Result Decoder::CopyOld(uint32_t size) {
+// Moves `size` bytes to the new file, read by `read(into, piece)`: straight
+// into the new file's buffer where it has one, otherwise through the work
+// buffer (in pieces when they exceed it).
+template <typename ReadInto>
+Result Decoder::MoveToNewFile(uint32_t size, Result readError, ReadInto read) {
     while (size > 0) {
-        uint32_t piece = size < workSize_ ? size : workSize_;
-        if (!old_.Read(work_, piece)) return kErrorOldFileRead;
-        if (!out_.Write(work_, piece)) return kErrorNewFileWrite;
+        uint32_t room = 0;
+        uint8_t* into = out_.Room(&room);
+        if (room == 0) {
+            into = work_;
+            room = workSize_;
+        }
+        const uint32_t piece = size < room ? size : room;
+        if (!read(into, piece)) return readError;
+        const bool written = into == work_ ? out_.Write(work_, piece) : out_.Commit(piece);
+        if (!written) return kErrorNewFileWrite;
         size -= piece;
     }
     return kResultOk;
 }
 
-// Moves `size` literal bytes of the stream to the new file.
+// Moves `size` bytes of the old file from its current position.
+Result Decoder::CopyOld(uint32_t size) {
+    return MoveToNewFile(size, kErrorOldFileRead,
+                         [this](uint8_t* into, uint32_t piece) { return old_.Read(into, piece); });
+}
+
+// Moves `size` literal bytes of the stream.
 Result Decoder::CopyLiteral(uint32_t size) {
-    while (size > 0) {
-        uint32_t piece = size < workSize_ ? size : workSize_;
-        if (!package_.Read(work_, piece)) return kErrorReadPackage;
+    return MoveToNewFile(size, kErrorReadPackage, [this](uint8_t* into, uint32_t piece) {
+        if (!package_.Read(into, piece)) return false;
         consumed_ += piece;
-        if (!out_.Write(work_, piece)) return kErrorNewFileWrite;
-        size -= piece;
-    }
-    return kResultOk;
+        return true;
+    });
 }
 
 Result Decoder::Opcode(uint8_t opcode) {

@@ -62,7 +62,7 @@ bool PackageFile::Read(void* buffer, uint32_t size) {
         uint32_t held = valid_ - offset_;
         if (held == 0) {
             // Large reads go straight to the caller's buffer.
-            if (size >= sizeof(buffer_)) {
+            if (size >= kPackageDirectRead) {
                 bufferStart_ += valid_;
                 valid_ = offset_ = 0;
                 uint32_t got = 0;

@@ -15,6 +15,9 @@
 namespace kzp {
 
 constexpr uint32_t kPackageReadAhead = 64 * 1024;
+// What is left of a read once the buffer is drained goes straight to the
+// caller from this size on: literal data then crosses memory once, not twice.
+constexpr uint32_t kPackageDirectRead = 16 * 1024;
 
 class PackageFile {
   public:

@@ -144,22 +144,43 @@ bool FileWriteBuffer::Flush() {
 
 bool FileWriteBuffer::Write(const void* data, uint32_t size) {
     if (failed_) return false;
-    if (size == 0) return true;
-    // Large pieces are worth a call of their own; copying them would only
-    // cost time.
-    const bool large = size >= capacity_ || size >= KZP_WRITE_DIRECT_SIZE;
-    if (!large && capacity_ - used_ >= size) {
-        memcpy(buffer_ + used_, data, size);
-        used_ += size;
-        return used_ < capacity_ || Flush();
+    if (capacity_ == 0) return size == 0 || WriteThrough(data, size);
+    // The file is written in whole buffers only, so every call of the system
+    // starts at a multiple of the capacity: pieces that straddle pages cost
+    // the file system far more than copying them here does.
+    const uint8_t* in = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        if (used_ == 0 && size >= capacity_) {
+            // Whole buffers' worth need no copy.
+            const uint32_t whole = size - size % capacity_;
+            if (!WriteThrough(in, whole)) return false;
+            in += whole;
+            size -= whole;
+            continue;
+        }
+        const uint32_t room = capacity_ - used_;
+        const uint32_t take = size < room ? size : room;
+        memcpy(buffer_ + used_, in, take);
+        used_ += take;
+        in += take;
+        size -= take;
+        if (used_ == capacity_ && !Flush()) return false;
     }
-    if (!Flush()) return false;
-    if (!large) {
-        memcpy(buffer_, data, size);
-        used_ = size;
-        return true;
+    return true;
+}
+
+uint8_t* FileWriteBuffer::Room(uint32_t* size) {
+    if (failed_ || capacity_ == 0) {
+        *size = 0;
+        return nullptr;
     }
-    return WriteThrough(data, size);
+    *size = capacity_ - used_;
+    return buffer_ + used_;
+}
+
+bool FileWriteBuffer::Commit(uint32_t size) {
+    used_ += size;
+    return used_ < capacity_ || Flush();
 }
 
 }  // namespace kzp

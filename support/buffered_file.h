@@ -32,11 +32,6 @@ namespace kzp {
 #define KZP_WRITE_BUFFER_SIZE (256u * 1024u)
 #endif
 
-// Writes of at least this size bypass the buffer (after what it holds).
-#ifndef KZP_WRITE_DIRECT_SIZE
-#define KZP_WRITE_DIRECT_SIZE (64u * 1024u)
-#endif
-
 // Reads one file (opened for reading, not written meanwhile) through a
 // read-ahead window.
 class FileReadCache {
@@ -105,6 +100,13 @@ class FileWriteBuffer {
     bool Write(const void* data, uint32_t size);
     // Writes what is buffered. False on failure (also an earlier one).
     bool Flush();
+
+    // Lets a reader fill the buffer in place instead of handing over bytes
+    // that Write would copy: Room gives the free space (nullptr and 0 without
+    // a buffer or after a failure), Commit adds the first `size` bytes of it
+    // to what is buffered.
+    uint8_t* Room(uint32_t* size);
+    bool Commit(uint32_t size);
 
   private:
     bool WriteThrough(const void* data, uint32_t size);

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
+#include <vector>
 #include <string>
 
 #include "support/buffered_file.h"
 #include "support/file_helpers.h"
+#include "tests/support/faulty_os.h"
 #include "tests/support/test_platform.h"
 
 namespace kzp {
@@ -43,6 +47,92 @@ TEST(FileReadCache, ScatteredReadsReturnTheFilesBytes) {
             }
         }
         EXPECT_FALSE(cache.Seek(0x80000000u));
+    }
+    TheOs().CloseFile(file);
+    TheOs().HeapDestroy(heap);
+}
+
+// Records the size of every write the file system is asked for.
+class WriteSizes : public test::FaultyOs {
+  public:
+    using FaultyOs::FaultyOs;
+    bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) override {
+        sizes.push_back(size);
+        return FaultyOs::WriteFile(file, buffer, size, written);
+    }
+    std::vector<uint32_t> sizes;
+};
+
+// Writes of every size, handed over or read into the buffer in place: the
+// file gets exactly the bytes, and the system is only asked for whole
+// buffers' worth except by the last flush.
+TEST(FileWriteBuffer, PiecesOfAnySizeReachTheFileInWholeBuffers) {
+    const uint32_t capacity = 4096;
+    std::mt19937 random(11);
+    test::Bytes expected;
+    const std::string path = test::NewScratchFolder() + "\\new.bin";
+    WriteSizes os(test::BaseOs());
+    {
+        test::ScopedOs use(os);
+        HeapHandle heap = TheOs().HeapCreate();
+        FileHandle file = CreateFileForWrite(path.c_str(), 0, 0);
+        ASSERT_NE(file, kInvalidFile);
+        {
+            FileWriteBuffer out(file, heap, capacity);
+            for (int i = 0; i < 400; ++i) {
+                const uint32_t length = (i % 17 == 0) ? capacity * 2 + static_cast<uint32_t>(random() % 5000)
+                                                      : static_cast<uint32_t>(random() % 1500);
+                test::Bytes piece(length);
+                for (uint8_t& b : piece) b = static_cast<uint8_t>(random());
+                expected.insert(expected.end(), piece.begin(), piece.end());
+                if (i % 3 == 0) {
+                    ASSERT_TRUE(out.Write(piece.data(), length));
+                    continue;
+                }
+                // In place, as far as the room reaches at a time.
+                for (uint32_t done = 0; done < length;) {
+                    uint32_t room = 0;
+                    uint8_t* into = out.Room(&room);
+                    ASSERT_NE(into, nullptr);
+                    ASSERT_GT(room, 0u);
+                    const uint32_t take = std::min(room, length - done);
+                    memcpy(into, piece.data() + done, take);
+                    ASSERT_TRUE(out.Commit(take));
+                    done += take;
+                }
+            }
+            ASSERT_TRUE(out.Flush());
+        }
+        TheOs().CloseFile(file);
+        TheOs().HeapDestroy(heap);
+    }
+    test::Bytes got;
+    ASSERT_TRUE(test::ReadBytes(path, &got));
+    EXPECT_TRUE(got == expected);
+    ASSERT_FALSE(os.sizes.empty());
+    for (size_t i = 0; i + 1 < os.sizes.size(); ++i) {
+        EXPECT_EQ(os.sizes[i] % capacity, 0u) << "write " << i << " of " << os.sizes[i] << " bytes";
+    }
+}
+
+// A full disk fails the write that meets it or, for buffered bytes, the
+// flush; every call after that fails and no room is offered.
+TEST(FileWriteBuffer, AFullDiskFailsEveryCallFromThenOn) {
+    test::FaultyOs os(test::BaseOs());
+    os.SetDiskSpace(3000);
+    test::ScopedOs use(os);
+    HeapHandle heap = TheOs().HeapCreate();
+    FileHandle file = CreateFileForWrite((test::NewScratchFolder() + "\\new.bin").c_str(), 0, 0);
+    ASSERT_NE(file, kInvalidFile);
+    {
+        FileWriteBuffer out(file, heap, 4096);
+        test::Bytes piece(3000, 0x5A);
+        EXPECT_TRUE(out.Write(piece.data(), 3000));   // buffered
+        EXPECT_FALSE(out.Write(piece.data(), 3000));  // fills the buffer, whose flush does not fit
+        uint32_t room = 1;
+        EXPECT_EQ(out.Room(&room), nullptr);
+        EXPECT_EQ(room, 0u);
+        EXPECT_FALSE(out.Flush());
     }
     TheOs().CloseFile(file);
     TheOs().HeapDestroy(heap);
