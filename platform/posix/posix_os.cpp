@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -353,8 +354,16 @@ bool PosixOs::GetLastWriteTime(FileHandle file, FileTime* lastWrite) {
     if (file == kInvalidFile || file == nullptr) return false;
     struct stat st;
     if (fstat(static_cast<OpenFile*>(file)->fd, &st) != 0) return false;
-    int64_t ticks = static_cast<int64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100 +
-                    static_cast<int64_t>(kUnixEpochAsFileTime);
+    // Host times outside what a FILETIME holds are taken as its first or
+    // last one.
+    const int64_t seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    const int64_t epoch = static_cast<int64_t>(kUnixEpochAsFileTime);
+    int64_t ticks = 0;
+    if (seconds > (INT64_MAX - epoch) / 10000000 - 1) {
+        ticks = INT64_MAX;
+    } else if (seconds >= -(epoch / 10000000)) {
+        ticks = seconds * 10000000 + st.st_mtim.tv_nsec / 100 + epoch;
+    }
     if (ticks < 0) ticks = 0;
     lastWrite->low = static_cast<uint32_t>(static_cast<uint64_t>(ticks));
     lastWrite->high = static_cast<uint32_t>(static_cast<uint64_t>(ticks) >> 32);
@@ -365,8 +374,11 @@ bool PosixOs::SetLastWriteTime(FileHandle file, const FileTime& lastWrite) {
     if (file == kInvalidFile || file == nullptr) return false;
     OpenFile* f = static_cast<OpenFile*>(file);
     if (!(f->access & kGenericWrite)) return false;  // needs FILE_WRITE_ATTRIBUTES
-    int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(lastWrite.high) << 32) | lastWrite.low);
-    int64_t sinceEpoch = ticks - static_cast<int64_t>(kUnixEpochAsFileTime);
+    const uint64_t raw = (static_cast<uint64_t>(lastWrite.high) << 32) | lastWrite.low;
+    // A time with the top bit set is no valid FILETIME (the system refuses
+    // it); it would also overflow the sums below.
+    if (raw > static_cast<uint64_t>(INT64_MAX)) return false;
+    const int64_t sinceEpoch = static_cast<int64_t>(raw) - static_cast<int64_t>(kUnixEpochAsFileTime);
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;

@@ -99,6 +99,25 @@ TEST(FileOpens, LastWriteTimesKeepHundredNanoseconds) {
     EXPECT_EQ(read, ticks);
 }
 
+// A package may carry any 64-bit time: one with the top bit set is refused
+// and leaves the file as it was.
+TEST(FileOpens, TimesOutsideTheFileTimeRangeAreRefused) {
+    if (test::Posix() == nullptr) GTEST_SKIP() << "the system's own rules apply under Windows";
+    std::string path = test::NewScratchFolder() + "\\t.bin";
+    ASSERT_TRUE(test::WriteBytes(path, {1}));
+    const uint64_t kept = 127178996961234567ull;
+    FileHandle f = CreateFileForWrite(path.c_str(), 0, 0);
+    ASSERT_NE(f, kInvalidFile);
+    ASSERT_TRUE(TheOs().SetLastWriteTime(f, FileTime{static_cast<uint32_t>(kept), static_cast<uint32_t>(kept >> 32)}));
+    for (uint32_t high : {0x80000000u, 0xFFFFFFFFu}) {
+        EXPECT_FALSE(TheOs().SetLastWriteTime(f, FileTime{0, high})) << high;
+    }
+    TheOs().CloseFile(f);
+    uint64_t read = 0;
+    ASSERT_TRUE(test::FileTimeOf(path, &read));
+    EXPECT_EQ(read, kept);
+}
+
 TEST(GetOsClass, MapsEachRelease) {
     struct Case {
         OsVersion version;
