@@ -15,14 +15,16 @@ uint8_t* TakeBuffer(HeapHandle heap, uint32_t capacity) {
 
 // ---- FileReadCache ----------------------------------------------------------
 
-FileReadCache::FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity)
+FileReadCache::FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity, uint32_t windows)
     : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)), capacity_(capacity) {
     if (buffer_ == nullptr) capacity_ = 0;
-    windowSize_ = capacity_ / KZP_READ_CACHE_WINDOWS;
+    windowCount_ = windows < 1 ? 1 : windows > KZP_READ_CACHE_WINDOWS ? KZP_READ_CACHE_WINDOWS : windows;
+    windowSize_ = capacity_ / windowCount_;
 }
 
 FileReadCache::Window* FileReadCache::WindowHolding(uint64_t position) {
-    for (Window& w : windows_) {
+    for (uint32_t i = 0; i < windowCount_; ++i) {
+        Window& w = windows_[i];
         if (position >= w.start && position < w.start + w.length) return &w;
     }
     return nullptr;
@@ -30,7 +32,7 @@ FileReadCache::Window* FileReadCache::WindowHolding(uint64_t position) {
 
 uint32_t FileReadCache::LeastRecentlyUsed() const {
     uint32_t oldest = 0;
-    for (uint32_t i = 1; i < KZP_READ_CACHE_WINDOWS; ++i) {
+    for (uint32_t i = 1; i < windowCount_; ++i) {
         if (windows_[i].lastUse < windows_[oldest].lastUse) oldest = i;
     }
     return oldest;

@@ -17,27 +17,31 @@
 
 namespace kzp {
 
-// Read-ahead size for old files, shared by a few windows: copies jump about
-// the old file and come back, and a window that stays where the copies run
-// along saves reading it again.
+// Read-ahead size for old files, shared by windows of 8 KiB: the short
+// copies of a program's update jump about the old file and come back to
+// where they were, and each window that stays saves a call of the system.
 #ifndef KZP_READ_CACHE_SIZE
-#define KZP_READ_CACHE_SIZE (64u * 1024u)
+#define KZP_READ_CACHE_SIZE (128u * 1024u)
 #endif
 #ifndef KZP_READ_CACHE_WINDOWS
-#define KZP_READ_CACHE_WINDOWS 4u
+#define KZP_READ_CACHE_WINDOWS 16u
 #endif
 
-// Write buffer size for new files.
+// Write buffer size for new files. Together with the read cache, the
+// package's buffer and one block, an update stays within a few MiB.
 #ifndef KZP_WRITE_BUFFER_SIZE
-#define KZP_WRITE_BUFFER_SIZE (256u * 1024u)
+#define KZP_WRITE_BUFFER_SIZE (128u * 1024u)
 #endif
 
 // Reads one file (opened for reading, not written meanwhile) through a
 // read-ahead window.
 class FileReadCache {
   public:
-    // `capacity` 0 reads straight through.
-    FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity);
+    // `capacity` 0 reads straight through. The buffer is cut into `windows`
+    // windows (at most KZP_READ_CACHE_WINDOWS): one for a file read front to
+    // back, several for reads that jump about.
+    FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity,
+                  uint32_t windows = KZP_READ_CACHE_WINDOWS);
     ~FileReadCache();
     FileReadCache(const FileReadCache&) = delete;
     FileReadCache& operator=(const FileReadCache&) = delete;
@@ -75,7 +79,8 @@ class FileReadCache {
     HeapHandle heap_;
     uint8_t* buffer_;
     uint32_t capacity_;
-    // The buffer is cut into windows of windowSize_ bytes each.
+    // The buffer is cut into windowCount_ windows of windowSize_ bytes each.
+    uint32_t windowCount_;
     uint32_t windowSize_;
     Window windows_[KZP_READ_CACHE_WINDOWS] = {};
     uint32_t useClock_ = 0;

@@ -28,8 +28,9 @@ TEST(FileReadCache, ScatteredReadsReturnTheFilesBytes) {
     HeapHandle heap = TheOs().HeapCreate();
     FileHandle file = OpenFileForRead(path.c_str(), 0, 0);
     ASSERT_NE(file, kInvalidFile);
-    {
-        FileReadCache cache(file, heap, KZP_READ_CACHE_SIZE);
+    for (uint32_t windows : {1u, 3u, KZP_READ_CACHE_WINDOWS}) {
+        SCOPED_TRACE(std::to_string(windows) + " windows");
+        FileReadCache cache(file, heap, KZP_READ_CACHE_SIZE, windows);
         test::Bytes got(2 * KZP_READ_CACHE_SIZE);
         for (int i = 0; i < 3000; ++i) {
             // Mostly short reads near the last one, sometimes far jumps and
