@@ -72,13 +72,7 @@ FontDescription MakePackageFontDescription(const char* fontFace, uint32_t fontHe
     font.quality = 2;      // PROOF_QUALITY
     // Cut a long face at a character boundary so that no half of a double-byte
     // character is left at the end.
-    size_t n = 0;
-    const size_t limit = sizeof(font.faceName) - 1;
-    while (fontFace[n] != 0) {
-        size_t step = (IsLeadByte(codePage, static_cast<uint8_t>(fontFace[n])) && fontFace[n + 1] != 0) ? 2 : 1;
-        if (n + step > limit) break;
-        n += step;
-    }
+    const size_t n = CharacterBoundaryWithin(fontFace, codePage, sizeof(font.faceName) - 1);
     memcpy(font.faceName, fontFace, n);
     font.faceName[n] = 0;
     return font;

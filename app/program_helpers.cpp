@@ -11,24 +11,9 @@ bool IsSkipConfirmSwitch(int argc, const char* const* argv) {
     return first[0] == '-' && (first[1] == 'F' || first[1] == 'f');
 }
 
-// Length of the longest prefix of `text` that is at most `limit` bytes and
-// ends on a character boundary.
-static size_t BoundaryWithin(const char* text, uint32_t codePage, size_t limit) {
-    size_t i = 0;
-    while (text[i] != 0) {
-        size_t step = (IsLeadByte(codePage, static_cast<uint8_t>(text[i])) && text[i + 1] != 0) ? 2 : 1;
-        if (i + step > limit) break;
-        i += step;
-    }
-    return i;
-}
-
 bool EndsWithBackslashChar(const char* text, uint32_t codePage) {
     size_t last = static_cast<size_t>(-1);
-    for (size_t i = 0; text[i] != 0;) {
-        last = i;
-        i += (IsLeadByte(codePage, static_cast<uint8_t>(text[i])) && text[i + 1] != 0) ? 2 : 1;
-    }
+    for (size_t i = 0; text[i] != 0; i += CharacterLength(text + i, codePage)) last = i;
     return last != static_cast<size_t>(-1) && text[last] == '\\';
 }
 
@@ -56,7 +41,7 @@ size_t MakeLogLine(const char* text, uint32_t codePage, char* line, size_t size)
         if (size > 0) line[0] = 0;
         return 0;
     }
-    size_t n = BoundaryWithin(text, codePage, size - 3);
+    size_t n = CharacterBoundaryWithin(text, codePage, size - 3);
     for (size_t i = 0; i < n; ++i) line[i] = text[i];
     line[n++] = '\r';
     line[n++] = '\n';

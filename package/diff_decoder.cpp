@@ -8,13 +8,6 @@
 
 namespace kzp {
 
-// Block sizes up to this are given a work buffer of their full size. A larger
-// block (the header does not bound it) is moved through a buffer of this size
-// in pieces, so that a damaged header cannot make the updater take gigabytes.
-#ifndef KZP_MAX_WORK_BUFFER
-#define KZP_MAX_WORK_BUFFER (16u * 1024u * 1024u)
-#endif
-
 namespace {
 
 class Decoder {
@@ -204,7 +197,7 @@ Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle 
     if (blockSize == 0) return kErrorDiffData;
 
     Os& os = TheOs();
-    uint32_t workSize = blockSize < KZP_MAX_WORK_BUFFER ? blockSize : KZP_MAX_WORK_BUFFER;
+    uint32_t workSize = blockSize < kMaxWorkBuffer ? blockSize : kMaxWorkBuffer;
     uint8_t* work = static_cast<uint8_t*>(os.HeapAllocZero(state.heap, workSize));
     if (work == nullptr) return kErrorDiffData;
 

@@ -9,6 +9,11 @@
 
 namespace kzp {
 
+// Block sizes up to this are given a work buffer of their full size. A larger
+// block (the header does not bound it) is moved through a buffer of this size
+// in pieces, so that a damaged header cannot make the updater take gigabytes.
+constexpr uint32_t kMaxWorkBuffer = 16u * 1024u * 1024u;
+
 // Decodes the stream at 0x18000 + entry.dataOffset of the package, reading
 // old data from `oldFile` and writing the new file front to back into
 // `newFile`; reports per-file progress and, on success, stamps the new file

@@ -16,10 +16,10 @@ uint8_t* TakeBuffer(HeapHandle heap, uint32_t capacity) {
 // ---- FileReadCache ----------------------------------------------------------
 
 FileReadCache::FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity, uint32_t windows)
-    : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)), capacity_(capacity) {
-    if (buffer_ == nullptr) capacity_ = 0;
+    : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)) {
     windowCount_ = windows < 1 ? 1 : windows > KZP_READ_CACHE_WINDOWS ? KZP_READ_CACHE_WINDOWS : windows;
-    windowSize_ = capacity_ / windowCount_;
+    // Without a buffer, windows of no bytes: every read goes straight through.
+    windowSize_ = buffer_ != nullptr ? capacity / windowCount_ : 0;
 }
 
 FileReadCache::Window* FileReadCache::WindowHolding(uint64_t position) {

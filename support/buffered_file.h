@@ -33,8 +33,8 @@ namespace kzp {
 #define KZP_WRITE_BUFFER_SIZE (128u * 1024u)
 #endif
 
-// Reads one file (opened for reading, not written meanwhile) through a
-// read-ahead window.
+// Reads one file (opened for reading, not written meanwhile) through
+// read-ahead windows.
 class FileReadCache {
   public:
     // `capacity` 0 reads straight through. The buffer is cut into `windows`
@@ -78,7 +78,6 @@ class FileReadCache {
     FileHandle file_;
     HeapHandle heap_;
     uint8_t* buffer_;
-    uint32_t capacity_;
     // The buffer is cut into windowCount_ windows of windowSize_ bytes each.
     uint32_t windowCount_;
     uint32_t windowSize_;

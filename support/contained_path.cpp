@@ -65,18 +65,14 @@ bool IsContainedRelativeName(const char* name, uint32_t codePage) {
             continue;
         }
         if (IsForbiddenInName(c)) return false;
-        if (IsLeadByte(codePage, static_cast<uint8_t>(c)) && p[1] != 0) {
-            p += 2;
-        } else {
-            ++p;
-        }
+        p += CharacterLength(p, codePage);
     }
 }
 
 bool IsSinglePathComponent(const char* text, uint32_t codePage) {
     for (const char* p = text; *p != 0;) {
         if (IsSeparator(*p)) return false;
-        p += (IsLeadByte(codePage, static_cast<uint8_t>(*p)) && p[1] != 0) ? 2 : 1;
+        p += CharacterLength(p, codePage);
     }
     return true;
 }

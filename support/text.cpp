@@ -80,6 +80,20 @@ bool IsLeadByte(uint32_t codePage, uint8_t byte) {
     }
 }
 
+size_t CharacterLength(const char* text, uint32_t codePage) {
+    return IsLeadByte(codePage, static_cast<uint8_t>(text[0])) && text[1] != 0 ? 2 : 1;
+}
+
+size_t CharacterBoundaryWithin(const char* text, uint32_t codePage, size_t limit) {
+    size_t n = 0;
+    while (text[n] != 0) {
+        const size_t step = CharacterLength(text + n, codePage);
+        if (n + step > limit) break;
+        n += step;
+    }
+    return n;
+}
+
 PathParts SplitPath(const char* path, uint32_t codePage) {
     PathParts parts{};
     size_t n = TextLength(path);

@@ -32,6 +32,12 @@ bool EndsWithBackslash(const char* text);
 bool IsLeadByte(uint32_t codePage, uint8_t byte);
 // Code page 932 (Shift-JIS): 0x81..0x9F and 0xE0..0xFC.
 bool IsCp932LeadByte(uint8_t byte);
+// Bytes of the character that `text` starts with (not the terminator): 2 for
+// a lead byte with a byte after it, otherwise 1.
+size_t CharacterLength(const char* text, uint32_t codePage);
+// Length of the longest prefix of `text` that is at most `limit` bytes and
+// ends on a character boundary.
+size_t CharacterBoundaryWithin(const char* text, uint32_t codePage, size_t limit);
 
 // Where the parts of a path lie, as _splitpath divides it: an optional drive
 // ("C:"), the directory up to and including the last backslash or slash, the

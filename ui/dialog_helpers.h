@@ -13,6 +13,10 @@ void CentreOnScreen(HWND window);
 
 // WM_SETFONT with the package font (and redraw) on each listed control.
 void SetPackageFont(HWND dialog, const int* controls, int count);
+template <int N>
+void SetPackageFont(HWND dialog, const int (&controls)[N]) {
+    SetPackageFont(dialog, controls, N);
+}
 
 // Sets the character format of a rich edit control's selection to the
 // package's face at 9 points (cut to the 31 bytes the record holds, as the

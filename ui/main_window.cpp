@@ -91,8 +91,7 @@ void CarryOut(HWND window, UpdaterState& state, const WindowActions& actions) {
                                     a.value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
                 break;
             case WindowActionKind::kApplyFonts:
-                SetPackageFont(window, kFontControls,
-                               static_cast<int>(sizeof(kFontControls) / sizeof(kFontControls[0])));
+                SetPackageFont(window, kFontControls);
                 break;
             case WindowActionKind::kMarkFailed:
                 state.failed = 1;

@@ -32,12 +32,13 @@ void Inform(HWND dialog, const char* text) {
     MessageBoxA(dialog, text, kProgramCaption, MB_ICONINFORMATION | MB_OK);
 }
 
-void SetTexts(HWND dialog, int captionSlot, const int (*controls)[2], int count) {
+// The caption and each listed control's text ({control, slot} pairs) from
+// the catalogue.
+template <int N>
+void SetTexts(HWND dialog, int captionSlot, const int (&controls)[N][2]) {
     UpdaterState& state = ProgramState();
     SetWindowTextA(dialog, state.catalogue[captionSlot]);
-    for (int i = 0; i < count; ++i) {
-        SetDlgItemTextA(dialog, controls[i][0], state.catalogue[controls[i][1]]);
-    }
+    for (const auto& [control, slot] : controls) SetDlgItemTextA(dialog, control, state.catalogue[slot]);
 }
 
 bool IsPlainCommand(WPARAM wParam, int id) { return LOWORD(wParam) == id && HIWORD(wParam) == 0; }
@@ -52,10 +53,10 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     if (message == WM_INITDIALOG) {
         CentreOnScreen(dialog);
         static const int fonts[] = {kPromptText, kPasswordEdit, IDOK, IDCANCEL};
-        SetPackageFont(dialog, fonts, 4);
+        SetPackageFont(dialog, fonts);
         static const int texts[][2] = {
             {kPromptText, kSlotPasswordPrompt}, {IDOK, kSlotOk}, {IDCANCEL, kSlotCancel}};
-        SetTexts(dialog, kSlotPasswordCaption, texts, 3);
+        SetTexts(dialog, kSlotPasswordCaption, texts);
         SendDlgItemMessageA(dialog, kPasswordEdit, EM_LIMITTEXT, kMaxPath - 1, 0);
         return TRUE;
     }
@@ -83,12 +84,12 @@ INT_PTR CALLBACK FolderProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
         if (state.targetFolder[0] != 0) SetDlgItemTextA(dialog, kFolderEdit, state.targetFolder);
         static const int fonts[] = {kPromptText, kFolderEdit, kBrowseButton, IDOK, IDCANCEL};
-        SetPackageFont(dialog, fonts, 5);
+        SetPackageFont(dialog, fonts);
         static const int texts[][2] = {{kPromptText, kSlotFolderPrompt},
                                        {kBrowseButton, kSlotBrowse},
                                        {IDOK, kSlotOk},
                                        {IDCANCEL, kSlotCancel}};
-        SetTexts(dialog, kSlotFolderCaption, texts, 4);
+        SetTexts(dialog, kSlotFolderCaption, texts);
         SendDlgItemMessageA(dialog, kFolderEdit, EM_LIMITTEXT, kMaxPath - 1, 0);
         CentreOnScreen(dialog);
         return TRUE;
@@ -131,9 +132,9 @@ INT_PTR CALLBACK DocumentProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     if (message == WM_INITDIALOG) {
         CentreOnScreen(dialog);
         static const int fonts[] = {kDocumentView, IDOK};
-        SetPackageFont(dialog, fonts, 2);
+        SetPackageFont(dialog, fonts);
         static const int texts[][2] = {{IDOK, kSlotClose}};
-        SetTexts(dialog, kSlotDocumentCaption, texts, 1);
+        SetTexts(dialog, kSlotDocumentCaption, texts);
 
         SetNinePointPackageFace(GetDlgItem(dialog, kDocumentView), state);
         // Documents can be longer than the 32K characters a rich edit takes

@@ -364,7 +364,6 @@ bool PosixOs::GetLastWriteTime(FileHandle file, FileTime* lastWrite) {
     } else if (seconds >= -(epoch / 10000000)) {
         ticks = seconds * 10000000 + st.st_mtim.tv_nsec / 100 + epoch;
     }
-    if (ticks < 0) ticks = 0;
     lastWrite->low = static_cast<uint32_t>(static_cast<uint64_t>(ticks));
     lastWrite->high = static_cast<uint32_t>(static_cast<uint64_t>(ticks) >> 32);
     return true;

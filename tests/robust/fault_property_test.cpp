@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <set>
 #include <sstream>
@@ -27,11 +26,6 @@ namespace kzp::test {
 namespace {
 
 namespace w = writer;
-
-int EnvInt(const char* name, int fallback) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != 0 ? std::atoi(value) : fallback;
-}
 
 // The codes a run may end with when one call of a kind fails.
 const std::map<OsCall, std::set<Result>>& CodesOf() {
@@ -280,8 +274,8 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
 
 TEST(FaultPropertyTest, EveryFaultAndCancelEndsWithTheNewTreeOrTheOldOne) {
     if (Posix() == nullptr) GTEST_SKIP() << "faults go through the POSIX side of the seam";
-    const int cases = EnvInt("KZP_FAULT_CASES", 24);
-    std::mt19937 random(static_cast<uint32_t>(EnvInt("KZP_FAULT_SEED", 7)));
+    const int cases = static_cast<int>(EnvNumber("KZP_FAULT_CASES", 24));
+    std::mt19937 random(static_cast<uint32_t>(EnvNumber("KZP_FAULT_SEED", 7)));
     CaseLimits limits;
     Totals totals;
     for (int i = 0; i < cases; ++i) {

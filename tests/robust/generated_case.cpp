@@ -1,6 +1,7 @@
 #include "tests/robust/generated_case.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <sstream>
@@ -129,6 +130,11 @@ w::Bytes EncodeStream(const w::Bytes& oldData, const w::Bytes& newData, uint32_t
     (void)preferToolEncoder;
 #endif
     return BlockStream(oldData, newData, blockSize);
+}
+
+double EnvNumber(const char* name, double fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != 0 ? std::atof(value) : fallback;
 }
 
 std::string BackupNameOf(const std::string& name, const std::string& oldVersion) {

@@ -45,4 +45,8 @@ TreeState WithBackups(const GeneratedCase& generated);
 // The backup name of a relative name (as the file operations form it).
 std::string BackupNameOf(const std::string& name, const std::string& oldVersion);
 
+// A number from the environment (the suite's sizes, seeds and times), or
+// `fallback` when the variable is unset or empty.
+double EnvNumber(const char* name, double fallback);
+
 }  // namespace kzp::test

@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 
 #include "engine/rollback.h"
 #include "tests/robust/generated_case.h"
@@ -19,11 +18,6 @@ namespace kzp::test {
 namespace {
 
 namespace w = writer;
-
-double EnvNumber(const char* name, double fallback) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != 0 ? std::atof(value) : fallback;
-}
 
 TEST(SoakTest, RandomTreesAreAppliedByteForByte) {
     const double seconds = EnvNumber("SOAK_SECONDS", 60);

@@ -8,6 +8,7 @@
 #include "engine/notification_view.h"
 #include "engine/rollback.h"
 #include "support/text.h"
+#include "tests/support/faulty_os.h"
 
 namespace kzp::test {
 
@@ -118,6 +119,30 @@ RunOutcome WholeRun::RunBody(const writer::Bytes& body) {
 
 RunOutcome WholeRun::RunPackage(const writer::Package& package) {
     return RunBody(writer::BuildPackage(package));
+}
+
+writer::Package PackageForFolder(const std::string& target) {
+    writer::Package p;
+    p.title = "App";
+    p.oldVersion = "1.0";
+    p.newVersion = "1.1";
+    p.target.type = 3;
+    p.target.rootOrBase = 6;  // no base: the path is complete
+    p.target.path = target;
+    return p;
+}
+
+MeteredRun RunMetered(const writer::Bytes& body) {
+    FaultyOs counter(BaseOs());
+    WholeRun run;
+    MeteredRun metered;
+    {
+        ScopedOs use(counter);
+        metered.outcome = run.RunBody(body);
+    }
+    metered.reads = counter.Count(OsCall::kRead);
+    metered.largestAllocation = counter.LargestAllocation();
+    return metered;
 }
 
 }  // namespace kzp::test

@@ -80,4 +80,16 @@ class WholeRun {
     ScriptedPrompts prompts_;
 };
 
+// A package for the folder `target`, named in full (type 3 without a base),
+// from version 1.0 to 1.1 of "App", with no entries yet.
+writer::Package PackageForFolder(const std::string& target);
+
+// A whole run over `body` that also counts what it asked of the system.
+struct MeteredRun {
+    RunOutcome outcome;
+    uint64_t reads = 0;              // calls to read a file
+    size_t largestAllocation = 0;    // the largest block asked of a heap
+};
+MeteredRun RunMetered(const writer::Bytes& body);
+
 }  // namespace kzp::test

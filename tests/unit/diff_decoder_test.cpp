@@ -310,7 +310,7 @@ TEST_F(DiffDecoder, AHugeBlockSizeTakesNoHugeBuffer) {
     DecodeRun run = Decode(Text("ABCDEFGH"), s.Data());
     EXPECT_EQ(run.result, kResultOk);
     EXPECT_EQ(run.output, Text("smallCDE"));
-    EXPECT_LE(faulty.LargestAllocation(), 16u * 1024 * 1024);
+    EXPECT_LE(faulty.LargestAllocation(), kMaxWorkBuffer);
 
     // A whole block of that size cannot be in the package.
     run = Decode(Text("ABCDEFGH"), DiffStream(0xFFFFFFFFu).LiteralBlock(Text("abc")).End().Data());

@@ -8,8 +8,8 @@
 
 #include <string>
 
+#include "package/diff_decoder.h"
 #include "support/result_code.h"
-#include "tests/support/faulty_os.h"
 #include "tests/support/robust_run.h"
 #include "tools/package_writer/package_writer.h"
 
@@ -20,13 +20,11 @@ using test::Bytes;
 using test::TreeState;
 namespace w = writer;
 
-Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes B(const std::string& s) { return test::BytesOf(s); }
 
 constexpr uint64_t kOldTime = 0x01D0123400000000ull;
 constexpr uint64_t kNewTime = 0x01D0567800000000ull;
 const std::string kOld = "ABCDEFGHIJKLMNOP";
-// The decoder moves a block larger than this through a buffer of this size.
-constexpr size_t kWorkBufferCap = 16u * 1024 * 1024;
 
 class HostileDiffTest : public testing::Test {
   protected:
@@ -38,13 +36,7 @@ class HostileDiffTest : public testing::Test {
 
     // A package that updates first.txt well and then app.exe with `stream`.
     w::Package With(const Bytes& stream) {
-        w::Package p;
-        p.title = "App";
-        p.oldVersion = "1.0";
-        p.newVersion = "1.1";
-        p.target.type = 3;
-        p.target.rootOrBase = 6;
-        p.target.path = target_;
+        w::Package p = test::PackageForFolder(target_);
         w::UpdateEntry first;
         first.name = "first.txt";
         first.digest = w::Md5(std::string("first"));
@@ -60,16 +52,10 @@ class HostileDiffTest : public testing::Test {
     }
 
     test::RunOutcome Run(const w::Package& p) {
-        test::FaultyOs counter(test::BaseOs());
-        test::WholeRun run;
-        test::RunOutcome outcome;
-        {
-            test::ScopedOs use(counter);
-            outcome = run.RunPackage(p);
-        }
-        reads_ = counter.Count(test::OsCall::kRead);
-        largest_ = counter.LargestAllocation();
-        return outcome;
+        test::MeteredRun metered = test::RunMetered(w::BuildPackage(p));
+        reads_ = metered.reads;
+        largest_ = metered.largestAllocation;
+        return metered.outcome;
     }
 
     // A refused stream: its code, the restore, the old tree.
@@ -77,7 +63,7 @@ class HostileDiffTest : public testing::Test {
         test::RunOutcome outcome = Run(With(stream));
         EXPECT_EQ(outcome.result, code);
         EXPECT_TRUE(outcome.restored);
-        EXPECT_LE(largest_, kWorkBufferCap);
+        EXPECT_LE(largest_, kMaxWorkBuffer);
         EXPECT_LT(reads_, 200u);
         EXPECT_EQ(test::DescribeDifference(before_, test::ReadTreeState(target_)), "");
     }
@@ -145,7 +131,7 @@ TEST_F(HostileDiffTest, StreamsWithoutAnEndRunIntoWhatFollowsThem) {
         EXPECT_TRUE(outcome.restored);
         EXPECT_EQ(test::DescribeDifference(before_, test::ReadTreeState(target_)), "");
     }
-    EXPECT_LE(largest_, kWorkBufferCap);
+    EXPECT_LE(largest_, kMaxWorkBuffer);
 }
 
 TEST_F(HostileDiffTest, WrongMagicAndVersionAreRefusedBeforeWriting) {

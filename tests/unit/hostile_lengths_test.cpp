@@ -6,7 +6,6 @@
 #include <string>
 
 #include "support/result_code.h"
-#include "tests/support/faulty_os.h"
 #include "tests/support/robust_run.h"
 #include "tools/package_writer/package_writer.h"
 
@@ -17,7 +16,7 @@ using test::Bytes;
 using test::TreeState;
 namespace w = writer;
 
-Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes B(const std::string& s) { return test::BytesOf(s); }
 
 constexpr uint64_t kOldTime = 0x01D0123400000000ull;
 // Nothing here needs more than the package reader's read-ahead and a file
@@ -32,30 +31,15 @@ class HostileLengthsTest : public testing::Test {
         ASSERT_TRUE(test::WriteTreeState(target_, before_));
     }
 
-    w::Package Base() {
-        w::Package p;
-        p.title = "App";
-        p.oldVersion = "1.0";
-        p.newVersion = "1.1";
-        p.target.type = 3;
-        p.target.rootOrBase = 6;
-        p.target.path = target_;
-        return p;
-    }
+    w::Package Base() { return test::PackageForFolder(target_); }
 
     // A whole run over `body`, counting the reads and the largest block
     // asked of a heap.
     test::RunOutcome Run(const w::Bytes& body) {
-        test::FaultyOs counter(test::BaseOs());
-        test::WholeRun run;
-        test::RunOutcome outcome;
-        {
-            test::ScopedOs use(counter);
-            outcome = run.RunBody(body);
-        }
-        reads_ = counter.Count(test::OsCall::kRead);
-        largest_ = counter.LargestAllocation();
-        return outcome;
+        test::MeteredRun metered = test::RunMetered(body);
+        reads_ = metered.reads;
+        largest_ = metered.largestAllocation;
+        return metered.outcome;
     }
 
     void ExpectUntouched() { EXPECT_EQ(test::DescribeDifference(before_, test::ReadTreeState(target_)), ""); }

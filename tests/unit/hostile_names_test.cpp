@@ -19,7 +19,7 @@ using test::Bytes;
 using test::TreeState;
 namespace w = writer;
 
-Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes B(const std::string& s) { return test::BytesOf(s); }
 
 constexpr uint64_t kOldTime = 0x01D0123400000000ull;
 constexpr uint64_t kNewTime = 0x01D0567800000000ull;
@@ -44,17 +44,6 @@ struct Folders {
         return whole;
     }
 };
-
-w::Package BasePackage(const std::string& target) {
-    w::Package p;
-    p.title = "App";
-    p.oldVersion = "1.0";
-    p.newVersion = "1.1";
-    p.target.type = 3;
-    p.target.rootOrBase = 6;  // no base: the path is complete
-    p.target.path = target;
-    return p;
-}
 
 w::UpdateEntry Update(const std::string& name, const std::string& old, const std::string& tail) {
     w::UpdateEntry e;
@@ -93,7 +82,7 @@ TEST(HostileNamesTest, NamesOutsideTheTargetFolderAreRefusedBeforeAnythingChange
             Folders folders;
             TreeState target{{"app.exe", {B("old app"), kOldTime}}};
             ASSERT_TRUE(test::WriteTreeState(folders.target, target));
-            w::Package p = BasePackage(folders.target);
+            w::Package p = test::PackageForFolder(folders.target);
             // Skipping a missing file would be allowed: the name must not
             // even be looked up.
             p.ignoreMissingUpdate = 1;
@@ -123,7 +112,7 @@ TEST(HostileNamesTest, DoubleByteNamesWhoseTrailBytesLookReservedStayAccepted) {
     Folders folders;
     // 0x83 0x7C is one character; its trail byte is the code of "|".
     const std::string name = "\x83|..txt";
-    w::Package p = BasePackage(folders.target);
+    w::Package p = test::PackageForFolder(folders.target);
     p.adds.push_back(Add(name, "inside"));
     test::WholeRun run;
     EXPECT_EQ(run.RunPackage(p).result, kResultOk);
@@ -143,7 +132,7 @@ TEST(HostileNamesTest, OldVersionNamesWithSeparatorsCannotPlaceBackupsElsewhere)
                          {"gone.dll", {B("old dll"), kOldTime}}};
         ASSERT_TRUE(test::WriteTreeState(folders.target, target));
         for (bool deleteOnly : {false, true}) {
-            w::Package p = BasePackage(folders.target);
+            w::Package p = test::PackageForFolder(folders.target);
             p.oldVersion = version;
             p.adds.push_back(Add("new.txt", "added first"));
             if (!deleteOnly) p.updates.push_back(Update("app.exe", "old app", " v2"));
@@ -161,7 +150,7 @@ TEST(HostileNamesTest, ReservedCharactersInVersionsGiveUnderscoredBackupsThatAre
     TreeState target{{"bin\\tool.dll", {B("old tool"), kOldTime}},
                      {"readme.txt", {B("old readme"), kOldTime}}};
     ASSERT_TRUE(test::WriteTreeState(folders.target, target));
-    w::Package p = BasePackage(folders.target);
+    w::Package p = test::PackageForFolder(folders.target);
     p.oldVersion = "2004/01/06 <beta>:*?|\"";
     p.updates.push_back(Update("bin\\tool.dll", "old tool", " v2"));
     p.deletes.push_back({"readme.txt", w::Md5(std::string("old readme"))});
@@ -208,7 +197,7 @@ TEST(HostileNamesTest, NamesThatMakePathsTooLongAreRefused) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.name.size()) + " bytes, list " + std::to_string(static_cast<int>(c.list)));
-        w::Package p = BasePackage(folders.target);
+        w::Package p = test::PackageForFolder(folders.target);
         p.updates.push_back(Update("app.exe", "old app", " v2"));
         if (c.list == List::kUpdate) p.updates.push_back(Update(c.name, "old b", "!"));
         if (c.list == List::kAdd) p.adds.push_back(Add(c.name, "x"));
@@ -238,7 +227,7 @@ TEST(HostileNamesTest, TheSameFileTwiceIsRefusedAndRestored) {
         Folders folders;
         TreeState target{{"a.txt", {B("old a"), kOldTime}}};
         ASSERT_TRUE(test::WriteTreeState(folders.target, target));
-        w::Package p = BasePackage(folders.target);
+        w::Package p = test::PackageForFolder(folders.target);
         p.overwriteOnAdd = c.overwriteOnAdd;
         p.ignoreMissingDelete = c.ignoreMissingDelete;
         const std::string what = c.what;
@@ -274,7 +263,7 @@ TEST(HostileNamesTest, AnAddOverAnotherFilesBackupIsUndoneLastChangeFirst) {
     Folders folders;
     TreeState target{{"x.dat", {B("old x"), kOldTime}}};
     ASSERT_TRUE(test::WriteTreeState(folders.target, target));
-    w::Package p = BasePackage(folders.target);
+    w::Package p = test::PackageForFolder(folders.target);
     p.overwriteOnAdd = 1;
     p.updates = {Update("x.dat", "old x", " v2")};
     p.adds = {Add("x.dat.1.0.old", "planted")};

@@ -6,14 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "package/diff_decoder.h"
 #include "tools/encoder/stream_check.h"
 #include "tools/kzp/make_settings.h"
 #include "tools/package_writer/package_writer.h"
 
 namespace kzp::tool {
 
-// The largest block size `kzp make` writes: the updater allocates one block.
-constexpr uint32_t kMaxBlockSize = 16u * 1024 * 1024;
+// The largest block size `kzp make` writes: the updater holds one block, and
+// only blocks up to this size fit its work buffer whole.
+constexpr uint32_t kMaxBlockSize = kMaxWorkBuffer;
 
 struct MadeEntry {
     std::string name;  // UTF-8, backslashes
