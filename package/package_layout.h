@@ -32,6 +32,14 @@ enum DiffOpcode : uint8_t {
     kOpLiteralRange = 6,
 };
 
+// The recovery record: an optional tail of the data area, just before the
+// trailer, that only kzp recover reads. Per update entry the MD5 of the file
+// it builds; per add entry a byte (1 when the old release has a file of that
+// name) and, when it is 1, that file's MD5; then the update count, the add
+// count and the length of all that (u32 each), then the magic.
+constexpr char kRecoveryMagic[8] = {'K', 'Z', 'P', 'R', 'E', 'C', 'V', '1'};
+constexpr uint32_t kRecoveryFooterSize = 12 + sizeof(kRecoveryMagic);
+
 // Target-folder section.
 enum FolderType : uint8_t {
     kFolderAsk = 0,

@@ -13,11 +13,15 @@
 // the seed they come from.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
 #include <sstream>
 
+#include "engine/recovery.h"
+#include "engine/rollback.h"
+#include "support/text.h"
 #include "tests/robust/generated_case.h"
 #include "tests/support/faulty_os.h"
 #include "tests/support/robust_run.h"
@@ -120,6 +124,71 @@ struct CaseRunner {
     }
 };
 
+// The folder as a crash before each call of a run would leave it (equal
+// states kept once), and how many calls there were.
+struct CrashStates {
+    uint64_t points = 0;
+    std::vector<TreeState> states;
+
+    void Take(const std::string& folder) {
+        TreeState now = ReadTreeState(folder);
+        if (std::find(states.begin(), states.end(), now) == states.end()) states.push_back(std::move(now));
+    }
+    void Watch(FaultyOs& faulty, const std::string& folder) {
+        faulty.beforeCall = [this, folder](OsCall) {
+            ++points;
+            Take(folder);
+        };
+    }
+};
+
+// The new tree as a crashed folder holds it: the files a finished run leaves,
+// less the backups that may or may not have been deleted yet.
+TreeState WithoutBackups(const TreeState& tree, const GeneratedCase& generated) {
+    TreeState rest = tree;
+    const w::Package& p = generated.package;
+    for (const auto& e : p.updates) rest.erase(BackupNameOf(e.name, p.oldVersion));
+    for (const auto& e : p.adds) rest.erase(BackupNameOf(e.name, p.oldVersion));
+    for (const auto& e : p.deletes) rest.erase(BackupNameOf(e.name, p.oldVersion));
+    return rest;
+}
+
+// Recovery over a copy of a crashed folder. A folder it finds complete must
+// hold the new tree and stay as it is; every other one must come back as the
+// old tree. "" when it did.
+std::string RecoverCrashedFolder(CaseRunner& runner, const TreeState& crashed) {
+    const std::string folder = runner.folder + "\\crashed";
+    RemovePath(folder);
+    if (!MakeFolder(folder) || !WriteTreeState(folder, crashed)) return "the crashed folder cannot be written";
+    WholeRun holder;
+    UpdaterState& state = holder.state();
+    CopyText(state.packagePath, kMaxPath, runner.updater.c_str());
+    CopyText(state.targetFolder, kMaxPath, (folder + "\\").c_str());
+    RecoveryPlan plan;
+    const Result examined = ExamineFolder(state, &plan);
+    const uint32_t notBack = examined == kResultOk ? RecoverFolder(state, &plan) : 0;
+    const FolderVerdict verdict = plan.verdict;
+    // What recovery found, for the failure message.
+    std::string found = plan.hasRecord ? " [record;" : " [no record;";
+    for (uint32_t i = 0; i < plan.count; ++i) {
+        const EntryRecovery& e = plan.entries[i];
+        found += " " + std::string(e.entry->name) + " " + std::to_string(int(e.file)) + "/" +
+                 std::to_string(int(e.backup)) + "->" + std::to_string(int(e.step));
+    }
+    found += "]";
+    ReleaseRecoveryPlan(state, &plan);
+    if (examined != kResultOk) return "examined with result " + std::to_string(examined);
+    if (notBack != 0) return std::to_string(notBack) + " entries not brought back";
+    const TreeState after = ReadTreeState(folder);
+    if (verdict == FolderVerdict::kComplete) {
+        std::string difference = DescribeDifference(runner.generated.newTree, WithoutBackups(after, runner.generated));
+        if (!difference.empty()) return "called complete without the new tree: " + difference;
+        return after == crashed ? "" : "a complete folder was changed";
+    }
+    std::string difference = DescribeDifference(runner.generated.oldTree, after);
+    return difference.empty() ? "" : "old tree not recovered: " + difference + found;
+}
+
 struct Totals {
     uint64_t faultRuns = 0;
     uint64_t diskRuns = 0;
@@ -127,6 +196,9 @@ struct Totals {
     uint64_t cancelRuns = 0;
     uint64_t restoreFaultRuns = 0;
     uint64_t lost = 0;
+    uint64_t crashPoints = 0;
+    uint64_t crashStates = 0;
+    uint64_t unrecoverable = 0;
 };
 
 void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* totals) {
@@ -264,6 +336,35 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
         }
     }
 
+    // Crashes: the run stops dead at a call, with no rollback. The calls of
+    // a clean run and of the deletion of its backups, and of the run with the
+    // most changes to undo failing and its restore.
+    CrashStates crash;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1 && mostChanged == 0) break;
+        runner.Reset();
+        FaultyOs faulty(BaseOs());
+        if (pass == 1) faulty.FailNthOf(kinds, mostChanged);
+        crash.Watch(faulty, runner.target);
+        {
+            WholeRun run;
+            ScopedOs use(faulty);
+            RunOutcome outcome = run.Run(runner.updater);
+            if (outcome.result == kResultOk) DeleteBackupFiles(run.state());
+        }
+        faulty.beforeCall = nullptr;
+        crash.Take(runner.target);
+    }
+    totals->crashPoints += crash.points;
+    totals->crashStates += crash.states.size();
+    for (size_t i = 0; i < crash.states.size(); ++i) {
+        std::string problem = RecoverCrashedFolder(runner, crash.states[i]);
+        if (!problem.empty()) {
+            ++totals->unrecoverable;
+            runner.Fail("crash state " + std::to_string(i), problem);
+        }
+    }
+
     EXPECT_TRUE(runner.failures.empty()) << [&] {
         std::string all;
         for (const auto& f : runner.failures) all += "\n  " + f;
@@ -283,14 +384,19 @@ TEST(FaultPropertyTest, EveryFaultAndCancelEndsWithTheNewTreeOrTheOldOne) {
         if (HasFatalFailure()) return;
     }
     std::printf("fault runs %llu, full-disk runs %llu, allocation-fault runs %llu, cancel runs %llu, "
-                "restore-fault runs %llu, runs that lost anything %llu\n",
+                "restore-fault runs %llu, runs that lost anything %llu\n"
+                "crash points %llu, distinct crashed folders %llu, not recovered %llu\n",
                 static_cast<unsigned long long>(totals.faultRuns),
                 static_cast<unsigned long long>(totals.diskRuns),
                 static_cast<unsigned long long>(totals.memoryRuns),
                 static_cast<unsigned long long>(totals.cancelRuns),
                 static_cast<unsigned long long>(totals.restoreFaultRuns),
-                static_cast<unsigned long long>(totals.lost));
+                static_cast<unsigned long long>(totals.lost),
+                static_cast<unsigned long long>(totals.crashPoints),
+                static_cast<unsigned long long>(totals.crashStates),
+                static_cast<unsigned long long>(totals.unrecoverable));
     EXPECT_EQ(totals.lost, 0u);
+    EXPECT_EQ(totals.unrecoverable, 0u);
 }
 
 }  // namespace

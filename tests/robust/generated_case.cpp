@@ -265,6 +265,24 @@ GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder
         p.deletes.push_back({"gone\\missing-delete.txt", {}});
         summary << " skip-delete";
     }
+    // What kzp make records for kzp recover. Packages from other makers lack
+    // it; recovery then judges adds by their contents, which is sound when
+    // adds never overwrite.
+    if (p.overwriteOnAdd == 1 || random() % 2 == 0) {
+        w::RecoveryRecord record;
+        for (const auto& e : p.updates) {
+            auto built = c.newTree.find(e.name);
+            record.updatedDigests.push_back(w::Md5(built != c.newTree.end() ? built->second.contents : w::Bytes{}));
+        }
+        for (const auto& e : p.adds) {
+            auto replaced = c.oldTree.find(e.name);
+            if (replaced == c.oldTree.end()) record.replacedDigests.push_back(std::nullopt);
+            else record.replacedDigests.push_back(w::Md5(replaced->second.contents));
+        }
+        p.recovery = std::move(record);
+    } else {
+        summary << " no-recovery-record";
+    }
     c.summary = summary.str();
     return c;
 }

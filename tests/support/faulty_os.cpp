@@ -66,6 +66,7 @@ void FaultyOs::ResetCounts() {
 }
 
 bool FaultyOs::Enter(OsCall kind) {
+    if (beforeCall) beforeCall(kind);
     ++counts_[static_cast<int>(kind)];
     if (failAllMask_ & Bit(kind)) return true;
     if (armedMask_ & Bit(kind)) {

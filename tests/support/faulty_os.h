@@ -70,6 +70,9 @@ class FaultyOs : public Os {
     // Called after every call with its kind (not for kinds that were never
     // counted, like GetVersion).
     std::function<void(OsCall)> onCall;
+    // Called before every counted call: the system as it stands there is
+    // what a crash at that call would leave.
+    std::function<void(OsCall)> beforeCall;
 
     // ---- the seam --------------------------------------------------------
     FileHandle CreateFileHandle(const char* path, uint32_t access, uint32_t shareMode,

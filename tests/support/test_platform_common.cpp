@@ -4,18 +4,6 @@
 
 namespace kzp::test {
 
-bool FileTimeOf(const std::string& path, uint64_t* ticks) {
-    Os& os = BaseOs();
-    FileHandle f = os.CreateFileHandle(path.c_str(), kGenericRead, kFileShareRead, false,
-                                       kOpenExisting, 0);
-    if (f == kInvalidFile) return false;
-    FileTime t{};
-    bool ok = os.GetLastWriteTime(f, &t);
-    os.CloseFile(f);
-    *ticks = (static_cast<uint64_t>(t.high) << 32) | t.low;
-    return ok;
-}
-
 bool SetFileTimeOf(const std::string& path, uint64_t ticks) {
     Os& os = BaseOs();
     FileHandle f = os.CreateFileHandle(path.c_str(), kGenericWrite, kFileShareRead, false,

@@ -121,4 +121,14 @@ std::string TestProgramFolder() {
     return p.substr(0, p.rfind('\\'));
 }
 
+// Read from the folder entry: a file that a run holds open without sharing
+// still shows its time.
+bool FileTimeOf(const std::string& path, uint64_t* ticks) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    *ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+             data.ftLastWriteTime.dwLowDateTime;
+    return true;
+}
+
 }  // namespace kzp::test

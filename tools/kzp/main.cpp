@@ -8,6 +8,7 @@
 #include "tools/kzp/info_command.h"
 #include "tools/kzp/make_settings.h"
 #include "tools/kzp/package_maker.h"
+#include "tools/kzp/recover_command.h"
 
 namespace {
 
@@ -244,6 +245,21 @@ int main(int argc, char** argv) {
                          "program still running, or an error); the run's result code is printed (0, 1 "
                          "cancelled, 2 program running, 0x10001..0x10012 errors). Ctrl+C cancels and "
                          "restores what was changed.");
+    RecoverOptions recover;
+    CLI::App* recoverCommand = app.add_subcommand(
+        "recover", "bring a folder that an interrupted run left half changed back to the old version");
+    recoverCommand->add_option("file", recover.file, "the updater file that was run")->required();
+    recoverCommand->add_option("-t,--target", recover.target, "the folder it was updating")->required();
+    recoverCommand->add_flag("-n,--dry-run", recover.dryRun, "report what was found and change nothing");
+    recoverCommand->add_flag("-y,--yes", recover.yes, "do not ask before changing the folder");
+    recoverCommand->add_option("--code-page", recover.codePage,
+                               "the system code page the run assumed (default: the system's)");
+    recoverCommand->footer("Reports each entry's file and backup. A finished update and an untouched folder "
+                           "are left as they are; an interrupted one gets every backup moved back and what "
+                           "the run wrote removed, so that the updater can be run again. Exit codes: 0 the "
+                           "folder is complete, untouched or recovered; 1 bad options; 2 the updater or a "
+                           "file cannot be read; 4 an entry cannot be brought back (its old file and backup "
+                           "are both gone; everything else was restored); 5 not confirmed, nothing changed.");
     makeCommand->footer("Exit codes: 0 written; 1 a setting cannot be used; 2 a file cannot be read or "
                         "written.");
 
@@ -255,6 +271,7 @@ int main(int argc, char** argv) {
     }
     if (makeCommand->parsed()) return RunMake(make);
     if (infoCommand->parsed()) return RunInfo(infoFile, infoJson, infoCodePage, std::cout, std::cerr);
+    if (recoverCommand->parsed()) return RunRecover(recover, std::cout, std::cerr);
     if (keep && remove) {
         std::cerr << "kzp apply: --keep-backups and --delete-backups contradict\n";
         return kExitUsage;

@@ -151,6 +151,8 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
     encoder::EncodeOptions options;
     options.blockSize = s.blockSize;
 
+    // Every add names a file the old release lacks; the update digests follow.
+    writer::RecoveryRecord recovery;
     for (const auto& [name, newPath] : newFiles) {
         const std::string packageName = ShortText(name, cp, "the file name");
         auto old = oldFiles.find(name);
@@ -164,6 +166,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             MadeEntry made{name, 0, newData.size(), newData.size(), {}};
             e.contents = std::move(newData);
             p.adds.push_back(std::move(e));
+            recovery.replacedDigests.push_back(std::nullopt);
             r.adds.push_back(made);
             if (progress) progress("add     " + name + "  " + std::to_string(made.newSize) + " bytes");
             continue;
@@ -188,6 +191,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         e.stream = encoder::EncodeDiff(index, newData.data(), newData.size(), options, &made.stats);
         made.dataSize = e.stream.size();
         p.updates.push_back(std::move(e));
+        recovery.updatedDigests.push_back(Md5Of(newData));
         r.updates.push_back(made);
         if (progress) {
             progress("update  " + name + "  " + std::to_string(made.oldSize) + " -> " +
@@ -212,6 +216,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         r.deletes.push_back({name, oldData.size(), 0, 0, {}});
         if (progress) progress("delete  " + name);
     }
+    p.recovery = std::move(recovery);
     return p;
 }
 

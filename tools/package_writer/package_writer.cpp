@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "package/package_layout.h"
 #include "support/md5.h"
 
 namespace kzp::writer {
@@ -212,20 +213,45 @@ Bytes BuildPackage(const Package& p, Layout* layoutOut) {
     for (const AddEntry& e : p.adds) out.insert(out.end(), e.contents.begin(), e.contents.end());
     out.insert(out.end(), p.dataPadding, 0);
     uint32_t padding = p.dataPadding;
+    Bytes recovery;
+    if (p.recovery) {
+        if (p.recovery->updatedDigests.size() != p.updates.size() ||
+            p.recovery->replacedDigests.size() != p.adds.size()) {
+            throw std::invalid_argument("the recovery record does not match the lists");
+        }
+        recovery = BuildRecoveryRecord(*p.recovery);
+    }
     if (p.bodyAlignment > 1) {
-        const size_t over = (out.size() + 16) % p.bodyAlignment;
+        const size_t over = (out.size() + recovery.size() + 16) % p.bodyAlignment;
         if (over != 0) {
             out.insert(out.end(), p.bodyAlignment - over, 0);
             padding += static_cast<uint32_t>(p.bodyAlignment - over);
         }
     }
+    out.insert(out.end(), recovery.begin(), recovery.end());
     if (out.size() > 0xFFFFFFFFull - 16) throw std::length_error("package larger than 4 GiB");
     layout.padding = padding;
+    layout.recoverySize = static_cast<uint32_t>(recovery.size());
 
     layout.bodySize = static_cast<uint32_t>(out.size());
     Digest trailer = Md5(out);
     out.insert(out.end(), trailer.begin(), trailer.end());
     if (layoutOut != nullptr) *layoutOut = layout;
+    return out;
+}
+
+Bytes BuildRecoveryRecord(const RecoveryRecord& record) {
+    Bytes out;
+    for (const Digest& d : record.updatedDigests) PutBytes(out, d.data(), d.size());
+    for (const std::optional<Digest>& d : record.replacedDigests) {
+        out.push_back(d ? 1 : 0);
+        if (d) PutBytes(out, d->data(), d->size());
+    }
+    const uint32_t bodyLength = static_cast<uint32_t>(out.size());
+    PutU32(out, static_cast<uint32_t>(record.updatedDigests.size()));
+    PutU32(out, static_cast<uint32_t>(record.replacedDigests.size()));
+    PutU32(out, bodyLength);
+    out.insert(out.end(), kRecoveryMagic, kRecoveryMagic + sizeof(kRecoveryMagic));
     return out;
 }
 

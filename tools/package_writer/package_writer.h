@@ -85,6 +85,15 @@ struct DeleteEntry {
     Digest digest{};
 };
 
+// What kzp recover needs to tell a run's own files from the user's: the
+// digest of each file the updates build, and for each add whether the old
+// release has a file of that name (and its digest). The updater never reads
+// it; it lies at the end of the data area, just before the trailer.
+struct RecoveryRecord {
+    std::vector<Digest> updatedDigests;              // one per update entry
+    std::vector<std::optional<Digest>> replacedDigests;  // one per add entry
+};
+
 struct Package {
     uint16_t formatVersion = 120;
     std::string title;
@@ -111,6 +120,8 @@ struct Package {
     std::optional<uint32_t> updateCountOverride;
     std::optional<uint32_t> addCountOverride;
     std::optional<uint32_t> deleteCountOverride;
+    // Written after the data and its padding when set.
+    std::optional<RecoveryRecord> recovery;
     // Padding placed at the end of the data area (kept inside the digest).
     uint32_t dataPadding = 0;
     // After dataPadding, more zeros until the package with its trailer is a
@@ -128,7 +139,11 @@ struct Layout {
     std::vector<uint32_t> addOffsets;
     uint32_t bodySize = 0;  // without the trailer
     uint32_t padding = 0;   // zeros at the end of the data area
+    uint32_t recoverySize = 0;  // the recovery record after them, 0 without one
 };
+
+// The recovery record's bytes (counts, length and magic included).
+Bytes BuildRecoveryRecord(const RecoveryRecord& record);
 
 // The package body followed by its 16-byte MD5 trailer.
 Bytes BuildPackage(const Package& package, Layout* layout = nullptr);

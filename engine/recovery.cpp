@@ -1,0 +1,425 @@
+#include "engine/recovery.h"
+
+#include <new>
+
+#include "engine/file_operations.h"
+#include "package/package_extent.h"
+#include "package/package_layout.h"
+#include "package/package_reader.h"
+#include "package/trailer.h"
+#include "support/file_helpers.h"
+#include "support/md5.h"
+#include "support/text.h"
+
+namespace kzp {
+
+namespace {
+
+constexpr int32_t kEntryGrowStep = 10;
+constexpr uint32_t kCompareChunk = 16 * 1024;
+
+// What one file on disk is: its size, last-write time and MD5 digest.
+struct FileFacts {
+    bool present;
+    uint64_t size;
+    FileTime time;
+    uint8_t digest[16];
+};
+
+// Reads a whole file once. False when it is there but cannot be read.
+bool ReadFileFacts(const char* path, FileFacts* facts) {
+    *facts = FileFacts{};
+    if (!FileExists(path)) return true;
+    Os& os = TheOs();
+    FileHandle file = OpenFileForRead(path, 0, 0);
+    if (file == kInvalidFile) return false;
+    uint32_t high = 0;
+    const uint32_t low = os.GetFileSize(file, &high);
+    bool ok = low != kInvalidFileValue && os.GetLastWriteTime(file, &facts->time);
+    facts->size = (static_cast<uint64_t>(high) << 32) | low;
+    Md5Context md5;
+    Md5Init(&md5);
+    uint8_t buffer[kCompareChunk];
+    for (uint64_t left = facts->size; ok && left > 0;) {
+        const uint32_t chunk = left < kCompareChunk ? static_cast<uint32_t>(left) : kCompareChunk;
+        uint32_t read = 0;
+        ok = os.ReadFile(file, buffer, chunk, &read) && read == chunk;
+        if (ok) Md5Update(&md5, buffer, chunk);
+        left -= chunk;
+    }
+    Md5Final(facts->digest, &md5);
+    os.CloseFile(file);
+    facts->present = ok;
+    return ok;
+}
+
+bool SameTime(const FileTime& a, const FileTime& b) { return a.low == b.low && a.high == b.high; }
+
+// The entry's old file, checked the way the run checked it.
+bool IsOldVersion(const FileFacts& facts, const FileEntry& entry, uint8_t verifyMode) {
+    if (!facts.present) return false;
+    if (verifyMode == 0) return DigestsEqual(facts.digest, entry.digest);
+    uint8_t check[16] = {};
+    const uint32_t values[3] = {facts.time.low, facts.time.high, static_cast<uint32_t>(facts.size)};
+    for (int i = 0; i < 3; ++i) {
+        for (int b = 0; b < 4; ++b) check[i * 4 + b] = static_cast<uint8_t>(values[i] >> (8 * b));
+    }
+    return DigestsEqual(check, entry.digest);
+}
+
+// How the file at `path` stands to an add's data: 2 the same bytes, 1 the
+// first bytes of them (a file the run was writing), 0 neither. -1 when a
+// read fails.
+int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& entry,
+                       uint64_t size) {
+    if (size > entry.dataLength) return 0;
+    if (!package.Seek(static_cast<uint64_t>(kPackageOffset) + entry.dataOffset)) return -1;
+    Os& os = TheOs();
+    FileHandle file = OpenFileForRead(path, 0, 0);
+    if (file == kInvalidFile) return -1;
+    uint8_t onDisk[kCompareChunk];
+    uint8_t inPackage[kCompareChunk];
+    int result = size == entry.dataLength ? 2 : 1;
+    for (uint64_t left = size; left > 0 && result > 0;) {
+        const uint32_t chunk = left < kCompareChunk ? static_cast<uint32_t>(left) : kCompareChunk;
+        uint32_t read = 0;
+        if (!os.ReadFile(file, onDisk, chunk, &read) || read != chunk || !package.Read(inPackage, chunk)) {
+            result = -1;
+        } else {
+            for (uint32_t i = 0; i < chunk; ++i) {
+                if (onDisk[i] != inPackage[i]) {
+                    result = 0;
+                    break;
+                }
+            }
+        }
+        left -= chunk;
+    }
+    os.CloseFile(file);
+    return result;
+}
+
+// The file at an update's name and at its backup name.
+void ExamineUpdate(const RecoveryPlan& plan, uint32_t index, const FileFacts& file,
+                   const FileFacts& backup, EntryRecovery* e) {
+    const FileEntry& entry = *e->entry;
+    e->backup = !backup.present                               ? FoundFile::kMissing
+                : IsOldVersion(backup, entry, plan.verifyMode) ? FoundFile::kOldVersion
+                                                               : FoundFile::kOther;
+    // A rebuilt file gets the entry's time only once it is whole; where the
+    // package says what it holds, its digest is checked as well.
+    const bool isNew = file.present && SameTime(file.time, entry.fileTime) &&
+                       (!plan.hasRecord || DigestsEqual(file.digest, plan.record.updatedDigests[index]));
+    if (!file.present) e->file = FoundFile::kMissing;
+    else if (isNew) e->file = FoundFile::kNewVersion;
+    else if (e->backup == FoundFile::kOldVersion) e->file = FoundFile::kWrittenByRun;
+    else if (IsOldVersion(file, entry, plan.verifyMode)) e->file = FoundFile::kOldVersion;
+    else e->file = FoundFile::kOther;
+}
+
+void ExamineDelete(const RecoveryPlan& plan, const FileFacts& file, const FileFacts& backup,
+                   EntryRecovery* e) {
+    const FileEntry& entry = *e->entry;
+    e->backup = !backup.present                               ? FoundFile::kMissing
+                : IsOldVersion(backup, entry, plan.verifyMode) ? FoundFile::kOldVersion
+                                                               : FoundFile::kOther;
+    e->file = !file.present                               ? FoundFile::kMissing
+              : IsOldVersion(file, entry, plan.verifyMode) ? FoundFile::kOldVersion
+                                                           : FoundFile::kOther;
+}
+
+// An add's old state is the file the old release has at its name, or none.
+// The recovery record says which; a package without one leaves a file that
+// holds the first bytes of the add's data to be taken for the run's own.
+Result ExamineAdd(PackageFile& package, const RecoveryPlan& plan, const UpdaterState& state,
+                  uint32_t index, const char* path, const FileFacts& file, const FileFacts& backup,
+                  EntryRecovery* e) {
+    const FileEntry& entry = *e->entry;
+    const ReplacedFile* replaced = plan.hasRecord ? &plan.record.replaced[index] : nullptr;
+    if (!backup.present) {
+        e->backup = FoundFile::kMissing;
+    } else if (replaced != nullptr) {
+        e->backup = replaced->present == 1 && DigestsEqual(backup.digest, replaced->digest)
+                        ? FoundFile::kOldVersion
+                        : FoundFile::kOther;
+    } else {
+        // Only an add that may overwrite moves a file to its backup name.
+        e->backup = state.overwriteOnAdd != 0 ? FoundFile::kOldVersion : FoundFile::kOther;
+    }
+    if (!file.present) {
+        e->file = FoundFile::kMissing;
+        return kResultOk;
+    }
+    if (replaced != nullptr && replaced->present == 1 && e->backup != FoundFile::kOldVersion &&
+        DigestsEqual(file.digest, replaced->digest)) {
+        e->file = FoundFile::kOldVersion;
+        return kResultOk;
+    }
+    const int same = CompareWithAddData(package, path, entry, file.size);
+    if (same < 0) return kErrorOldFileRead;
+    if (same == 2 && SameTime(file.time, entry.fileTime)) e->file = FoundFile::kNewVersion;
+    else if (same > 0) e->file = FoundFile::kWrittenByRun;
+    else e->file = FoundFile::kOther;
+    return kResultOk;
+}
+
+// Whether an entry is as a finished run leaves it, or as it was before.
+bool IsDone(const UpdaterState& state, const EntryRecovery& e) {
+    switch (e.kind) {
+        case EntryKind::kUpdate:
+            // A missing file that the run was allowed to skip stays missing.
+            return e.file == FoundFile::kNewVersion ||
+                   (e.file == FoundFile::kMissing && state.ignoreMissingUpdate == 1 &&
+                    e.backup != FoundFile::kOldVersion);
+        case EntryKind::kAdd:
+            return e.file == FoundFile::kNewVersion;
+        case EntryKind::kDelete:
+            return e.file == FoundFile::kMissing;
+    }
+    return false;
+}
+
+bool IsUntouched(const UpdaterState& state, const RecoveryPlan& plan, uint32_t index,
+                 const EntryRecovery& e) {
+    if (e.backup == FoundFile::kOldVersion) return false;
+    switch (e.kind) {
+        case EntryKind::kUpdate:
+            return e.file == FoundFile::kOldVersion ||
+                   (e.file == FoundFile::kMissing && state.ignoreMissingUpdate == 1);
+        case EntryKind::kDelete:
+            return e.file == FoundFile::kOldVersion ||
+                   (e.file == FoundFile::kMissing && state.ignoreMissingDelete == 1);
+        case EntryKind::kAdd: {
+            if (plan.hasRecord && plan.record.replaced[index].present == 1) {
+                return e.file == FoundFile::kOldVersion;
+            }
+            return e.file == FoundFile::kMissing ||
+                   (e.file == FoundFile::kOther && state.overwriteOnAdd != 0);
+        }
+    }
+    return false;
+}
+
+// What bringing an interrupted folder back asks of one entry.
+RecoveryStep StepFor(const UpdaterState& state, const RecoveryPlan& plan, uint32_t index,
+                     const EntryRecovery& e) {
+    if (e.backup == FoundFile::kOldVersion) return RecoveryStep::kRestoreBackup;
+    switch (e.kind) {
+        case EntryKind::kUpdate:
+        case EntryKind::kDelete: {
+            const uint8_t ignoreMissing =
+                e.kind == EntryKind::kUpdate ? state.ignoreMissingUpdate : state.ignoreMissingDelete;
+            if (e.file == FoundFile::kOldVersion) return RecoveryStep::kLeave;
+            if (e.file == FoundFile::kMissing && ignoreMissing == 1) return RecoveryStep::kLeave;
+            return RecoveryStep::kLost;
+        }
+        case EntryKind::kAdd: {
+            const bool replacesFile = plan.hasRecord && plan.record.replaced[index].present == 1;
+            if (replacesFile) return e.file == FoundFile::kOldVersion ? RecoveryStep::kLeave : RecoveryStep::kLost;
+            if (e.file == FoundFile::kWrittenByRun || e.file == FoundFile::kNewVersion) {
+                return RecoveryStep::kRemoveFile;
+            }
+            return RecoveryStep::kLeave;
+        }
+    }
+    return RecoveryStep::kLeave;
+}
+
+// The index of an entry within its own list.
+uint32_t IndexInList(const RecoveryPlan& plan, uint32_t position) {
+    uint32_t index = position;
+    for (int l = 0; l < 3; ++l) {
+        const uint32_t count = static_cast<uint32_t>(plan.lists[l]->Count());
+        if (index < count) return index;
+        index -= count;
+    }
+    return index;
+}
+
+Result ExamineEntries(PackageFile& package, UpdaterState& state, RecoveryPlan* plan) {
+    uint32_t position = 0;
+    const EntryKind kinds[3] = {EntryKind::kUpdate, EntryKind::kAdd, EntryKind::kDelete};
+    for (int l = 0; l < 3; ++l) {
+        for (int32_t i = 0; i < plan->lists[l]->Count(); ++i, ++position) {
+            EntryRecovery& e = plan->entries[position];
+            e.kind = kinds[l];
+            e.entry = static_cast<const FileEntry*>(plan->lists[l]->Get(i));
+            char fullPath[kMaxPath];
+            char backupPath[kMaxPath];
+            if (!BuildFullPath(state, e.entry->name, fullPath) ||
+                !BuildBackupPath(fullPath, state.oldVersion, backupPath)) {
+                return kErrorOldFileOpen;
+            }
+            FileFacts file;
+            FileFacts backup;
+            if (!ReadFileFacts(fullPath, &file) || !ReadFileFacts(backupPath, &backup)) {
+                return kErrorOldFileRead;
+            }
+            if (e.kind == EntryKind::kUpdate) {
+                ExamineUpdate(*plan, static_cast<uint32_t>(i), file, backup, &e);
+            } else if (e.kind == EntryKind::kDelete) {
+                ExamineDelete(*plan, file, backup, &e);
+            } else {
+                Result r = ExamineAdd(package, *plan, state, static_cast<uint32_t>(i), fullPath, file,
+                                      backup, &e);
+                if (r != kResultOk) return r;
+            }
+        }
+    }
+    bool done = true;
+    bool untouched = true;
+    for (uint32_t p = 0; p < plan->count; ++p) {
+        done = done && IsDone(state, plan->entries[p]);
+        untouched = untouched && IsUntouched(state, *plan, IndexInList(*plan, p), plan->entries[p]);
+    }
+    plan->verdict = done        ? FolderVerdict::kComplete
+                    : untouched ? FolderVerdict::kUntouched
+                                : FolderVerdict::kInterrupted;
+    for (uint32_t p = 0; p < plan->count; ++p) {
+        EntryRecovery& e = plan->entries[p];
+        e.step = plan->verdict == FolderVerdict::kInterrupted
+                     ? StepFor(state, *plan, IndexInList(*plan, p), e)
+                     : RecoveryStep::kLeave;
+    }
+    return kResultOk;
+}
+
+Result ReadEntries(PackageFile& package, UpdaterState& state, EntryKind kind, uint32_t count,
+                   PtrArray* list) {
+    Os& os = TheOs();
+    for (uint32_t i = 0; i < count; ++i) {
+        FileEntry* entry = static_cast<FileEntry*>(os.HeapAllocZero(state.heap, sizeof(FileEntry)));
+        if (entry == nullptr) return kErrorReadPackage;
+        if (ReadFileEntry(package, kind, entry) != kResultOk || list->Push(entry) < 0) {
+            os.HeapFree(state.heap, entry);
+            return kErrorReadPackage;
+        }
+    }
+    return kResultOk;
+}
+
+void DefaultIfEmpty(char* text260, const char* fallback) {
+    if (text260[0] == 0) CopyText(text260, kMaxPath, fallback);
+}
+
+// The package's forward pass as far as the lists, without the questions and
+// checks of a run: the folder is named by the caller.
+Result ReadPackage(PackageFile& package, UpdaterState& state, RecoveryPlan* plan) {
+    uint32_t fileSize = 0;
+    if (!package.QuerySize(&fileSize)) return kErrorReadPackage;
+    const uint32_t packageEnd = FindPackageEnd(package, fileSize);
+    if (packageEnd <= kPackageOffset + kTrailerSize) return kErrorReadPackage;
+
+    PackageHeader header;
+    Result result = ReadPackageHeader(package, state, &header);
+    if (result == kResultOk) result = ReadLanguageSection(package, state, header.formatVersion);
+    if (result != kResultOk) return result;
+    const uint32_t resume = package.Tell();
+    if (resume == kInvalidFileValue || !package.Seek(kPackageOffset)) return kErrorReadPackage;
+    result = VerifyPackageTrailer(package, packageEnd - kPackageOffset, state);
+    if (result != kResultOk) return result;
+    if (!package.Seek(resume)) return kErrorReadPackage;
+    // Backup names carry the old version name the run used.
+    DefaultIfEmpty(state.title, "No Title");
+    DefaultIfEmpty(state.oldVersion, "Old Version");
+    DefaultIfEmpty(state.newVersion, "New Version");
+
+    TargetFolderSection folder;
+    result = ReadTargetFolderSection(package, header.formatVersion, state.heap, &folder);
+    ReleaseFolderRules(state.heap, &folder);
+    if (result != kResultOk) return result;
+    if (header.formatVersion >= kVersionWithCheckSection) {
+        RunningCheckSection check;
+        char* documents[2] = {nullptr, nullptr};
+        result = ReadRunningCheckSection(package, &check);
+        if (result == kResultOk) result = ReadLaunchAndDocuments(package, state, &documents[0], &documents[1]);
+        for (char* d : documents) {
+            if (d != nullptr) TheOs().HeapFree(state.heap, d);
+        }
+        if (result != kResultOk) return result;
+    }
+    result = ReadApplyOptions(package, state, header.formatVersion);
+    ListHeader lists;
+    if (result == kResultOk) result = ReadListHeader(package, &lists);
+    if (result != kResultOk) return result;
+    plan->verifyMode = lists.verifyMode;
+    const uint32_t counts[3] = {lists.updateCount, lists.addCount, lists.deleteCount};
+    const EntryKind kinds[3] = {EntryKind::kUpdate, EntryKind::kAdd, EntryKind::kDelete};
+    for (int l = 0; l < 3; ++l) {
+        result = ReadEntries(package, state, kinds[l], counts[l], plan->lists[l]);
+        if (result != kResultOk) return result;
+    }
+    plan->hasRecord = ReadRecoveryRecord(package, packageEnd - kTrailerSize, lists.updateCount,
+                                         lists.addCount, state.heap, &plan->record);
+    return kResultOk;
+}
+
+}  // namespace
+
+Result ExamineFolder(UpdaterState& state, RecoveryPlan* plan) {
+    *plan = RecoveryPlan{};
+    for (PtrArray*& list : plan->lists) {
+        list = PtrArray::Create(kEntryGrowStep);
+        if (list == nullptr) return kErrorReadPackage;
+    }
+    FileHandle handle = OpenFileForRead(state.packagePath, kFileShareRead, 0);
+    if (handle == kInvalidFile) return kErrorOpenPackage;
+    Os& os = TheOs();
+    void* memory = os.HeapAllocZero(state.heap, sizeof(PackageFile));
+    Result result = kErrorReadPackage;
+    if (memory != nullptr) {
+        PackageFile& package = *new (memory) PackageFile(handle);
+        result = ReadPackage(package, state, plan);
+        if (result == kResultOk) {
+            plan->count = static_cast<uint32_t>(plan->lists[0]->Count() + plan->lists[1]->Count() +
+                                                plan->lists[2]->Count());
+            plan->entries = static_cast<EntryRecovery*>(
+                os.HeapAllocZero(state.heap, sizeof(EntryRecovery) * (plan->count + 1)));
+            result = plan->entries == nullptr ? kErrorReadPackage : ExamineEntries(package, state, plan);
+        }
+        os.HeapFree(state.heap, memory);
+    }
+    os.CloseFile(handle);
+    return result;
+}
+
+uint32_t RecoverFolder(UpdaterState& state, RecoveryPlan* plan) {
+    Os& os = TheOs();
+    uint32_t notBack = 0;
+    // Last entry first, as the rollback undoes the run.
+    for (uint32_t p = plan->count; p-- > 0;) {
+        EntryRecovery& e = plan->entries[p];
+        if (e.step == RecoveryStep::kLeave) continue;
+        if (e.step == RecoveryStep::kLost) {
+            ++notBack;
+            continue;
+        }
+        char fullPath[kMaxPath];
+        char backupPath[kMaxPath];
+        if (!BuildFullPath(state, e.entry->name, fullPath) ||
+            !BuildBackupPath(fullPath, state.oldVersion, backupPath)) {
+            e.failed = true;
+        } else if (FileExists(fullPath) && !os.RemoveFile(fullPath)) {
+            e.failed = true;
+        } else if (e.step == RecoveryStep::kRestoreBackup) {
+            e.failed = !os.MoveFileNoReplace(backupPath, fullPath);
+        }
+        if (e.failed) ++notBack;
+    }
+    return notBack;
+}
+
+void ReleaseRecoveryPlan(UpdaterState& state, RecoveryPlan* plan) {
+    Os& os = TheOs();
+    for (PtrArray*& list : plan->lists) {
+        if (list == nullptr) continue;
+        for (int32_t i = 0; i < list->Count(); ++i) os.HeapFree(state.heap, list->Get(i));
+        PtrArray::Destroy(list);
+        list = nullptr;
+    }
+    if (plan->entries != nullptr) os.HeapFree(state.heap, plan->entries);
+    plan->entries = nullptr;
+    if (plan->hasRecord) ReleaseRecoveryRecord(state.heap, &plan->record);
+}
+
+}  // namespace kzp
