@@ -96,6 +96,44 @@ expect_code 255 "$kzp" apply update.exe --target target --yes
 grep -q "result 0x10009" out.txt || fail "second apply: $(cat out.txt)"
 same_tree new target || fail "a refused run changed the folder"
 
+# A run killed half way, as it leaves the folder: app.exe rebuilt in part
+# beside its backup, the add cut short. recover brings the old release back
+# (times included, no backup left) and the updater then runs again.
+interrupt() {
+    rm -rf target && cp -a old target
+    mv target/bin/app.exe target/bin/app.exe.1.0.old
+    head -c 70000 new/bin/app.exe > target/bin/app.exe
+    mkdir -p target/plugins/extra && head -c 100 new/plugins/extra/plugin.dll > target/plugins/extra/plugin.dll
+}
+no_backups() { [ -z "$(find target -name '*.old')" ] || fail "backups left: $(find target -name '*.old')"; }
+interrupt
+expect_code 0 "$kzp" recover update.exe --target target --dry-run
+grep -q "interrupted" out.txt && [ -f target/bin/app.exe.1.0.old ] || { cat out.txt; fail "the dry run changed the folder"; }
+expect_code 5 "$kzp" recover update.exe --target target < /dev/null
+[ -f target/bin/app.exe.1.0.old ] || fail "an unconfirmed recover changed the folder"
+expect_code 0 "$kzp" recover update.exe --target target --yes
+grep -q "old version again" out.txt || fail "recover: $(cat out.txt)"
+same_tree old target && no_backups || fail "recover did not bring back the old release"
+expect_code 0 "$kzp" recover update.exe --target target --yes
+grep -q "nothing to recover" out.txt || fail "untouched folder: $(cat out.txt)"
+expect_code 0 "$kzp" apply update.exe --target target --yes --keep-backups
+expect_code 0 "$kzp" recover update.exe --target target --yes
+grep -q "the update is complete" out.txt && [ -f target/bin/app.exe.1.0.old ] || fail "complete: $(cat out.txt)"
+# A backup that an older update left (other contents) is reported and left
+# alone; an entry whose old file and backup are both gone cannot be brought
+# back: everything else is, and the exit code says so.
+interrupt
+printf 'from another release' > target/bin/old.dll.1.0.old
+expect_code 0 "$kzp" recover update.exe --target target --yes
+grep -q "old.dll.*another update" out.txt || fail "stale backup not reported: $(cat out.txt)"
+[ "$(cat target/bin/old.dll.1.0.old)" = "from another release" ] || fail "the stale backup was touched"
+rm target/bin/old.dll.1.0.old
+interrupt
+rm target/bin/app.exe.1.0.old
+expect_code 4 "$kzp" recover update.exe --target target --yes
+grep -q "app.exe.*CANNOT BE BROUGHT BACK" out.txt || fail "lost entry not named: $(cat out.txt)"
+[ ! -e target/plugins/extra/plugin.dll ] || fail "the rest was not recovered"
+
 # Passwords from standard input: a wrong one, then the right one.
 expect_code 0 "$kzp" make old new -o locked.exe --stub "$stub" --password 's3cret' --target-ask -q
 rm -rf target && cp -a old target
