@@ -35,9 +35,10 @@ Result MoveToBackup(UpdaterState& state, const char* fullPath, const char* backu
 Result CopyAddedContent(PackageFile& package, const FileEntry& entry, FileHandle file,
                         UpdaterState& state) {
     const uint32_t length = entry.dataLength;
-    uint32_t bufferSize = length < KZP_WRITE_BUFFER_SIZE ? length : KZP_WRITE_BUFFER_SIZE;
-    if (bufferSize <= kAddChunk) bufferSize = 0;
-    FileWriteBuffer out(file, state.heap, bufferSize);
+    // Each chunk is written before its progress is shown: a refused write
+    // ends the copy at that chunk, and a cancel or a read error that follows
+    // cannot take its place.
+    FileWriteBuffer out(file, state.heap, 0);
 
     Result result = kResultOk;
     uint32_t remaining = length;

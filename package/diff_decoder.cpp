@@ -69,7 +69,10 @@ Result Decoder::MoveToNewFile(uint32_t size, Result readError, ReadInto read) {
         if (!written) return kErrorNewFileWrite;
         size -= piece;
     }
-    return kResultOk;
+    // The pieces of one range go to the file in one call, before progress
+    // counts them and before the next poll or read: a refusal is reported
+    // as the failure of this write, never replaced by what comes after it.
+    return out_.Flush() ? kResultOk : kErrorNewFileWrite;
 }
 
 // Moves `size` bytes of the old file from its current position.
@@ -169,9 +172,8 @@ Result Decoder::Run() {
             }
         }
     }
-    // What is still buffered belongs to the file before anything is reported
-    // or stamped; a refusal now is a failed write like any other.
-    if (!out_.Flush() && result == kResultOk) result = kErrorNewFileWrite;
+    // Only a range cut short by a failed read can still be buffered: its
+    // write never came, and it is dropped.
     SendProgress();
     return result;
 }

@@ -347,28 +347,61 @@ TEST_F(DiffDecoder, DataOffsetNear4GiBDoesNotWrapIntoTheImage) {
     EXPECT_TRUE(run.output.empty());
 }
 
-TEST_F(DiffDecoder, AFullDiskStopsDecodingWithTheBytesConsumedSoFar) {
-    // 100 literal blocks of 4 KiB onto a disk with room for 100 KiB. Writes
-    // are buffered, so the refusal may come a little after the byte that did
-    // not fit, but decoding stops there and reports how far it got.
+TEST_F(DiffDecoder, ARefusedWriteIsReportedWhereItHappens) {
+    // Literal blocks of 4 KiB onto a disk with room for 24 blocks and a bit:
+    // the 25th block's write is refused. Whatever comes next, a cancel
+    // pressed at the last progress shown or a stream that breaks off a
+    // block later, the result is the refused write, the progress shown
+    // counts the 24 blocks on disk, and the final value adds the refused
+    // block, whose bytes were read.
+    constexpr uint32_t kBlock = 4096;
     std::mt19937 rng(7);
-    Bytes literal(100 * 4096);
+    Bytes literal(40 * kBlock);
     for (uint8_t& b : literal) b = static_cast<uint8_t>(rng());
-    DiffStream s(4096);
-    s.LiteralBlocks(literal).End();
-    test::FaultyOs faulty(test::BaseOs());
-    faulty.SetDiskSpace(100 * 1024);
-    faulty_ = &faulty;
-    DecodeRun run = Decode(Bytes{}, s.Data());
-    faulty_ = nullptr;
-    EXPECT_EQ(run.result, kErrorNewFileWrite);
-    EXPECT_FALSE(run.stamped);
-    EXPECT_EQ(run.output.size(), 100u * 1024);
-    EXPECT_TRUE(std::equal(run.output.begin(), run.output.end(), literal.begin()));
-    ASSERT_GE(run.progress.size(), 2u);
-    // The block whose write failed is counted in the final value only.
-    EXPECT_GT(run.progress.back(), run.progress[run.progress.size() - 2]);
-    EXPECT_LT(run.progress.back(), 700) << "decoding went on after the disk was full";
+    DiffStream whole(kBlock);
+    whole.LiteralBlocks(literal).End();
+    // 40 blocks announced, 26 there: the 27th read fails.
+    Bytes cut(whole.Data().begin(), whole.Data().begin() + 15 + 26 * kBlock);
+    const uint32_t length = static_cast<uint32_t>(whole.Data().size());
+    auto value = [&](uint64_t blocks) { return static_cast<intptr_t>((15 + blocks * kBlock) * 1000 / length); };
+
+    struct Case {
+        const char* what;
+        bool cutShort;
+        int cancelAt;  // progress notification that presses Cancel, 0: none
+        Result result;
+        size_t shown;         // progress notifications, the final one included
+        uint64_t finalBlocks;  // blocks the final value counts
+        size_t written;
+    };
+    const size_t refusedAt = 24 * kBlock + 100;
+    const Case cases[] = {
+        {"refused, then nothing", false, 0, kErrorNewFileWrite, 25, 25, refusedAt},
+        {"refused, then the stream breaks off", true, 0, kErrorNewFileWrite, 25, 25, refusedAt},
+        {"refused, then Cancel at the next progress", false, 25, kErrorNewFileWrite, 25, 25, refusedAt},
+        {"Cancel before the refused block", false, 24, kResultCancelled, 25, 24, 24 * kBlock},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::FaultyOs faulty(test::BaseOs());
+        faulty.SetDiskSpace(refusedAt);
+        faulty_ = &faulty;
+        int seen = 0;
+        state_.sink().onSend = [&](const test::Notification& n) {
+            if (n.code == SN_FILE_PROGRESS && ++seen == c.cancelAt) RequestCancel(state_.state());
+        };
+        DecodeRun run = Decode(Bytes{}, c.cutShort ? cut : whole.Data(), {}, length);
+        state_.sink().onSend = nullptr;
+        state_.state().cancelRequested = 0;
+        faulty_ = nullptr;
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_FALSE(run.stamped);
+        ASSERT_EQ(run.progress.size(), c.shown);
+        EXPECT_EQ(run.progress[c.shown - 2], value(24));
+        EXPECT_EQ(run.progress.back(), value(c.finalBlocks));
+        EXPECT_EQ(run.output.size(), c.written);
+        EXPECT_TRUE(std::equal(run.output.begin(), run.output.end(), literal.begin()));
+    }
 }
 
 // ---- random streams against a model of the format -------------------------

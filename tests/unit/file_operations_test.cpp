@@ -264,6 +264,26 @@ TEST_F(FileOperations, AddFailuresAfterRecording) {
                                     {SN_FILE_PROGRESS, "341"}}));
     EXPECT_NE(TimeOf("a.bin"), kNewTime);
     EXPECT_EQ(Get("a.bin").size(), 1024u);
+
+    // The second chunk's write is refused and Cancel is pressed at the
+    // progress that follows: the write is what failed. The progress shown
+    // before the final value counts only the chunk on disk.
+    test::RemovePath(Path("a.bin"));
+    test::FaultyOs faulty(test::BaseOs());
+    faulty.SetDiskSpace(1500);
+    faulty_ = &faulty;
+    progress = 0;
+    state_.sink().onSend = [&](const test::Notification& n) {
+        if (n.code == SN_FILE_PROGRESS && ++progress == 2) RequestCancel(state_.state());
+    };
+    state_.state().cancelRequested = 0;
+    EXPECT_EQ(Add(0), kErrorNewFileWrite);
+    state_.sink().onSend = nullptr;
+    faulty_ = nullptr;
+    EXPECT_EQ(Notifications(), (Log{{SN_ADD_FILE, Path("a.bin")},
+                                    {SN_FILE_PROGRESS, "341"},
+                                    {SN_FILE_PROGRESS, "682"}}));
+    EXPECT_EQ(Get("a.bin").size(), 1500u);
 }
 
 TEST_F(FileOperations, DeleteMovesTheFileToItsBackup) {
