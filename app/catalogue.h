@@ -72,6 +72,12 @@ constexpr uint32_t kStringReadErrorJa = 111;
 constexpr uint32_t kStringThreadStartFailedEn = 209;
 constexpr uint32_t kStringOpenErrorEn = 210;
 constexpr uint32_t kStringReadErrorEn = 211;
+// English texts of catalogue slots for runs that stop before the catalogue
+// is settled on a system whose code page is not 932.
+constexpr uint32_t kStringCloseEn = 212;
+constexpr uint32_t kStringErrorOccurredEn = 213;
+constexpr uint32_t kStringNotPackageEn = 214;
+constexpr uint32_t kStringPackageVersionEn = 215;
 
 // "ＭＳ Ｐゴシック" in code page 932.
 extern const char kBuiltInFontFace[];

@@ -34,10 +34,10 @@ struct EarlyText {
     uint32_t englishString;
 };
 constexpr EarlyText kEarlyTexts[] = {
-    {kSlotClose, 212},
-    {kSlotErrorOccurred, 213},
-    {kSlotOpenError + 2, 214},  // 0x10003, not a package of this format
-    {kSlotOpenError + 3, 215},  // 0x10004, unsupported format version
+    {kSlotClose, kStringCloseEn},
+    {kSlotErrorOccurred, kStringErrorOccurredEn},
+    {kSlotOpenError + 2, kStringNotPackageEn},       // 0x10003, not a package of this format
+    {kSlotOpenError + 3, kStringPackageVersionEn},  // 0x10004, unsupported format version
 };
 
 // Everything the run holds that has to be given back when it ends.

@@ -1,5 +1,7 @@
 #include "engine/notification_view.h"
 
+#include <string.h>
+
 #include "app/catalogue.h"
 #include "engine/status_notification.h"
 #include "support/format.h"
@@ -53,7 +55,15 @@ class ActionList {
             CopyText(out, kActionTextSize, kDetailPrefix);
             out += kDetailPrefixLength;
         }
-        size_t length = FormatText(out, kFormattedSize, Slot(slot), args...);
+        size_t length;
+        if constexpr (sizeof...(Args) == 0) {
+            // A text shown without values is shown as stored: a "%" in a
+            // package's label or log line is no directive.
+            CopyText(out, kFormattedSize, Slot(slot));
+            length = strlen(out);
+        } else {
+            length = FormatText(out, kFormattedSize, Slot(slot), args...);
+        }
         CutHalfCharacter(out, length);
     }
 

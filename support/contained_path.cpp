@@ -57,7 +57,12 @@ bool IsContainedRelativeName(const char* name, uint32_t codePage) {
             // An empty component between two separators is harmless; at the
             // end it would make the name a folder.
             if (p == component && c == 0) return false;
-            if (p > component && (IsDotsAndSpaces(component, p) || IsDeviceName(component, p))) {
+            // "." before a separator names the folder it stands in, as the
+            // system reads it; anywhere else a run of dots and spaces climbs
+            // out ("..") or names no file.
+            const bool currentFolder = p == component + 1 && *component == '.' && c != 0;
+            if (p > component && !currentFolder &&
+                (IsDotsAndSpaces(component, p) || IsDeviceName(component, p))) {
                 return false;
             }
             if (c == 0) return true;

@@ -18,7 +18,8 @@ namespace kzp {
 // character and none of * ? " < > | (no file has them, and the system's
 // file search takes the first five as wildcards); no leading
 // separator (the root, a share) and no trailing one (a folder, not a file);
-// no component made only of dots and spaces ("..", ".", "..."); no component
+// no component made only of dots and spaces ("..", "...", a final "."; a
+// "." followed by a separator names the folder itself and is taken); no component
 // that is a device name (CON, PRN, AUX, NUL, COM1..9, LPT1..9, CONIN$,
 // CONOUT$, CLOCK$), with or without an extension.
 bool IsContainedRelativeName(const char* name, uint32_t codePage);

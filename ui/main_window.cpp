@@ -134,13 +134,12 @@ int LoadFixedText(UpdaterState& state, uint32_t japanese, uint32_t english, char
 
 // No thread means no run and no end code: the Cancel button would stay
 // disabled for good. Turn it into Close so that the user can leave.
+// Its text is the one every early stop shows: the catalogue's on code page
+// 932, the English string elsewhere.
 void OfferCloseWithoutRun(HWND window, UpdaterState& state) {
     char close[kMaxPath];
-    if (ansiCodePage != 932 ||
-        TheOs().LoadStringResource(state.instance, kCatalogueStringBase + kSlotClose, close,
-                                   sizeof(close)) <= 0) {
-        CopyText(close, sizeof(close), "Close");
-    }
+    close[0] = 0;
+    LoadFixedText(state, kCatalogueStringBase + kSlotClose, kStringCloseEn, close, sizeof(close));
     SetDlgItemTextA(window, kButtonCancelClose, close);
     EnableWindow(Control(window, kButtonCancelClose), TRUE);
 }

@@ -368,6 +368,10 @@ TEST(BackupNames, ReservedCharactersBecomeUnderscores) {
     ASSERT_TRUE(BuildBackupPath("C:\\App, Inc\\bin\\tool.dll", "2004/01/06", path));
     EXPECT_STREQ(path, "C:\\App, Inc\\bin\\tool.dll.2004_01_06.old")
         << "the folder part is kept as it is";
+    // A "/" in the entry's folder part separates folders; the backup lies
+    // beside the file, in that folder.
+    ASSERT_TRUE(BuildBackupPath("C:\\App\\bin/sub/tool.dll", "2004/01/06", path));
+    EXPECT_STREQ(path, "C:\\App\\bin/sub/tool.dll.2004_01_06.old");
     ASSERT_TRUE(BuildBackupPath("C:\\App\\noext", "1.0", path));
     EXPECT_STREQ(path, "C:\\App\\noext.1.0.old");
 

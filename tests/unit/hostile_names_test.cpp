@@ -107,6 +107,24 @@ TEST(HostileNamesTest, NamesOutsideTheTargetFolderAreRefusedBeforeAnythingChange
     }
 }
 
+TEST(HostileNamesTest, ADotComponentNamesTheSameFileAsWithoutIt) {
+    Folders folders;
+    TreeState target{{"app.exe", {B("old app"), kOldTime}}, {"bin\\old.dll", {B("old dll"), kOldTime}}};
+    ASSERT_TRUE(test::WriteTreeState(folders.target, target));
+    w::Package p = test::PackageForFolder(folders.target);
+    p.updates.push_back(Update(".\\app.exe", "old app", " v2"));
+    p.adds.push_back(Add("sub\\.\\new.txt", "added"));
+    p.deletes.push_back({"bin/./old.dll", w::Md5(std::string("old dll"))});
+    test::WholeRun run;
+    EXPECT_EQ(run.RunPackage(p).result, kResultOk);
+    TreeState after = test::ReadTreeState(folders.target);
+    EXPECT_EQ(after["app.exe"].contents, B("old app v2"));
+    EXPECT_EQ(after["sub\\new.txt"].contents, B("added"));
+    EXPECT_EQ(after.count("bin\\old.dll"), 0u);
+    EXPECT_EQ(after["app.exe.1.0.old"].contents, B("old app"));
+    EXPECT_EQ(after["bin\\old.dll.1.0.old"].contents, B("old dll"));
+}
+
 TEST(HostileNamesTest, DoubleByteNamesWhoseTrailBytesLookReservedStayAccepted) {
     if (TheOs().GetAnsiCodePage() != 932) GTEST_SKIP() << "needs code page 932";
     Folders folders;

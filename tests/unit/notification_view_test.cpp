@@ -228,6 +228,25 @@ TEST_F(NotificationViewTest, PackageTextsFormatSafely) {
     Describe(SN_TARGET_FOLDER);
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"C:\\App\\ %s %n %d %x"}));
 
+    // Texts shown without values are shown as stored: log lines, error
+    // lines, labels and the Close button.
+    const std::string stored = "100%% sure %s";
+    for (int slot : {kSlotIntegrityCheck, kSlotCancelled, kSlotClose, kSlotReadingInfo}) SetSlot(slot, stored);
+    Describe(SN_INTEGRITY_CHECK);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{stored}));
+    Describe(SN_CANCELLED);
+    ASSERT_FALSE(LogLines().empty());
+    EXPECT_EQ(LogLines().front(), stored);
+    bool closeShown = false;
+    for (int i = 0; i < actions_.count; ++i) {
+        const WindowAction& a = actions_.items[i];
+        if (a.kind == Kind::kSetText && a.control == kButtonCancelClose) {
+            EXPECT_EQ(std::string(a.text), stored);
+            closeShown = true;
+        }
+    }
+    EXPECT_TRUE(closeShown);
+
     // A long double-byte text is cut at a character boundary: the 512-byte
     // buffer would end with the lead byte of the character at 510.
     std::string wide;

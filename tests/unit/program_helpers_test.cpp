@@ -44,6 +44,10 @@ TEST(ProgramHelpers, FollowUpPathGetsExactlyOneSeparator) {
     EXPECT_EQ(std::string(out), std::string(kFolderEndingInTrailByte) + "\\a.txt");
     ASSERT_TRUE(JoinFollowUpPath(kFolderEndingInTrailByte, "a.txt", 1252, out, sizeof(out)));
     EXPECT_EQ(std::string(out), std::string(kFolderEndingInTrailByte) + "a.txt");
+    // A "." component stays inside the folder; ".." does not.
+    ASSERT_TRUE(JoinFollowUpPath("C:\\App", ".\\doc\\readme.txt", 932, out, sizeof(out)));
+    EXPECT_STREQ(out, "C:\\App\\.\\doc\\readme.txt");
+    EXPECT_FALSE(JoinFollowUpPath("C:\\App", ".\\..\\readme.txt", 932, out, sizeof(out)));
 }
 
 TEST(ProgramHelpers, FollowUpPathLongerThan259BytesIsRefusedNotCut) {
