@@ -9,6 +9,13 @@
 // lose nothing either: each old file survives under its own name or its
 // backup name.
 //
+// Crashes as well: a run that stops dead at any call, with no rollback (a
+// kill, a power cut), leaves the folder as it stood when that call came.
+// Every such folder of a clean run, of the deletion of its backups and of a
+// failing run's restore is handed to the recovery that kzp recover runs: it
+// must find the update complete with the new tree in place, or bring back
+// the old tree exactly.
+//
 // KZP_FAULT_CASES sets the number of generated cases (default 24), KZP_FAULT_SEED
 // the seed they come from.
 #include <gtest/gtest.h>
