@@ -78,6 +78,11 @@ extern const char kBuiltInFontFace[];
 constexpr uint32_t kBuiltInFontHeight = 12;
 constexpr uint32_t kBuiltInCodePage = 932;
 
+// Sets codePage to 0, then reads the language section (nothing below version
+// 120): deleteBackupsDefault (1 without the section) and every block through
+// ReadLanguageBlock. 0 or 0x10002.
+Result ReadLanguageSection(PackageFile& file, UpdaterState& state, uint16_t formatVersion);
+
 // Reads one language block at the file position and takes it when no block
 // is taken yet or its code page is the system's. 0 or 0x10002.
 Result ReadLanguageBlock(PackageFile& file, UpdaterState& state);

@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include "package/package_records.h"
 #include "platform/os.h"
 #include "support/string_list.h"
 #include "support/text.h"
@@ -62,6 +63,11 @@ extern const char* documentText;
 
 void InitUpdaterState(UpdaterState* state, InstanceHandle instance);
 void ReleaseUpdaterState(UpdaterState* state);
+
+// The header's texts and password digest into the state (texts as stored;
+// the defaults for empty ones come later in the run).
+void TakePackageHeader(UpdaterState& state, const PackageHeader& header);
+void TakeApplyOptions(UpdaterState& state, const ApplyOptionFlags& options);
 
 inline bool IsCancelRequested(const UpdaterState& state) {
     return __atomic_load_n(&state.cancelRequested, __ATOMIC_RELAXED) == 1;

@@ -135,8 +135,9 @@ Result RunSteps(UpdaterState& state, Run& run, const BaseFolderTable& folders) {
     const uint32_t packageLength = packageEnd - kPackageOffset;
 
     PackageHeader header;
-    Result result = ReadPackageHeader(package, state, &header);
+    Result result = ReadPackageHeader(package, &header);
     if (result != kResultOk) return result;
+    TakePackageHeader(state, header);
     result = ReadLanguageSection(package, state, header.formatVersion);
     if (result != kResultOk) return result;
     if (state.codePage == 0) LoadDefaultCatalogue(state);
@@ -146,7 +147,9 @@ Result RunSteps(UpdaterState& state, Run& run, const BaseFolderTable& folders) {
 
     const uint32_t resume = package.Tell();
     if (resume == kInvalidFileValue || !package.Seek(kPackageOffset)) return kErrorReadPackage;
-    result = VerifyPackageTrailer(package, packageLength, state);
+    Notify(state, SN_INTEGRITY_CHECK);
+    StateDecodeContext context(state);
+    result = VerifyPackageTrailer(package, packageLength, context);
     if (result != kResultOk) return result;
     if (!package.Seek(resume)) return kErrorReadPackage;
 
@@ -183,7 +186,8 @@ Result RunSteps(UpdaterState& state, Run& run, const BaseFolderTable& folders) {
     if (header.formatVersion >= kVersionWithCheckSection) {
         result = CheckRunningProgram(package, state);
         if (result != kResultOk) return result;
-        result = ReadLaunchAndDocuments(package, state, &run.documentBefore, &run.documentAfter);
+        result = ReadLaunchAndDocuments(package, state.heap, state.launchFile, &run.documentBefore,
+                                        &run.documentAfter);
         if (result != kResultOk) return result;
         if (run.documentBefore != nullptr && state.prompts != nullptr) {
             state.prompts->DocumentDialog(state, run.documentBefore);
@@ -193,7 +197,9 @@ Result RunSteps(UpdaterState& state, Run& run, const BaseFolderTable& folders) {
     Notify(state, SN_TARGET_FOLDER);
     Notify(state, SN_READING_INFO);
 
-    result = ReadApplyOptions(package, state, header.formatVersion);
+    ApplyOptionFlags options;
+    result = ReadApplyOptions(package, header.formatVersion, &options);
+    TakeApplyOptions(state, options);
     if (result != kResultOk) return result;
     ListHeader lists;
     result = ReadListHeader(package, &lists);

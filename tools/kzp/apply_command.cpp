@@ -14,6 +14,7 @@
 #include "app/updater_state.h"
 #include "engine/apply_thread.h"
 #include "engine/notification_view.h"
+#include "engine/notify.h"
 #include "engine/old_file_verification.h"
 #include "engine/prompts.h"
 #include "engine/rollback.h"
@@ -303,13 +304,18 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
         const uint32_t end = FindPackageEnd(*package, fileSize);
         if (end <= kPackageOffset) return kErrorReadPackage;
         PackageHeader header;
-        Result r = ReadPackageHeader(*package, state, &header);
-        if (r == kResultOk) r = ReadLanguageSection(*package, state, header.formatVersion);
+        Result r = ReadPackageHeader(*package, &header);
+        if (r == kResultOk) {
+            TakePackageHeader(state, header);
+            r = ReadLanguageSection(*package, state, header.formatVersion);
+        }
         if (r != kResultOk) return r;
         if (state.codePage == 0) LoadDefaultCatalogue(state);
         const uint32_t resume = package->Tell();
         if (resume == kInvalidFileValue || !package->Seek(kPackageOffset)) return kErrorReadPackage;
-        r = VerifyPackageTrailer(*package, end - kPackageOffset, state);
+        view.Send(SN_INTEGRITY_CHECK, 0);
+        StateDecodeContext context(state);
+        r = VerifyPackageTrailer(*package, end - kPackageOffset, context);
         if (r != kResultOk) return r;
         if (!package->Seek(resume)) return kErrorReadPackage;
         r = ResolveTargetFolder(*package, header.formatVersion, state, folders);
@@ -317,11 +323,15 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
         if (header.formatVersion >= kVersionWithCheckSection) {
             RunningCheckSection check;
             r = ReadRunningCheckSection(*package, &check);
-            if (r == kResultOk) r = ReadLaunchAndDocuments(*package, state, &documents[0], &documents[1]);
+            if (r == kResultOk) {
+                r = ReadLaunchAndDocuments(*package, state.heap, state.launchFile, &documents[0], &documents[1]);
+            }
             if (r != kResultOk) return r;
         }
         view.Send(SN_TARGET_FOLDER, reinterpret_cast<intptr_t>(state.targetFolder));
-        r = ReadApplyOptions(*package, state, header.formatVersion);
+        ApplyOptionFlags options;
+        r = ReadApplyOptions(*package, header.formatVersion, &options);
+        TakeApplyOptions(state, options);
         ListHeader listHeader;
         if (r == kResultOk) r = ReadListHeader(*package, &listHeader);
         if (r != kResultOk) return r;
@@ -353,7 +363,8 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
                 return kErrorOldFileOpen;
             }
             FileHandle sink = os.CreateFileHandle(kNullFilePath, kGenericWrite, 0, false, kCreateAlways, 0);
-            r = ApplyDiffStream(*package, entry, old, sink, state);
+            StateDecodeContext decode(state);
+            r = ApplyDiffStream(*package, entry, old, sink, decode);
             TheOs().CloseFile(old);
             TheOs().CloseFile(sink);
             if (r != kResultOk) return r;
