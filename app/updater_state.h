@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include "package/package_layout.h"
 #include "package/package_records.h"
 #include "platform/os.h"
 #include "support/string_list.h"
@@ -13,7 +14,7 @@ namespace kzp {
 class StatusSink;
 class Prompts;
 
-constexpr int kCatalogueSlots = 69;
+constexpr int kCatalogueSlots = kLanguageBlockTexts;
 constexpr intptr_t kNoThread = -1;
 
 struct UpdaterState {

@@ -27,8 +27,8 @@ struct EarlyText {
 constexpr EarlyText kEarlyTexts[] = {
     {kSlotClose, 212},
     {kSlotErrorOccurred, 213},
-    {kSlotOpenError + 2, 214},  // 0x10003, not a package of this format
-    {kSlotOpenError + 3, 215},  // 0x10004, unsupported format version
+    {kSlotNotPackageError, 214},
+    {kSlotPackageVersionError, 215},
 };
 
 // Everything the run holds that has to be given back when it ends.

@@ -50,7 +50,9 @@ Result RunForwardPass(PackageFile& package, UpdaterState& state, const BaseFolde
 void ReleaseForwardPass(UpdaterState& state, ForwardPass* pass);
 
 // The entries of one list (0 when the list could not be made).
-inline int32_t EntryCount(const PtrArray* list) { return list != nullptr ? list->Count() : 0; }
+inline int32_t EntryCount(const PtrArray* list) {
+    return list != nullptr ? list->Count() : 0;
+}
 inline const FileEntry& EntryAt(const PtrArray* list, int32_t i) {
     return *static_cast<const FileEntry*>(list->Get(i));
 }

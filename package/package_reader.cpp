@@ -9,9 +9,9 @@ namespace kzp {
 namespace {
 
 // Smallest encoded sizes, used to refuse counts that cannot fit the package.
-constexpr uint64_t kMinUpdateEntry = 1 + 16 + 8 + 4 + 4;
-constexpr uint64_t kMinAddEntry = 1 + 8 + 4 + 4;
-constexpr uint64_t kMinDeleteEntry = 1 + 16;
+constexpr uint64_t kMinUpdateEntry = 1 + kUpdateEntryFields;
+constexpr uint64_t kMinAddEntry = 1 + kAddEntryFields;
+constexpr uint64_t kMinDeleteEntry = 1 + kDeleteEntryFields;
 constexpr uint64_t kMinFolderRule = 1 + 1 + 1 + 1 + 1 + 1;
 
 bool ReadFileTime(PackageFile& file, FileTime* time) {

@@ -338,10 +338,13 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
     return result;
 }
 
+// The code as the updater documents it, and its name unless it is success:
+// "0", "1 (ResultCancelled)", "0x10009 (ErrorDigestMismatch)".
 std::string ResultText(Result r) {
     char buffer[16];
     std::snprintf(buffer, sizeof(buffer), r > 0xFF ? "0x%X" : "%u", r);
-    return buffer;
+    if (r == kResultOk) return buffer;
+    return std::string(buffer) + " (" + ResultName(r) + ")";
 }
 
 }  // namespace
