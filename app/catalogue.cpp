@@ -9,20 +9,31 @@ namespace kzp {
 const char kBuiltInFontFace[] =
     "\x82\x6C\x82\x72\x20\x82\x6F\x83\x53\x83\x56\x83\x62\x83\x4E";
 
+Result ReadLanguageSection(PackageFile& file, UpdaterState& state, uint16_t formatVersion) {
+    state.codePage = 0;
+    LanguageSectionHead head;
+    Result result = ReadLanguageSectionHead(file, formatVersion, &head);
+    state.deleteBackupsDefault = head.deleteBackupsDefault;
+    if (result != kResultOk) return result;
+    for (uint32_t i = 0; i < head.blockCount; ++i) {
+        result = ReadLanguageBlock(file, state);
+        if (result != kResultOk) return result;
+    }
+    return kResultOk;
+}
+
 Result ReadLanguageBlock(PackageFile& file, UpdaterState& state) {
-    const bool takeAnyway = state.codePage == 0;
-    uint32_t codePage = 0;
-    if (!file.ReadU32(&codePage)) return kErrorReadPackage;
-    const bool taken = takeAnyway || codePage == ansiCodePage;
-    if (taken) state.codePage = codePage;
+    LanguageBlockHead head;
+    const Result result = ReadLanguageBlockHead(file, &head);
+    if (result != kResultOk) return result;
+    const bool taken = state.codePage == 0 || head.codePage == ansiCodePage;
+    if (taken) {
+        state.codePage = head.codePage;
+        CopyText(state.fontFace, sizeof(state.fontFace), head.fontFace);
+        state.fontHeight = head.fontHeight;
+    }
 
     char text[kMaxPath];
-    if (!ReadShortString(file, text)) return kErrorReadPackage;
-    if (taken) CopyText(state.fontFace, sizeof(state.fontFace), text);
-    uint8_t height = 0;
-    if (!file.ReadU8(&height)) return kErrorReadPackage;
-    if (taken) state.fontHeight = height;
-
     for (int k = 0; k < kCatalogueSlots; ++k) {
         if (!ReadShortString(file, text)) return kErrorReadPackage;
         if (taken) {

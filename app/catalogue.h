@@ -49,10 +49,27 @@ enum CatalogueSlot : int {
     kSlotAddOverwrite = 37,
     kSlotDeleteMissing = 38,
     kSlotSeparator = 39,
+    // The messages of the error results, 0x10001 to 0x10012 in order; 0x10008
+    // has two lines.
     kSlotOpenError = 41,
     kSlotReadError = 42,
+    kSlotNotPackageError = 43,
+    kSlotPackageVersionError = 44,
+    kSlotOldFileMissingError = 45,
+    kSlotOldFileOpenError = 46,
+    kSlotOldFileReadError = 47,
     kSlotTargetFolderError = 48,
     kSlotNotInstalled = 49,
+    kSlotDigestMismatchError = 50,
+    kSlotDateSizeMismatchError = 51,
+    kSlotRenameError = 52,
+    kSlotNewFileOpenError = 53,
+    kSlotNewFileWriteError = 54,
+    kSlotDiffDataError = 55,
+    kSlotDiffVersionError = 56,
+    kSlotTamperedError = 57,
+    kSlotProcessListError = 58,
+    kSlotAddExistsError = 59,
     kSlotDocumentCaption = 60,
     kSlotPasswordCaption = 61,
     kSlotPasswordPrompt = 62,
@@ -83,6 +100,11 @@ constexpr uint32_t kStringPackageVersionEn = 215;
 extern const char kBuiltInFontFace[];
 constexpr uint32_t kBuiltInFontHeight = 12;
 constexpr uint32_t kBuiltInCodePage = 932;
+
+// Sets codePage to 0, then reads the language section (nothing below version
+// 120): deleteBackupsDefault (1 without the section) and every block through
+// ReadLanguageBlock. 0 or 0x10002.
+Result ReadLanguageSection(PackageFile& file, UpdaterState& state, uint16_t formatVersion);
 
 // Reads one language block at the file position and takes it when no block
 // is taken yet or its code page is the system's. 0 or 0x10002.

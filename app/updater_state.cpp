@@ -32,4 +32,18 @@ void ReleaseUpdaterState(UpdaterState* state) {
     packageFont = nullptr;
 }
 
+void TakePackageHeader(UpdaterState& state, const PackageHeader& header) {
+    CopyText(state.title, kMaxPath, header.title);
+    CopyText(state.oldVersion, kMaxPath, header.oldVersion);
+    CopyText(state.newVersion, kMaxPath, header.newVersion);
+    CopyText(state.copyrightText, kMaxPath, header.copyrightText);
+    if (header.passwordFlag == 1) memcpy(state.passwordDigest, header.passwordDigest, 16);
+}
+
+void TakeApplyOptions(UpdaterState& state, const ApplyOptionFlags& options) {
+    state.ignoreMissingUpdate = options.ignoreMissingUpdate;
+    state.overwriteOnAdd = options.overwriteOnAdd;
+    state.ignoreMissingDelete = options.ignoreMissingDelete;
+}
+
 }  // namespace kzp

@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+#include "package/package_layout.h"
+#include "package/package_records.h"
 #include "platform/os.h"
 #include "support/string_list.h"
 #include "support/text.h"
@@ -12,7 +14,7 @@ namespace kzp {
 class StatusSink;
 class Prompts;
 
-constexpr int kCatalogueSlots = 69;
+constexpr int kCatalogueSlots = kLanguageBlockTexts;
 constexpr intptr_t kNoThread = -1;
 
 struct UpdaterState {
@@ -62,6 +64,11 @@ extern const char* documentText;
 
 void InitUpdaterState(UpdaterState* state, InstanceHandle instance);
 void ReleaseUpdaterState(UpdaterState* state);
+
+// The header's texts and password digest into the state (texts as stored;
+// the defaults for empty ones come later in the run).
+void TakePackageHeader(UpdaterState& state, const PackageHeader& header);
+void TakeApplyOptions(UpdaterState& state, const ApplyOptionFlags& options);
 
 inline bool IsCancelRequested(const UpdaterState& state) {
     return __atomic_load_n(&state.cancelRequested, __ATOMIC_RELAXED) == 1;

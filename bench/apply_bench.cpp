@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/updater_state.h"
+#include "engine/notify.h"
 #include "package/diff_decoder.h"
 #include "package/package_layout.h"
 #include "package/trailer.h"
@@ -275,7 +276,8 @@ int ChildDecode(const char* updater, const char* old, const char* created, uint3
         kzp::FileEntry entry{};
         entry.dataOffset = 0;
         entry.dataLength = length;
-        result = kzp::ApplyDiffStream(*file, entry, oldFile, newFile, state);
+        kzp::StateDecodeContext context(state);
+        result = kzp::ApplyDiffStream(*file, entry, oldFile, newFile, context);
         delete file;
     }
     os.CloseFile(newFile);
@@ -298,7 +300,8 @@ int ChildTrailer(const char* path) {
         auto* file = new kzp::PackageFile(handle);
         uint32_t size = 0;
         if (!file->QuerySize(&size) || !file->Seek(kzp::kPackageOffset)) return 2;
-        result = kzp::VerifyPackageTrailer(*file, size - kzp::kPackageOffset, state);
+        kzp::StateDecodeContext context(state);
+        result = kzp::VerifyPackageTrailer(*file, size - kzp::kPackageOffset, context);
         delete file;
     }
     os.CloseFile(handle);

@@ -16,7 +16,7 @@ add_executable(kzpupdater WIN32
   resources/version.rc
   resources/manifest.rc
 )
-target_link_libraries(kzpupdater PRIVATE kzp_platform comctl32)
+target_link_libraries(kzpupdater PRIVATE kzp_engine comctl32)
 kzp_updater_code(kzpupdater)
 # mingw's gcc puts zero-initialised variables into initialised .data$ sections
 # when each gets its own section; the program's state record (20 KB of zeros)

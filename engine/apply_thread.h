@@ -12,12 +12,15 @@ namespace kzp {
 // state.sink, questions to state.prompts (no prompts: every question counts
 // as cancelled).
 //
-// A run that stops before its catalogue is settled (0x10001, 0x10003,
-// 0x10004, or 0x10002 before the catalogue is complete) fills the empty ones
-// of catalogue slots 2, 20, 43 and 44 before it posts its end code, so that
-// the window has its Close caption and error lines: the built-in texts when
-// the system's code page is 932, English texts (strings 212..215) otherwise.
-// Slots 41 and 42, which the window fills before the thread starts, are kept.
+// A run that stops before its catalogue is settled (ErrorOpenPackage,
+// ErrorNotPackage, ErrorPackageVersion, or ErrorReadPackage before the
+// catalogue is complete) fills the empty ones of the catalogue slots
+// kSlotClose, kSlotErrorOccurred, kSlotNotPackageError and
+// kSlotPackageVersionError before it posts its end code, so that the window
+// has its Close caption and error lines: the built-in texts when the system's
+// code page is 932, English texts (strings 212..215) otherwise. kSlotOpenError
+// and kSlotReadError, which the window fills before the thread starts, are
+// kept.
 uint32_t ApplyThread(void* parameter);
 
 }  // namespace kzp

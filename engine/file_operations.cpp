@@ -135,7 +135,8 @@ Result ApplyUpdateEntry(PackageFile& package, const FileEntry& entry, UpdaterSta
         os.CloseFile(oldFile);
         return kErrorNewFileOpen;
     }
-    result = ApplyDiffStream(package, entry, oldFile, newFile, state);
+    StateDecodeContext context(state);
+    result = ApplyDiffStream(package, entry, oldFile, newFile, context);
     os.CloseFile(oldFile);
     os.CloseFile(newFile);
     return result;

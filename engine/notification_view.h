@@ -38,7 +38,7 @@ enum class WindowActionKind : uint8_t {
     kApplyFonts,              // set packageFont on the controls that take it
     kMarkFailed,              // state.failed := 1
     kRestoreChangedFiles,     // run RestoreChangedFiles on the window's thread
-    kShowOpenError,           // hide, warning box with slot 41 on the desktop, end the dialog
+    kShowOpenError,           // hide, warning box with kSlotOpenError on the desktop, end the dialog
     kWaitForApplyThread,      // wait up to 30 s for the thread, close its handle
     kDeleteBackupsIfChecked,  // DeleteBackupFiles when check box 1019 is checked
     kDeleteBackupsIfEnabledAndChecked,  // the same, only when 1019 is also enabled

@@ -5,6 +5,7 @@
 
 #include "app/updater_state.h"
 #include "engine/status_notification.h"
+#include "package/decode_context.h"
 
 namespace kzp {
 
@@ -23,5 +24,21 @@ inline void PostEndCode(UpdaterState& state, uint32_t code, intptr_t value) {
 // Progress in tenths of a percent: done / total * 1000 in double precision,
 // truncated toward zero and not clamped; 0 when total is 0.
 intptr_t ProgressValue(uint64_t done, uint64_t total);
+
+// The run's side of what decoding and the integrity check need: the state's
+// heap, its cancel flag, and per-file progress as notification 12.
+class StateDecodeContext final : public DecodeContext {
+  public:
+    explicit StateDecodeContext(UpdaterState& state) : state_(state) {}
+
+    HeapHandle Heap() override { return state_.heap; }
+    bool Cancelled() override { return IsCancelRequested(state_); }
+    void FileProgress(uint64_t done, uint64_t total) override {
+        Notify(state_, SN_FILE_PROGRESS, ProgressValue(done, total));
+    }
+
+  private:
+    UpdaterState& state_;
+};
 
 }  // namespace kzp

@@ -3,10 +3,8 @@
 #include <new>
 
 #include "engine/file_operations.h"
-#include "package/package_extent.h"
+#include "engine/target_folder.h"
 #include "package/package_layout.h"
-#include "package/package_reader.h"
-#include "package/trailer.h"
 #include "support/file_helpers.h"
 #include "support/md5.h"
 #include "support/text.h"
@@ -15,7 +13,6 @@ namespace kzp {
 
 namespace {
 
-constexpr int32_t kEntryGrowStep = 10;
 constexpr uint32_t kCompareChunk = 16 * 1024;
 
 // What one file on disk is: its size, last-write time and MD5 digest.
@@ -104,7 +101,7 @@ void ExamineUpdate(const RecoveryPlan& plan, uint32_t index, const FileFacts& fi
                    const FileFacts& backup, EntryRecovery* e) {
     const FileEntry& entry = *e->entry;
     e->backup = !backup.present                               ? FoundFile::kMissing
-                : IsOldVersion(backup, entry, plan.verifyMode) ? FoundFile::kOldVersion
+                : IsOldVersion(backup, entry, plan.pass.lists.verifyMode) ? FoundFile::kOldVersion
                                                                : FoundFile::kOther;
     // A rebuilt file gets the entry's time only once it is whole; where the
     // package says what it holds, its digest is checked as well.
@@ -113,7 +110,7 @@ void ExamineUpdate(const RecoveryPlan& plan, uint32_t index, const FileFacts& fi
     if (!file.present) e->file = FoundFile::kMissing;
     else if (isNew) e->file = FoundFile::kNewVersion;
     else if (e->backup == FoundFile::kOldVersion) e->file = FoundFile::kWrittenByRun;
-    else if (IsOldVersion(file, entry, plan.verifyMode)) e->file = FoundFile::kOldVersion;
+    else if (IsOldVersion(file, entry, plan.pass.lists.verifyMode)) e->file = FoundFile::kOldVersion;
     else e->file = FoundFile::kOther;
 }
 
@@ -121,10 +118,10 @@ void ExamineDelete(const RecoveryPlan& plan, const FileFacts& file, const FileFa
                    EntryRecovery* e) {
     const FileEntry& entry = *e->entry;
     e->backup = !backup.present                               ? FoundFile::kMissing
-                : IsOldVersion(backup, entry, plan.verifyMode) ? FoundFile::kOldVersion
+                : IsOldVersion(backup, entry, plan.pass.lists.verifyMode) ? FoundFile::kOldVersion
                                                                : FoundFile::kOther;
     e->file = !file.present                               ? FoundFile::kMissing
-              : IsOldVersion(file, entry, plan.verifyMode) ? FoundFile::kOldVersion
+              : IsOldVersion(file, entry, plan.pass.lists.verifyMode) ? FoundFile::kOldVersion
                                                            : FoundFile::kOther;
 }
 
@@ -229,7 +226,7 @@ RecoveryStep StepFor(const UpdaterState& state, const RecoveryPlan& plan, uint32
 uint32_t IndexInList(const RecoveryPlan& plan, uint32_t position) {
     uint32_t index = position;
     for (int l = 0; l < 3; ++l) {
-        const uint32_t count = static_cast<uint32_t>(plan.lists[l]->Count());
+        const uint32_t count = static_cast<uint32_t>(EntryCount(plan.pass.entries[l]));
         if (index < count) return index;
         index -= count;
     }
@@ -240,10 +237,10 @@ Result ExamineEntries(PackageFile& package, UpdaterState& state, RecoveryPlan* p
     uint32_t position = 0;
     const EntryKind kinds[3] = {EntryKind::kUpdate, EntryKind::kAdd, EntryKind::kDelete};
     for (int l = 0; l < 3; ++l) {
-        for (int32_t i = 0; i < plan->lists[l]->Count(); ++i, ++position) {
+        for (int32_t i = 0; i < EntryCount(plan->pass.entries[l]); ++i, ++position) {
             EntryRecovery& e = plan->entries[position];
             e.kind = kinds[l];
-            e.entry = static_cast<const FileEntry*>(plan->lists[l]->Get(i));
+            e.entry = static_cast<const FileEntry*>(plan->pass.entries[l]->Get(i));
             char fullPath[kMaxPath];
             char backupPath[kMaxPath];
             if (!BuildFullPath(state, e.entry->name, fullPath) ||
@@ -284,84 +281,11 @@ Result ExamineEntries(PackageFile& package, UpdaterState& state, RecoveryPlan* p
     return kResultOk;
 }
 
-Result ReadEntries(PackageFile& package, UpdaterState& state, EntryKind kind, uint32_t count,
-                   PtrArray* list) {
-    Os& os = TheOs();
-    for (uint32_t i = 0; i < count; ++i) {
-        FileEntry* entry = static_cast<FileEntry*>(os.HeapAllocZero(state.heap, sizeof(FileEntry)));
-        if (entry == nullptr) return kErrorReadPackage;
-        if (ReadFileEntry(package, kind, entry) != kResultOk || list->Push(entry) < 0) {
-            os.HeapFree(state.heap, entry);
-            return kErrorReadPackage;
-        }
-    }
-    return kResultOk;
-}
-
-void DefaultIfEmpty(char* text260, const char* fallback) {
-    if (text260[0] == 0) CopyText(text260, kMaxPath, fallback);
-}
-
-// The package's forward pass as far as the lists, without the questions and
-// checks of a run: the folder is named by the caller.
-Result ReadPackage(PackageFile& package, UpdaterState& state, RecoveryPlan* plan) {
-    uint32_t fileSize = 0;
-    if (!package.QuerySize(&fileSize)) return kErrorReadPackage;
-    const uint32_t packageEnd = FindPackageEnd(package, fileSize);
-    if (packageEnd <= kPackageOffset + kTrailerSize) return kErrorReadPackage;
-
-    PackageHeader header;
-    Result result = ReadPackageHeader(package, state, &header);
-    if (result == kResultOk) result = ReadLanguageSection(package, state, header.formatVersion);
-    if (result != kResultOk) return result;
-    const uint32_t resume = package.Tell();
-    if (resume == kInvalidFileValue || !package.Seek(kPackageOffset)) return kErrorReadPackage;
-    result = VerifyPackageTrailer(package, packageEnd - kPackageOffset, state);
-    if (result != kResultOk) return result;
-    if (!package.Seek(resume)) return kErrorReadPackage;
-    // Backup names carry the old version name the run used.
-    DefaultIfEmpty(state.title, "No Title");
-    DefaultIfEmpty(state.oldVersion, "Old Version");
-    DefaultIfEmpty(state.newVersion, "New Version");
-
-    TargetFolderSection folder;
-    result = ReadTargetFolderSection(package, header.formatVersion, state.heap, &folder);
-    ReleaseFolderRules(state.heap, &folder);
-    if (result != kResultOk) return result;
-    if (header.formatVersion >= kVersionWithCheckSection) {
-        RunningCheckSection check;
-        char* documents[2] = {nullptr, nullptr};
-        result = ReadRunningCheckSection(package, &check);
-        if (result == kResultOk) result = ReadLaunchAndDocuments(package, state, &documents[0], &documents[1]);
-        for (char* d : documents) {
-            if (d != nullptr) TheOs().HeapFree(state.heap, d);
-        }
-        if (result != kResultOk) return result;
-    }
-    result = ReadApplyOptions(package, state, header.formatVersion);
-    ListHeader lists;
-    if (result == kResultOk) result = ReadListHeader(package, &lists);
-    if (result != kResultOk) return result;
-    plan->verifyMode = lists.verifyMode;
-    const uint32_t counts[3] = {lists.updateCount, lists.addCount, lists.deleteCount};
-    const EntryKind kinds[3] = {EntryKind::kUpdate, EntryKind::kAdd, EntryKind::kDelete};
-    for (int l = 0; l < 3; ++l) {
-        result = ReadEntries(package, state, kinds[l], counts[l], plan->lists[l]);
-        if (result != kResultOk) return result;
-    }
-    plan->hasRecord = ReadRecoveryRecord(package, packageEnd - kTrailerSize, lists.updateCount,
-                                         lists.addCount, state.heap, &plan->record);
-    return kResultOk;
-}
-
 }  // namespace
 
 Result ExamineFolder(UpdaterState& state, RecoveryPlan* plan) {
     *plan = RecoveryPlan{};
-    for (PtrArray*& list : plan->lists) {
-        list = PtrArray::Create(kEntryGrowStep);
-        if (list == nullptr) return kErrorReadPackage;
-    }
+    PrepareForwardPass(&plan->pass);
     FileHandle handle = OpenFileForRead(state.packagePath, kFileShareRead, 0);
     if (handle == kInvalidFile) return kErrorOpenPackage;
     Os& os = TheOs();
@@ -369,10 +293,24 @@ Result ExamineFolder(UpdaterState& state, RecoveryPlan* plan) {
     Result result = kErrorReadPackage;
     if (memory != nullptr) {
         PackageFile& package = *new (memory) PackageFile(handle);
-        result = ReadPackage(package, state, plan);
+        // The folder is the caller's; the pass must not replace it.
+        char folder[kMaxPath];
+        CopyText(folder, kMaxPath, state.targetFolder);
+        BaseFolderTable folders;
+        BuildBaseFolderTable(nullptr, &folders);
+        result = RunForwardPass(package, state, folders, PassMode::kFolderGiven, &plan->pass);
+        CopyText(state.targetFolder, kMaxPath, folder);
+        // No window shows the package's texts.
+        if (packageFont != nullptr) os.DestroyFont(packageFont);
+        packageFont = nullptr;
         if (result == kResultOk) {
-            plan->count = static_cast<uint32_t>(plan->lists[0]->Count() + plan->lists[1]->Count() +
-                                                plan->lists[2]->Count());
+            const ListHeader& lists = plan->pass.lists;
+            const uint32_t trailerStart = kPackageOffset + plan->pass.packageLength - kTrailerSize;
+            plan->hasRecord = ReadRecoveryRecord(package, trailerStart, lists.updateCount,
+                                                 lists.addCount, state.heap, &plan->record);
+            plan->count = static_cast<uint32_t>(EntryCount(plan->pass.entries[0]) +
+                                                EntryCount(plan->pass.entries[1]) +
+                                                EntryCount(plan->pass.entries[2]));
             plan->entries = static_cast<EntryRecovery*>(
                 os.HeapAllocZero(state.heap, sizeof(EntryRecovery) * (plan->count + 1)));
             result = plan->entries == nullptr ? kErrorReadPackage : ExamineEntries(package, state, plan);
@@ -410,14 +348,8 @@ uint32_t RecoverFolder(UpdaterState& state, RecoveryPlan* plan) {
 }
 
 void ReleaseRecoveryPlan(UpdaterState& state, RecoveryPlan* plan) {
-    Os& os = TheOs();
-    for (PtrArray*& list : plan->lists) {
-        if (list == nullptr) continue;
-        for (int32_t i = 0; i < list->Count(); ++i) os.HeapFree(state.heap, list->Get(i));
-        PtrArray::Destroy(list);
-        list = nullptr;
-    }
-    if (plan->entries != nullptr) os.HeapFree(state.heap, plan->entries);
+    ReleaseForwardPass(state, &plan->pass);
+    if (plan->entries != nullptr) TheOs().HeapFree(state.heap, plan->entries);
     plan->entries = nullptr;
     if (plan->hasRecord) ReleaseRecoveryRecord(state.heap, &plan->record);
 }

@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include "app/updater_state.h"
+#include "engine/forward_pass.h"
 #include "package/package_records.h"
 #include "package/recovery_record.h"
 #include "support/ptr_array.h"
@@ -50,8 +51,7 @@ struct EntryRecovery {
 enum class FolderVerdict : uint8_t { kComplete, kUntouched, kInterrupted };
 
 struct RecoveryPlan {
-    PtrArray* lists[3];  // update, add, delete entries from the heap
-    uint8_t verifyMode;
+    ForwardPass pass;  // the package read up to its lists
     bool hasRecord;
     RecoveryRecord record;
     EntryRecovery* entries;  // in the order the run applies them
@@ -59,11 +59,13 @@ struct RecoveryPlan {
     FolderVerdict verdict;
 };
 
-// Reads the updater at state.packagePath (its integrity checked as the run
-// checks it) and examines state.targetFolder (with its trailing backslash)
-// for every entry. Nothing is changed. Notifications go to state.sink as in
-// a run. Returns 0 or the run's code for an unreadable package (0x10001 ...
-// 0x10004, 0x10010), 0x10006/0x10007 for a file that cannot be examined.
+// Reads the updater at state.packagePath with the run's forward pass (its
+// integrity checked, nothing asked, the package's way of finding the folder
+// read but not used) and examines state.targetFolder (with its trailing
+// backslash) for every entry. Nothing is changed. Notifications go to
+// state.sink as in a run. Returns 0 or the run's code for an unreadable
+// package (0x10001 ... 0x10004, 0x10010), 0x10006/0x10007 for a file that
+// cannot be examined.
 Result ExamineFolder(UpdaterState& state, RecoveryPlan* plan);
 
 // Carries out the plan's steps, last entry first, as the rollback does.

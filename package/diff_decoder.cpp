@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include "engine/notify.h"
 #include "package/package_layout.h"
 #include "support/buffered_file.h"
 
@@ -13,12 +12,12 @@ namespace {
 class Decoder {
   public:
     Decoder(PackageFile& package, const FileEntry& entry, FileHandle oldFile, FileHandle newFile,
-            UpdaterState& state, uint8_t* work, uint32_t workSize, uint32_t blockSize)
+            DecodeContext& context, uint8_t* work, uint32_t workSize, uint32_t blockSize)
         : package_(package),
           entry_(entry),
-          state_(state),
-          old_(oldFile, state.heap, KZP_READ_CACHE_SIZE),
-          out_(newFile, state.heap, KZP_WRITE_BUFFER_SIZE),
+          context_(context),
+          old_(oldFile, context.Heap(), KZP_READ_CACHE_SIZE),
+          out_(newFile, context.Heap(), KZP_WRITE_BUFFER_SIZE),
           work_(work),
           workSize_(workSize),
           blockSize_(blockSize) {}
@@ -27,7 +26,7 @@ class Decoder {
 
   private:
     void SendProgress() {
-        Notify(state_, SN_FILE_PROGRESS, ProgressValue(consumed_, entry_.dataLength));
+        context_.FileProgress(consumed_, entry_.dataLength);
     }
     bool ReadOperand(uint32_t* value) {
         if (!package_.ReadU32(value)) return false;
@@ -42,7 +41,7 @@ class Decoder {
 
     PackageFile& package_;
     const FileEntry& entry_;
-    UpdaterState& state_;
+    DecodeContext& context_;
     FileReadCache old_;
     FileWriteBuffer out_;
     uint8_t* work_;
@@ -106,7 +105,7 @@ Result Decoder::Opcode(uint8_t opcode) {
             if (!ReadOperand(&offset) || !ReadOperand(&count)) return kErrorReadPackage;
             if (!old_.Seek(offset)) return kErrorOldFileRead;
             for (uint32_t i = 0; i < count; ++i) {
-                if (IsCancelRequested(state_)) {
+                if (context_.Cancelled()) {
                     result = kResultCancelled;
                     break;
                 }
@@ -132,7 +131,7 @@ Result Decoder::Opcode(uint8_t opcode) {
         case kOpLiteralBlocks:
             if (!ReadOperand(&count)) return kErrorReadPackage;
             for (uint32_t i = 0; i < count; ++i) {
-                if (IsCancelRequested(state_)) return kResultCancelled;
+                if (context_.Cancelled()) return kResultCancelled;
                 result = CopyLiteral(blockSize_);
                 if (result != kResultOk) return result;
                 SendProgress();
@@ -153,7 +152,7 @@ Result Decoder::Opcode(uint8_t opcode) {
 
 Result Decoder::Run() {
     Result result = kResultOk;
-    if (IsCancelRequested(state_)) {
+    if (context_.Cancelled()) {
         result = kResultCancelled;
     } else {
         for (;;) {
@@ -166,7 +165,7 @@ Result Decoder::Run() {
             if (opcode == kOpEnd) break;
             result = Opcode(opcode);
             if (result != kResultOk) break;
-            if (IsCancelRequested(state_)) {
+            if (context_.Cancelled()) {
                 result = kResultCancelled;
                 break;
             }
@@ -181,7 +180,7 @@ Result Decoder::Run() {
 }  // namespace
 
 Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
-                       FileHandle newFile, UpdaterState& state) {
+                       FileHandle newFile, DecodeContext& context) {
     // Computed in 64 bits: a data offset near 4 GiB must not wrap around into
     // the program image.
     if (!package.Seek(static_cast<uint64_t>(kPackageOffset) + entry.dataOffset)) {
@@ -200,15 +199,15 @@ Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle 
 
     Os& os = TheOs();
     uint32_t workSize = blockSize < kMaxWorkBuffer ? blockSize : kMaxWorkBuffer;
-    uint8_t* work = static_cast<uint8_t*>(os.HeapAllocZero(state.heap, workSize));
+    uint8_t* work = static_cast<uint8_t*>(os.HeapAllocZero(context.Heap(), workSize));
     if (work == nullptr) return kErrorDiffData;
 
     Result result;
     {
-        Decoder decoder(package, entry, oldFile, newFile, state, work, workSize, blockSize);
+        Decoder decoder(package, entry, oldFile, newFile, context, work, workSize, blockSize);
         result = decoder.Run();
     }
-    os.HeapFree(state.heap, work);
+    os.HeapFree(context.Heap(), work);
     if (result == kResultOk) os.SetLastWriteTime(newFile, entry.fileTime);
     return result;
 }

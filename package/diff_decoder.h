@@ -2,7 +2,7 @@
 // version and the entry's copy/insert stream.
 #pragma once
 
-#include "app/updater_state.h"
+#include "package/decode_context.h"
 #include "package/package_file.h"
 #include "package/package_records.h"
 #include "support/result_code.h"
@@ -16,10 +16,11 @@ constexpr uint32_t kMaxWorkBuffer = 16u * 1024u * 1024u;
 
 // Decodes the stream at 0x18000 + entry.dataOffset of the package, reading
 // old data from `oldFile` and writing the new file front to back into
-// `newFile`; reports per-file progress and, on success, stamps the new file
+// `newFile`; reports per-file progress to `context` (after each opcode, and
+// once at the end) and polls its cancel flag; on success stamps the new file
 // with entry.fileTime. Neither handle is closed. Returns 0, 1 (cancelled),
 // 0x10002, 0x10007, 0x1000D, 0x1000E or 0x1000F.
 Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
-                       FileHandle newFile, UpdaterState& state);
+                       FileHandle newFile, DecodeContext& context);
 
 }  // namespace kzp

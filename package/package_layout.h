@@ -18,6 +18,15 @@ constexpr uint16_t kVersionWithLanguages = 120;
 
 constexpr uint32_t kTrailerSize = 16;
 
+// Texts in a language block, one per catalogue slot.
+constexpr int kLanguageBlockTexts = 69;
+
+// Bytes of a file entry after its name (a short string): digest, file time,
+// data offset and length, as far as the entry kind carries them.
+constexpr uint32_t kUpdateEntryFields = 16 + 8 + 4 + 4;
+constexpr uint32_t kAddEntryFields = 8 + 4 + 4;
+constexpr uint32_t kDeleteEntryFields = 16;
+
 constexpr char kDiffMagic[4] = {'K', 'Z', 'S', ' '};
 constexpr uint16_t kMaxDiffVersion = 100;
 constexpr uint32_t kDiffHeaderSize = 10;

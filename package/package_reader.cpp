@@ -3,16 +3,15 @@
 #include <new>
 #include <string.h>
 
-#include "app/catalogue.h"
 #include "package/package_layout.h"
 
 namespace kzp {
 namespace {
 
 // Smallest encoded sizes, used to refuse counts that cannot fit the package.
-constexpr uint64_t kMinUpdateEntry = 1 + 16 + 8 + 4 + 4;
-constexpr uint64_t kMinAddEntry = 1 + 8 + 4 + 4;
-constexpr uint64_t kMinDeleteEntry = 1 + 16;
+constexpr uint64_t kMinUpdateEntry = 1 + kUpdateEntryFields;
+constexpr uint64_t kMinAddEntry = 1 + kAddEntryFields;
+constexpr uint64_t kMinDeleteEntry = 1 + kDeleteEntryFields;
 constexpr uint64_t kMinFolderRule = 1 + 1 + 1 + 1 + 1 + 1;
 
 bool ReadFileTime(PackageFile& file, FileTime* time) {
@@ -49,35 +48,41 @@ Result ReadLongText(PackageFile& file, HeapHandle heap, char** text) {
     return kResultOk;
 }
 
-Result ReadPackageHeader(PackageFile& file, UpdaterState& state, PackageHeader* header) {
-    header->formatVersion = 0;
-    header->passwordFlag = 0;
+Result ReadPackageHeader(PackageFile& file, PackageHeader* header) {
+    memset(header, 0, sizeof(*header));
     if (!file.Seek(kPackageOffset)) return kErrorReadPackage;
     char magic[4];
     if (!file.Read(magic, 4)) return kErrorReadPackage;
     if (memcmp(magic, kPackageMagic, 4) != 0) return kErrorNotPackage;
     if (!file.ReadU16(&header->formatVersion)) return kErrorReadPackage;
     if (header->formatVersion > kMaxFormatVersion) return kErrorPackageVersion;
-    if (!ReadShortString(file, state.title) || !ReadShortString(file, state.oldVersion) ||
-        !ReadShortString(file, state.newVersion) || !ReadShortString(file, state.copyrightText) ||
-        !file.ReadU8(&header->passwordFlag)) {
+    if (!ReadShortString(file, header->title) || !ReadShortString(file, header->oldVersion) ||
+        !ReadShortString(file, header->newVersion) ||
+        !ReadShortString(file, header->copyrightText) || !file.ReadU8(&header->passwordFlag)) {
         return kErrorReadPackage;
     }
-    if (header->passwordFlag == 1 && !file.Read(state.passwordDigest, 16)) return kErrorReadPackage;
+    if (header->passwordFlag == 1 && !file.Read(header->passwordDigest, 16)) {
+        return kErrorReadPackage;
+    }
     return kResultOk;
 }
 
-Result ReadLanguageSection(PackageFile& file, UpdaterState& state, uint16_t formatVersion) {
-    state.deleteBackupsDefault = 1;
-    state.codePage = 0;
+Result ReadLanguageSectionHead(PackageFile& file, uint16_t formatVersion,
+                               LanguageSectionHead* head) {
+    head->deleteBackupsDefault = 1;
+    head->blockCount = 0;
     if (formatVersion < kVersionWithLanguages) return kResultOk;
-    uint16_t count = 0;
-    if (!file.ReadU8(&state.deleteBackupsDefault) || !file.ReadU16(&count)) return kErrorReadPackage;
-    for (uint32_t i = 0; i < count; ++i) {
-        Result result = ReadLanguageBlock(file, state);
-        if (result != kResultOk) return result;
-    }
-    return kResultOk;
+    return file.ReadU8(&head->deleteBackupsDefault) && file.ReadU16(&head->blockCount)
+               ? kResultOk
+               : kErrorReadPackage;
+}
+
+Result ReadLanguageBlockHead(PackageFile& file, LanguageBlockHead* head) {
+    memset(head, 0, sizeof(*head));
+    return file.ReadU32(&head->codePage) && ReadShortString(file, head->fontFace) &&
+                   file.ReadU8(&head->fontHeight)
+               ? kResultOk
+               : kErrorReadPackage;
 }
 
 Result ReadTargetFolderSection(PackageFile& file, uint16_t formatVersion, HeapHandle heap,
@@ -157,21 +162,19 @@ Result ReadRunningCheckSection(PackageFile& file, RunningCheckSection* section) 
     return ok ? kResultOk : kErrorReadPackage;
 }
 
-Result ReadLaunchAndDocuments(PackageFile& file, UpdaterState& state, char** documentBefore,
-                              char** documentAfter) {
-    if (!ReadShortString(file, state.launchFile)) return kErrorReadPackage;
-    Result result = ReadLongText(file, state.heap, documentBefore);
+Result ReadLaunchAndDocuments(PackageFile& file, HeapHandle heap, char* launchFile260,
+                              char** documentBefore, char** documentAfter) {
+    if (!ReadShortString(file, launchFile260)) return kErrorReadPackage;
+    Result result = ReadLongText(file, heap, documentBefore);
     if (result != kResultOk) return result;
-    return ReadLongText(file, state.heap, documentAfter);
+    return ReadLongText(file, heap, documentAfter);
 }
 
-Result ReadApplyOptions(PackageFile& file, UpdaterState& state, uint16_t formatVersion) {
-    state.ignoreMissingUpdate = 0;
-    state.overwriteOnAdd = 0;
-    state.ignoreMissingDelete = 0;
+Result ReadApplyOptions(PackageFile& file, uint16_t formatVersion, ApplyOptionFlags* options) {
+    memset(options, 0, sizeof(*options));
     if (formatVersion < kVersionWithLanguages) return kResultOk;
-    return file.ReadU8(&state.ignoreMissingUpdate) && file.ReadU8(&state.overwriteOnAdd) &&
-                   file.ReadU8(&state.ignoreMissingDelete)
+    return file.ReadU8(&options->ignoreMissingUpdate) && file.ReadU8(&options->overwriteOnAdd) &&
+                   file.ReadU8(&options->ignoreMissingDelete)
                ? kResultOk
                : kErrorReadPackage;
 }

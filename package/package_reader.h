@@ -3,7 +3,6 @@
 // falls short (0x10003 / 0x10004 for the header's magic and version).
 #pragma once
 
-#include "app/updater_state.h"
 #include "package/package_file.h"
 #include "package/package_records.h"
 #include "support/result_code.h"
@@ -11,12 +10,15 @@
 namespace kzp {
 
 // Seeks to the package offset and reads magic, version, the four header texts
-// into the state and the password fields.
-Result ReadPackageHeader(PackageFile& file, UpdaterState& state, PackageHeader* header);
+// and the password fields.
+Result ReadPackageHeader(PackageFile& file, PackageHeader* header);
 
-// Sets deleteBackupsDefault to 1 and codePage to 0, then for version 120 reads
-// deleteBackupsDefault, the block count and every language block.
-Result ReadLanguageSection(PackageFile& file, UpdaterState& state, uint16_t formatVersion);
+// For version 120 the backup default and the block count; below it, the
+// defaults without reading anything.
+Result ReadLanguageSectionHead(PackageFile& file, uint16_t formatVersion,
+                               LanguageSectionHead* head);
+// Code page, font face and height of one block.
+Result ReadLanguageBlockHead(PackageFile& file, LanguageBlockHead* head);
 
 // A u8 length and that many bytes, terminated (always fits 260 bytes).
 bool ReadShortString(PackageFile& file, char* text260);
@@ -33,12 +35,13 @@ void ReleaseFolderRules(HeapHandle heap, TargetFolderSection* section);
 
 Result ReadRunningCheckSection(PackageFile& file, RunningCheckSection* section);
 
-// launchFile into the state, then the two documents.
-Result ReadLaunchAndDocuments(PackageFile& file, UpdaterState& state, char** documentBefore,
-                              char** documentAfter);
+// The follow-up file name into `launchFile260`, then the two documents (heap
+// blocks, as ReadLongText gives them).
+Result ReadLaunchAndDocuments(PackageFile& file, HeapHandle heap, char* launchFile260,
+                              char** documentBefore, char** documentAfter);
 
 // Sets the three option flags to 0, then reads them for version 120.
-Result ReadApplyOptions(PackageFile& file, UpdaterState& state, uint16_t formatVersion);
+Result ReadApplyOptions(PackageFile& file, uint16_t formatVersion, ApplyOptionFlags* options);
 
 // verifyMode and the three counts. Counts that could not fit in what remains
 // of the package fail at once.

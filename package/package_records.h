@@ -9,9 +9,38 @@
 
 namespace kzp {
 
+// The header's fields; texts are terminated, as stored (an empty title stays
+// empty here).
 struct PackageHeader {
     uint16_t formatVersion;
+    char title[kMaxPath];
+    char oldVersion[kMaxPath];
+    char newVersion[kMaxPath];
+    char copyrightText[kMaxPath];
     uint8_t passwordFlag;  // 1: protected, anything else: not
+    uint8_t passwordDigest[16];
+};
+
+// What comes before the language blocks. A package below version 120 has no
+// such section: backups are deleted by default and there are no blocks.
+struct LanguageSectionHead {
+    uint8_t deleteBackupsDefault;
+    uint16_t blockCount;
+};
+
+// The start of one language block; the block's texts follow it, one short
+// string per catalogue slot.
+struct LanguageBlockHead {
+    uint32_t codePage;
+    char fontFace[kMaxPath];
+    uint8_t fontHeight;
+};
+
+// The three option flags (all 0 below version 120).
+struct ApplyOptionFlags {
+    uint8_t ignoreMissingUpdate;
+    uint8_t overwriteOnAdd;
+    uint8_t ignoreMissingDelete;
 };
 
 // One update, add or delete entry. Fields an entry kind does not carry stay 0.

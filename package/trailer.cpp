@@ -1,25 +1,24 @@
 #include "package/trailer.h"
 
-#include "engine/notify.h"
 #include "package/package_layout.h"
 #include "support/md5.h"
+#include "support/text.h"
 
 namespace kzp {
 
 constexpr uint32_t kTrailerChunk = 512;
 
-Result VerifyPackageTrailer(PackageFile& file, uint32_t packageLength, UpdaterState& state) {
-    Notify(state, SN_INTEGRITY_CHECK);
+Result VerifyPackageTrailer(PackageFile& file, uint32_t packageLength, DecodeContext& context) {
     const uint32_t start = file.Tell();
     if (start == kInvalidFileValue) return kErrorReadPackage;
     // A package shorter than its trailer cannot hold one.
     if (packageLength < kTrailerSize) return kErrorReadPackage;
 
-    Md5Context context;
-    Md5Init(&context);
+    Md5Context md5;
+    Md5Init(&md5);
     Result result = kResultOk;
     uint32_t remaining = packageLength - kTrailerSize;
-    if (IsCancelRequested(state)) {
+    if (context.Cancelled()) {
         result = kResultCancelled;
     } else {
         uint8_t chunk[kTrailerChunk];
@@ -29,16 +28,16 @@ Result VerifyPackageTrailer(PackageFile& file, uint32_t packageLength, UpdaterSt
                 result = kErrorReadPackage;
                 break;
             }
-            Md5Update(&context, chunk, size);
+            Md5Update(&md5, chunk, size);
             remaining -= size;
-            if (remaining > 0 && IsCancelRequested(state)) {
+            if (remaining > 0 && context.Cancelled()) {
                 result = kResultCancelled;
                 break;
             }
         }
     }
     uint8_t digest[16];
-    Md5Final(digest, &context);
+    Md5Final(digest, &md5);
     if (result != kResultOk) return result;
 
     uint8_t trailer[kTrailerSize];

@@ -34,4 +34,9 @@ enum : Result {
     kErrorAddExists = 0x10012,
 };
 
+// The name of a result as it is spelled above without its "k" ("ResultOk",
+// "ErrorReadPackage"); "Unknown" for any other value. For messages of the
+// kzp tool and the tests; the updater shows catalogue texts instead.
+const char* ResultName(Result code);
+
 }  // namespace kzp

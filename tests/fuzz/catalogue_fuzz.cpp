@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::CopyField(state->targetFolder, input.ShortText());
     char path[kMaxPath];
     fuzz::CopyField(path, input.ShortText());
-    // Slots 41 and 42 as the window fills them before the run.
+    // The open and read error slots as the window fills them before the run.
     TheOs().LoadStringResource(nullptr, kStringOpenErrorJa, state->catalogue[kSlotOpenError], 260);
     TheOs().LoadStringResource(nullptr, kStringReadErrorJa, state->catalogue[kSlotReadError], 260);
     state->changedFiles->Add("C:\\App\\a.exe");

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/notify.h"
 #include "engine/status_notification.h"
 #include "package/diff_decoder.h"
 #include "package/package_layout.h"
@@ -202,7 +203,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       newHandle != kInvalidFile, "cannot open the scratch files");
     static void* fileMemory = operator new(sizeof(PackageFile));
     PackageFile* file = new (fileMemory) PackageFile(packageHandle);
-    const Result result = ApplyDiffStream(*file, entry, oldHandle, newHandle, *state);
+    StateDecodeContext context(*state);
+    const Result result = ApplyDiffStream(*file, entry, oldHandle, newHandle, context);
     file->~PackageFile();
     FileTime written{};
     os.GetLastWriteTime(newHandle, &written);

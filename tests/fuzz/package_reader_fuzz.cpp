@@ -8,6 +8,7 @@
 #include <new>
 
 #include "app/catalogue.h"
+#include "engine/notify.h"
 #include "engine/target_folder.h"
 #include "package/package_extent.h"
 #include "package/package_layout.h"
@@ -52,10 +53,11 @@ void ForwardPass(PackageFile& file, UpdaterState& state) {
     if (packageEnd <= kPackageOffset) return;
 
     PackageHeader header;
-    if (ReadPackageHeader(file, state, &header) != kResultOk) return;
-    for (const char* text : {state.title, state.oldVersion, state.newVersion, state.copyrightText}) {
+    if (ReadPackageHeader(file, &header) != kResultOk) return;
+    for (const char* text : {header.title, header.oldVersion, header.newVersion, header.copyrightText}) {
         RequireTerminated(text);
     }
+    TakePackageHeader(state, header);
     Result result = ReadLanguageSection(file, state, header.formatVersion);
     if (result == kResultOk && state.codePage == 0) LoadDefaultCatalogue(state);
     for (int k = 0; k < kCatalogueSlots; ++k) RequireTerminated(state.catalogue[k]);
@@ -66,7 +68,8 @@ void ForwardPass(PackageFile& file, UpdaterState& state) {
 
     const uint32_t resume = file.Tell();
     if (resume == kInvalidFileValue || !file.Seek(kPackageOffset)) return;
-    VerifyPackageTrailer(file, packageEnd - kPackageOffset, state);
+    StateDecodeContext context(state);
+    VerifyPackageTrailer(file, packageEnd - kPackageOffset, context);
     if (!file.Seek(resume)) return;
 
     // Read and resolved: registry values and INI files come from the seam's
@@ -89,7 +92,7 @@ void ForwardPass(PackageFile& file, UpdaterState& state) {
         if (ReadRunningCheckSection(file, &check) != kResultOk) return;
         char* before = nullptr;
         char* after = nullptr;
-        result = ReadLaunchAndDocuments(file, state, &before, &after);
+        result = ReadLaunchAndDocuments(file, state.heap, state.launchFile, &before, &after);
         RequireTerminated(state.launchFile);
         RequireDocument(before);
         RequireDocument(after);
@@ -97,7 +100,9 @@ void ForwardPass(PackageFile& file, UpdaterState& state) {
         if (after != nullptr) TheOs().HeapFree(state.heap, after);
         if (result != kResultOk) return;
     }
-    if (ReadApplyOptions(file, state, header.formatVersion) != kResultOk) return;
+    ApplyOptionFlags options;
+    if (ReadApplyOptions(file, header.formatVersion, &options) != kResultOk) return;
+    TakeApplyOptions(state, options);
     ListHeader lists;
     if (ReadListHeader(file, &lists) != kResultOk) return;
 

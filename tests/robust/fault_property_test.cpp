@@ -131,15 +131,45 @@ struct CaseRunner {
     }
 };
 
-// The folder as a crash before each call of a run would leave it (equal
-// states kept once), and how many calls there were.
+// What decides a crashed folder's recovery, file by file: whether it holds
+// the old or the new version of its entry (a backup: of the entry it backs
+// up), with or without that version's time, nothing, or anything else. Two
+// folders that differ only in how much of a file had been written have the
+// same shape.
+std::string ShapeOf(const TreeState& tree, const GeneratedCase& generated) {
+    const w::Package& p = generated.package;
+    std::map<std::string, std::string> backedUp;
+    for (const auto& e : p.updates) backedUp[BackupNameOf(e.name, p.oldVersion)] = e.name;
+    for (const auto& e : p.adds) backedUp[BackupNameOf(e.name, p.oldVersion)] = e.name;
+    for (const auto& e : p.deletes) backedUp[BackupNameOf(e.name, p.oldVersion)] = e.name;
+    std::string shape;
+    for (const auto& [name, file] : tree) {
+        auto original = backedUp.find(name);
+        const std::string& entry = original != backedUp.end() ? original->second : name;
+        auto old = generated.oldTree.find(entry);
+        auto made = generated.newTree.find(entry);
+        char kind = file.contents.empty() ? 'e' : 'x';
+        if (old != generated.oldTree.end() && old->second.contents == file.contents) {
+            kind = old->second.time == file.time ? 'O' : 'o';
+        } else if (made != generated.newTree.end() && made->second.contents == file.contents) {
+            kind = made->second.time == file.time ? 'N' : 'n';
+        }
+        shape += name + "=" + kind + ";";
+    }
+    return shape;
+}
+
+// The folders a crash before each call of a run would leave, one of each
+// shape, and how many calls there were.
 struct CrashStates {
+    const GeneratedCase& generated;
     uint64_t points = 0;
+    std::set<std::string> shapes;
     std::vector<TreeState> states;
 
     void Take(const std::string& folder) {
         TreeState now = ReadTreeState(folder);
-        if (std::find(states.begin(), states.end(), now) == states.end()) states.push_back(std::move(now));
+        if (shapes.insert(ShapeOf(now, generated)).second) states.push_back(std::move(now));
     }
     void Watch(FaultyOs& faulty, const std::string& folder) {
         faulty.beforeCall = [this, folder](OsCall) {
@@ -346,7 +376,7 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
     // Crashes: the run stops dead at a call, with no rollback. The calls of
     // a clean run and of the deletion of its backups, and of the run with the
     // most changes to undo failing and its restore.
-    CrashStates crash;
+    CrashStates crash{runner.generated, 0, {}, {}};
     for (int pass = 0; pass < 2; ++pass) {
         if (pass == 1 && mostChanged == 0) break;
         runner.Reset();
@@ -392,7 +422,7 @@ TEST(FaultPropertyTest, EveryFaultAndCancelEndsWithTheNewTreeOrTheOldOne) {
     }
     std::printf("fault runs %llu, full-disk runs %llu, allocation-fault runs %llu, cancel runs %llu, "
                 "restore-fault runs %llu, runs that lost anything %llu\n"
-                "crash points %llu, distinct crashed folders %llu, not recovered %llu\n",
+                "crash points %llu, crashed folders of distinct shapes %llu, not recovered %llu\n",
                 static_cast<unsigned long long>(totals.faultRuns),
                 static_cast<unsigned long long>(totals.diskRuns),
                 static_cast<unsigned long long>(totals.memoryRuns),

@@ -344,7 +344,7 @@ TEST_F(ApplyRunTest, OlderVersionsAndFoldersThatCannotBeFound) {
 }
 
 TEST_F(ApplyRunTest, StopsBeforeTheCatalogueIsSettledLeaveTextsToShow) {
-    // The window fills slots 41 and 42 before the thread starts.
+    // The window fills the open and read error slots before the thread starts.
     CopyText(state_->catalogue[kSlotOpenError], kMaxPath, "open error");
     CopyText(state_->catalogue[kSlotReadError], kMaxPath, "read error");
     ansiCodePage = 1252;
@@ -357,8 +357,8 @@ TEST_F(ApplyRunTest, StopsBeforeTheCatalogueIsSettledLeaveTextsToShow) {
     EXPECT_STREQ(state_->catalogue[kSlotClose], "&Close");
     EXPECT_STREQ(state_->catalogue[kSlotErrorOccurred],
                  "[Error] An error occurred while applying the kzp file.");
-    EXPECT_STREQ(state_->catalogue[43], "[Error] This is not a kzp file.");
-    EXPECT_STREQ(state_->catalogue[44], "[Error] Unknown version of kzp file.");
+    EXPECT_STREQ(state_->catalogue[kSlotNotPackageError], "[Error] This is not a kzp file.");
+    EXPECT_STREQ(state_->catalogue[kSlotPackageVersionError], "[Error] Unknown version of kzp file.");
 
     // On a Japanese system the built-in texts of the same slots.
     sink_.Clear();

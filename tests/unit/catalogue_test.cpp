@@ -113,7 +113,7 @@ class Catalogue : public testing::Test {
         EXPECT_NE(handle, kInvalidFile);
         auto* file = new PackageFile(handle);
         PackageHeader header;
-        Result r = ReadPackageHeader(*file, state_, &header);
+        Result r = ReadPackageHeader(*file, &header);
         if (r == kResultOk) r = ReadLanguageSection(*file, state_, header.formatVersion);
         if (r == kResultOk && state_.codePage == 0) LoadDefaultCatalogue(state_);
         delete file;
@@ -224,7 +224,7 @@ TEST_F(Catalogue, ShortBlockFailsWithAReadError) {
                                                  kOpenExisting, 0);
     auto* pf = new PackageFile(handle);
     PackageHeader header;
-    ASSERT_EQ(ReadPackageHeader(*pf, state_, &header), kResultOk);
+    ASSERT_EQ(ReadPackageHeader(*pf, &header), kResultOk);
     EXPECT_EQ(ReadLanguageSection(*pf, state_, header.formatVersion), kErrorReadPackage);
     delete pf;
     TheOs().CloseFile(handle);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <random>
 
+#include "engine/notify.h"
 #include "package/diff_decoder.h"
 #include "package/package_layout.h"
 #include "support/file_helpers.h"
@@ -87,7 +88,8 @@ class DiffDecoder : public ::testing::Test {
             FileHandle newFile = CreateFileForWrite(newPath.c_str(), 0, 0);
             EXPECT_NE(oldFile, kInvalidFile);
             EXPECT_NE(newFile, kInvalidFile);
-            run.result = ApplyDiffStream(package.file(), entry, oldFile, newFile, state_.state());
+            StateDecodeContext context(state_.state());
+            run.result = ApplyDiffStream(package.file(), entry, oldFile, newFile, context);
             TheOs().CloseFile(oldFile);
             TheOs().CloseFile(newFile);
         }

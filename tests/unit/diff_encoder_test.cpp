@@ -97,7 +97,9 @@ Bytes RoundTrip(const Bytes& old, const Bytes& now, uint32_t blockSize = kDefaul
     EXPECT_EQ(check.stats.OutputBytes(), now.size());
     EXPECT_EQ(check.stats.copiedBytes, stats.copiedBytes);
     EXPECT_EQ(check.stats.literalBytes, stats.literalBytes);
-    for (int op = 0; op < 7; ++op) EXPECT_EQ(check.stats.opcodes[op], stats.opcodes[op]) << op;
+    for (int op = kOpEnd; op <= kOpLiteralRange; ++op) {
+        EXPECT_EQ(check.stats.opcodes[op], stats.opcodes[op]) << op;
+    }
     Bytes replayed;
     EXPECT_TRUE(Replay(stream, old, &replayed));
     EXPECT_TRUE(replayed == now) << "replayed " << replayed.size() << " bytes, expected " << now.size();
@@ -183,8 +185,8 @@ TEST(DiffEncoder, SmallBlocksUseTheBlockOpcodes) {
     EncodeOptions options;
     options.blockSize = 64;
     EncodeDiff(index, now.data(), now.size(), options, &stats);
-    EXPECT_GE(stats.opcodes[1] + stats.opcodes[2], 2u);
-    EXPECT_GE(stats.opcodes[4] + stats.opcodes[5], 1u);
+    EXPECT_GE(stats.opcodes[kOpCopyBlock] + stats.opcodes[kOpCopyBlocks], 2u);
+    EXPECT_GE(stats.opcodes[kOpLiteralBlock] + stats.opcodes[kOpLiteralBlocks], 1u);
 }
 
 TEST(DiffEncoder, StreamsCostWhatTheChangeCosts) {

@@ -60,17 +60,22 @@ struct ForwardPass {
     }
 
     void RunOn(PackageFile& file) {
-        if (!Step("header", ReadPackageHeader(file, state, &header))) return;
+        if (!Step("header", ReadPackageHeader(file, &header))) return;
+        TakePackageHeader(state, header);
         const uint16_t v = header.formatVersion;
         if (!Step("languages", ReadLanguageSection(file, state, v))) return;
         if (!Step("folder", ReadTargetFolderSection(file, v, state.heap, &folder))) return;
         if (v >= kVersionWithCheckSection) {
             if (!Step("check", ReadRunningCheckSection(file, &check))) return;
-            if (!Step("documents", ReadLaunchAndDocuments(file, state, &documentBefore, &documentAfter))) {
+            if (!Step("documents", ReadLaunchAndDocuments(file, state.heap, state.launchFile,
+                                                          &documentBefore, &documentAfter))) {
                 return;
             }
         }
-        if (!Step("options", ReadApplyOptions(file, state, v))) return;
+        ApplyOptionFlags options;
+        const Result optionsRead = ReadApplyOptions(file, v, &options);
+        TakeApplyOptions(state, options);
+        if (!Step("options", optionsRead)) return;
         if (!Step("lists", ReadListHeader(file, &lists))) return;
         const std::pair<EntryKind, uint32_t> kinds[] = {{EntryKind::kUpdate, lists.updateCount},
                                                         {EntryKind::kAdd, lists.addCount},

@@ -246,7 +246,7 @@ class Rollback : public ::testing::TestWithParam<uint8_t> {
         Tree restored = Snapshot(target_);
         treeIsOld_ = restored == scenario_.oldTree;
         EXPECT_EQ(restored, scenario_.oldTree)
-            << label << " result " << std::hex << result << Difference(restored, scenario_.oldTree);
+            << label << " result " << ResultName(result) << Difference(restored, scenario_.oldTree);
         return result;
     }
 
@@ -323,7 +323,7 @@ TEST_P(Rollback, ACancelAtAnyMomentIsUndone) {
     for (cancelAt_ = 1; cancelAt_ <= events; ++cancelAt_) {
         test::FaultyOs faulty(test::BaseOs());
         Result result = RunAndCheck(faulty, "cancel at event " + std::to_string(cancelAt_));
-        ASSERT_TRUE(result == kResultOk || result == kResultCancelled) << std::hex << result;
+        ASSERT_TRUE(result == kResultOk || result == kResultCancelled) << ResultName(result);
         if (result == kResultCancelled) ++cancelled;
         if (HasFailure()) {
             ADD_FAILURE() << "stopped after the cancel at event " << cancelAt_;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "support/format.h"
+#include "support/result_code.h"
 #include "support/text.h"
 
 namespace kzp {
@@ -102,4 +104,19 @@ TEST(Format, OutputIsCutAtTheBufferWithItsTerminator) {
 }
 
 }  // namespace
+TEST(ResultName, EveryCodeHasItsOwnNameAndOthersNone) {
+    std::set<std::string> names;
+    std::vector<Result> codes = {kResultOk, kResultCancelled, kResultProgramRunning};
+    for (Result code = kErrorOpenPackage; code <= kErrorAddExists; ++code) codes.push_back(code);
+    for (Result code : codes) {
+        const std::string name = ResultName(code);
+        EXPECT_NE(name, "Unknown") << std::hex << code;
+        EXPECT_TRUE(names.insert(name).second) << name << " twice";
+    }
+    EXPECT_STREQ(ResultName(kErrorDigestMismatch), "ErrorDigestMismatch");
+    for (Result code : {3u, 0x10000u, kErrorAddExists + 1, 0xFFFFFFFFu}) {
+        EXPECT_STREQ(ResultName(code), "Unknown") << std::hex << code;
+    }
+}
+
 }  // namespace kzp

@@ -6,6 +6,7 @@
 #include <queue>
 #include <stdexcept>
 
+#include "package/package_layout.h"
 #include "tools/encoder/suffix_array.h"
 
 namespace kzp::encoder {
@@ -68,9 +69,9 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
 class StreamWriter {
   public:
     StreamWriter(uint32_t blockSize, StreamStats* stats) : block_(blockSize), stats_(stats) {
-        out_.insert(out_.end(), {'K', 'Z', 'S', ' '});
-        out_.push_back(100);
-        out_.push_back(0);
+        out_.insert(out_.end(), std::begin(kDiffMagic), std::end(kDiffMagic));
+        out_.push_back(static_cast<uint8_t>(kMaxDiffVersion));
+        out_.push_back(static_cast<uint8_t>(kMaxDiffVersion >> 8));
         PutU32(out_, blockSize);
     }
 
@@ -79,10 +80,10 @@ class StreamWriter {
             if (length >= block_) {
                 uint64_t count = std::min<uint64_t>(length / block_, 0xFFFFFFFFu);
                 if (count == 1) {
-                    Op(1);
+                    Op(kOpCopyBlock);
                     PutU32(out_, static_cast<uint32_t>(offset));
                 } else {
-                    Op(2);
+                    Op(kOpCopyBlocks);
                     PutU32(out_, static_cast<uint32_t>(offset));
                     PutU32(out_, static_cast<uint32_t>(count));
                 }
@@ -90,7 +91,7 @@ class StreamWriter {
                 length -= count * block_;
                 copied_ += count * block_;
             } else {
-                Op(3);
+                Op(kOpCopyRange);
                 PutU32(out_, static_cast<uint32_t>(offset));
                 PutU32(out_, static_cast<uint32_t>(length));
                 copied_ += length;
@@ -104,9 +105,9 @@ class StreamWriter {
             if (length >= block_) {
                 uint64_t count = std::min<uint64_t>(length / block_, 0xFFFFFFFFu);
                 if (count == 1) {
-                    Op(4);
+                    Op(kOpLiteralBlock);
                 } else {
-                    Op(5);
+                    Op(kOpLiteralBlocks);
                     PutU32(out_, static_cast<uint32_t>(count));
                 }
                 out_.insert(out_.end(), data, data + count * block_);
@@ -114,7 +115,7 @@ class StreamWriter {
                 length -= count * block_;
                 literal_ += count * block_;
             } else {
-                Op(6);
+                Op(kOpLiteralRange);
                 PutU32(out_, static_cast<uint32_t>(length));
                 out_.insert(out_.end(), data, data + length);
                 literal_ += length;
@@ -124,10 +125,10 @@ class StreamWriter {
     }
 
     std::vector<uint8_t> Finish() {
-        Op(0);
+        Op(kOpEnd);
         if (stats_ != nullptr) {
             stats_->blockSize = block_;
-            stats_->version = 100;
+            stats_->version = kMaxDiffVersion;
             std::copy(std::begin(counts_), std::end(counts_), std::begin(stats_->opcodes));
             stats_->otherOpcodes = 0;
             stats_->copiedBytes = copied_;
@@ -146,7 +147,7 @@ class StreamWriter {
     uint64_t block_;
     StreamStats* stats_;
     std::vector<uint8_t> out_;
-    uint64_t counts_[7] = {};
+    uint64_t counts_[kOpLiteralRange + 1] = {};
     uint64_t copied_ = 0;
     uint64_t literal_ = 0;
 };

@@ -57,12 +57,14 @@ StreamCheck CheckDiffStream(const uint8_t* stream, size_t available, uint64_t da
         return check;
     };
 
-    if (available < 10) return fail("shorter than the 10-byte stream header", 0);
-    if (std::memcmp(stream, "KZS ", 4) != 0) return fail("the stream does not begin with \"KZS \"", 0);
-    w.Skip(4);
+    if (available < kDiffHeaderSize) return fail("shorter than the 10-byte stream header", 0);
+    if (std::memcmp(stream, kDiffMagic, sizeof(kDiffMagic)) != 0) {
+        return fail("the stream does not begin with \"KZS \"", 0);
+    }
+    w.Skip(sizeof(kDiffMagic));
     w.U16(&st.version);
     w.U32(&st.blockSize);
-    if (st.version > 100) return fail("stream version " + std::to_string(st.version) + " is above 100", 4);
+    if (st.version > kMaxDiffVersion) return fail("stream version " + std::to_string(st.version) + " is above 100", 4);
     if (st.blockSize == 0) return fail("block size 0", 6);
     const uint64_t block = st.blockSize;
 
@@ -77,7 +79,7 @@ StreamCheck CheckDiffStream(const uint8_t* stream, size_t available, uint64_t da
         const size_t at = w.Pos();
         uint8_t op;
         if (!w.U8(&op)) return fail("the stream ends without opcode 0", at);
-        if (op > 6) {
+        if (op > kOpLiteralRange) {
             ++st.otherOpcodes;
             return fail("opcode " + std::to_string(op) + " is not one of 0..6", at);
         }
@@ -85,7 +87,7 @@ StreamCheck CheckDiffStream(const uint8_t* stream, size_t available, uint64_t da
         uint32_t a = 0;
         uint32_t b = 0;
         switch (op) {
-            case 0:
+            case kOpEnd:
                 st.consumed = w.Pos();
                 if (st.consumed != dataLength) {
                     return fail("data length " + std::to_string(dataLength) + " differs from the " +
@@ -94,32 +96,32 @@ StreamCheck CheckDiffStream(const uint8_t* stream, size_t available, uint64_t da
                 }
                 check.wellFormed = true;
                 return check;
-            case 1:
+            case kOpCopyBlock:
                 if (!w.U32(&a)) return fail("opcode 1 is cut short", at);
                 if (!oldRangeOk(a, block)) return fail("opcode 1 reads outside the old file", at);
                 st.copiedBytes += block;
                 break;
-            case 2:
+            case kOpCopyBlocks:
                 if (!w.U32(&a) || !w.U32(&b)) return fail("opcode 2 is cut short", at);
                 if (!oldRangeOk(a, block * b)) return fail("opcode 2 reads outside the old file", at);
                 st.copiedBytes += block * b;
                 break;
-            case 3:
+            case kOpCopyRange:
                 if (!w.U32(&a) || !w.U32(&b)) return fail("opcode 3 is cut short", at);
                 if (b > block) return fail("opcode 3 copies more than one block", at);
                 if (!oldRangeOk(a, b)) return fail("opcode 3 reads outside the old file", at);
                 st.copiedBytes += b;
                 break;
-            case 4:
+            case kOpLiteralBlock:
                 if (!w.Skip(block)) return fail("opcode 4 is cut short", at);
                 st.literalBytes += block;
                 break;
-            case 5:
+            case kOpLiteralBlocks:
                 if (!w.U32(&a)) return fail("opcode 5 is cut short", at);
                 if (!w.Skip(block * a)) return fail("opcode 5 is cut short", at);
                 st.literalBytes += block * a;
                 break;
-            case 6:
+            case kOpLiteralRange:
                 if (!w.U32(&a)) return fail("opcode 6 is cut short", at);
                 if (a > block) return fail("opcode 6 inserts more than one block", at);
                 if (!w.Skip(a)) return fail("opcode 6 is cut short", at);

@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <string>
 
+#include "package/package_layout.h"
+
 namespace kzp::encoder {
 
 struct StreamStats {
     uint32_t blockSize = 0;
     uint16_t version = 0;
-    uint64_t opcodes[7] = {};  // records of opcodes 0..6
+    uint64_t opcodes[kOpLiteralRange + 1] = {};  // records of each opcode
     uint64_t otherOpcodes = 0;  // bytes 7..255 met where an opcode was expected
     uint64_t copiedBytes = 0;   // output taken from the old file
     uint64_t literalBytes = 0;  // output taken from the stream

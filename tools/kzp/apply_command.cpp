@@ -13,16 +13,16 @@
 #include "app/catalogue.h"
 #include "app/updater_state.h"
 #include "engine/apply_thread.h"
+#include "engine/forward_pass.h"
 #include "engine/notification_view.h"
+#include "engine/notify.h"
 #include "engine/old_file_verification.h"
 #include "engine/prompts.h"
 #include "engine/rollback.h"
 #include "engine/status_notification.h"
 #include "engine/target_folder.h"
 #include "package/diff_decoder.h"
-#include "package/package_extent.h"
 #include "package/package_layout.h"
-#include "package/package_reader.h"
 #include "package/trailer.h"
 #include "support/file_helpers.h"
 #include "support/ptr_array.h"
@@ -287,63 +287,25 @@ class ConsolePrompts : public Prompts {
     std::string target_;
 };
 
-// The forward pass of the apply thread up to the lists, then the old-file
-// checks and every stream decoded into the null file. Nothing is changed.
+// The apply thread's forward pass, asking nothing, then the old-file checks
+// and every stream decoded into the null file. Nothing is changed.
 Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
     FileHandle handle = OpenFileForRead(state.packagePath, kFileShareRead, 0);
     if (handle == kInvalidFile) return kErrorOpenPackage;
     std::unique_ptr<PackageFile> package(new (std::nothrow) PackageFile(handle));
-    PtrArray* lists[3] = {PtrArray::Create(16), PtrArray::Create(16), PtrArray::Create(16)};
-    char* documents[2] = {nullptr, nullptr};
+    ForwardPass pass;
+    PrepareForwardPass(&pass);
     BaseFolderTable folders;
     BuildBaseFolderTable(nullptr, &folders);
     auto run = [&]() -> Result {
-        uint32_t fileSize = 0;
-        if (!package->QuerySize(&fileSize)) return kErrorReadPackage;
-        const uint32_t end = FindPackageEnd(*package, fileSize);
-        if (end <= kPackageOffset) return kErrorReadPackage;
-        PackageHeader header;
-        Result r = ReadPackageHeader(*package, state, &header);
-        if (r == kResultOk) r = ReadLanguageSection(*package, state, header.formatVersion);
-        if (r != kResultOk) return r;
-        if (state.codePage == 0) LoadDefaultCatalogue(state);
-        const uint32_t resume = package->Tell();
-        if (resume == kInvalidFileValue || !package->Seek(kPackageOffset)) return kErrorReadPackage;
-        r = VerifyPackageTrailer(*package, end - kPackageOffset, state);
-        if (r != kResultOk) return r;
-        if (!package->Seek(resume)) return kErrorReadPackage;
-        r = ResolveTargetFolder(*package, header.formatVersion, state, folders);
-        if (r != kResultOk) return r;
-        if (header.formatVersion >= kVersionWithCheckSection) {
-            RunningCheckSection check;
-            r = ReadRunningCheckSection(*package, &check);
-            if (r == kResultOk) r = ReadLaunchAndDocuments(*package, state, &documents[0], &documents[1]);
-            if (r != kResultOk) return r;
-        }
-        view.Send(SN_TARGET_FOLDER, reinterpret_cast<intptr_t>(state.targetFolder));
-        r = ReadApplyOptions(*package, state, header.formatVersion);
-        ListHeader listHeader;
-        if (r == kResultOk) r = ReadListHeader(*package, &listHeader);
-        if (r != kResultOk) return r;
-        const uint32_t counts[3] = {listHeader.updateCount, listHeader.addCount, listHeader.deleteCount};
-        const EntryKind kinds[3] = {EntryKind::kUpdate, EntryKind::kAdd, EntryKind::kDelete};
-        for (int l = 0; l < 3; ++l) {
-            for (uint32_t i = 0; i < counts[l]; ++i) {
-                auto* entry = static_cast<FileEntry*>(TheOs().HeapAllocZero(state.heap, sizeof(FileEntry)));
-                if (entry == nullptr) return kErrorReadPackage;
-                r = ReadFileEntry(*package, kinds[l], entry);
-                if (r != kResultOk || lists[l]->Push(entry) < 0) {
-                    TheOs().HeapFree(state.heap, entry);
-                    return r != kResultOk ? r : kErrorReadPackage;
-                }
-            }
-        }
-        view.Send(SN_SEPARATOR, 0);
-        r = VerifyOldFiles(lists[0], lists[1], lists[2], listHeader.verifyMode, state);
+        Result r = RunForwardPass(*package, state, folders, PassMode::kCheckOnly, &pass);
         if (r != kResultOk) return r;
         view.Send(SN_SEPARATOR, 0);
-        for (int32_t i = 0; i < lists[0]->Count(); ++i) {
-            const FileEntry& entry = *static_cast<const FileEntry*>(lists[0]->Get(i));
+        r = VerifyOldFiles(pass.entries[0], pass.entries[1], pass.entries[2], pass.lists.verifyMode, state);
+        if (r != kResultOk) return r;
+        view.Send(SN_SEPARATOR, 0);
+        for (int32_t i = 0; i < EntryCount(pass.entries[0]); ++i) {
+            const FileEntry& entry = EntryAt(pass.entries[0], i);
             char path[kMaxPath];
             CopyText(path, kMaxPath, state.targetFolder);
             if (!AppendText(path, kMaxPath, entry.name)) return kErrorOldFileOpen;
@@ -353,39 +315,36 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
                 return kErrorOldFileOpen;
             }
             FileHandle sink = os.CreateFileHandle(kNullFilePath, kGenericWrite, 0, false, kCreateAlways, 0);
-            r = ApplyDiffStream(*package, entry, old, sink, state);
+            StateDecodeContext decode(state);
+            r = ApplyDiffStream(*package, entry, old, sink, decode);
             TheOs().CloseFile(old);
             TheOs().CloseFile(sink);
             if (r != kResultOk) return r;
             view.Print("  ok  " + view.Show(entry.name));
         }
         // Added files: their data must lie inside the package.
-        for (int32_t i = 0; i < lists[1]->Count(); ++i) {
-            const FileEntry& entry = *static_cast<const FileEntry*>(lists[1]->Get(i));
-            if (static_cast<uint64_t>(entry.dataOffset) + entry.dataLength > end - kPackageOffset - kTrailerSize) {
+        for (int32_t i = 0; i < EntryCount(pass.entries[1]); ++i) {
+            const FileEntry& entry = EntryAt(pass.entries[1], i);
+            if (static_cast<uint64_t>(entry.dataOffset) + entry.dataLength > pass.packageLength - kTrailerSize) {
                 return kErrorReadPackage;
             }
         }
         return kResultOk;
     };
     Result result = package ? run() : kErrorReadPackage;
-    for (PtrArray* list : lists) {
-        if (list == nullptr) continue;
-        for (int32_t i = 0; i < list->Count(); ++i) TheOs().HeapFree(state.heap, list->Get(i));
-        PtrArray::Destroy(list);
-    }
-    for (char* d : documents) {
-        if (d != nullptr) TheOs().HeapFree(state.heap, d);
-    }
+    ReleaseForwardPass(state, &pass);
     package.reset();
     TheOs().CloseFile(handle);
     return result;
 }
 
+// The code as the updater documents it, and its name unless it is success:
+// "0", "1 (ResultCancelled)", "0x10009 (ErrorDigestMismatch)".
 std::string ResultText(Result r) {
     char buffer[16];
     std::snprintf(buffer, sizeof(buffer), r > 0xFF ? "0x%X" : "%u", r);
-    return buffer;
+    if (r == kResultOk) return buffer;
+    return std::string(buffer) + " (" + ResultName(r) + ")";
 }
 
 }  // namespace

@@ -9,8 +9,6 @@
 namespace kzp::writer {
 namespace {
 
-constexpr uint32_t kImageSize = 0x18000;
-
 void PutU8(Bytes& out, uint8_t v) { out.push_back(v); }
 
 void PutBytes(Bytes& out, const void* data, size_t size) {
@@ -42,23 +40,23 @@ void PutTargetFolder(Bytes& out, const Package& p) {
     const TargetFolder& t = p.target;
     PutU8(out, t.type);
     switch (t.type) {
-        case 1:
+        case kFolderRegistry:
             PutU8(out, t.rootOrBase);
             PutShortString(out, t.path);
             PutShortString(out, t.name);
             break;
-        case 2:
+        case kFolderIni:
             PutU8(out, t.rootOrBase);
             PutShortString(out, t.path);
             PutShortString(out, t.name);
             PutShortString(out, t.key);
             break;
-        case 3:
+        case kFolderBasePlusPath:
             PutU8(out, t.rootOrBase);
             PutShortString(out, t.path);
             break;
-        case 4:
-            if (p.formatVersion < 120) break;
+        case kFolderRules:
+            if (p.formatVersion < kVersionWithLanguages) break;
             PutU32(out, t.ruleCountOverride.value_or(static_cast<uint32_t>(t.rules.size())));
             for (const FolderRule& r : t.rules) {
                 PutU8(out, r.kind);
@@ -119,7 +117,7 @@ Digest DateSizeDigest(FileTimeValue time, uint32_t size) {
 
 Bytes BuildPackage(const Package& p, Layout* layoutOut) {
     Bytes out;
-    PutBytes(out, "KZP ", 4);
+    PutBytes(out, kPackageMagic, sizeof(kPackageMagic));
     PutU16(out, p.formatVersion);
     PutShortString(out, p.title);
     PutShortString(out, p.oldVersion);
@@ -128,7 +126,7 @@ Bytes BuildPackage(const Package& p, Layout* layoutOut) {
     PutU8(out, p.passwordFlag);
     if (p.passwordFlag == 1) PutBytes(out, p.passwordDigest.data(), 16);
 
-    if (p.formatVersion >= 120) {
+    if (p.formatVersion >= kVersionWithLanguages) {
         PutU8(out, p.deleteBackupsDefault);
         PutU16(out, static_cast<uint16_t>(p.languages.size()));
         for (const LanguageBlock& block : p.languages) {
@@ -141,14 +139,14 @@ Bytes BuildPackage(const Package& p, Layout* layoutOut) {
 
     PutTargetFolder(out, p);
 
-    if (p.formatVersion >= 110) {
+    if (p.formatVersion >= kVersionWithCheckSection) {
         const RunningCheck& c = p.check;
         PutU8(out, c.type);
-        if (c.type == 1) {
+        if (c.type == kCheckByWindow) {
             PutShortString(out, c.windowTitle);
             PutShortString(out, c.windowClass);
             PutU8(out, c.waitForExit);
-        } else if (c.type == 2) {
+        } else if (c.type == kCheckByProcess) {
             PutShortString(out, c.programName);
             PutU8(out, c.waitForExit);
         }
@@ -157,7 +155,7 @@ Bytes BuildPackage(const Package& p, Layout* layoutOut) {
         PutLongText(out, p.documentAfter);
     }
 
-    if (p.formatVersion >= 120) {
+    if (p.formatVersion >= kVersionWithLanguages) {
         PutU8(out, p.ignoreMissingUpdate);
         PutU8(out, p.overwriteOnAdd);
         PutU8(out, p.ignoreMissingDelete);
@@ -171,9 +169,9 @@ Bytes BuildPackage(const Package& p, Layout* layoutOut) {
     // The entries' data follows the lists in entry order: update streams,
     // then added contents. Work out the offsets before writing the entries.
     size_t listsSize = out.size();
-    for (const UpdateEntry& e : p.updates) listsSize += 1 + e.name.size() + 16 + 8 + 4 + 4;
-    for (const AddEntry& e : p.adds) listsSize += 1 + e.name.size() + 8 + 4 + 4;
-    for (const DeleteEntry& e : p.deletes) listsSize += 1 + e.name.size() + 16;
+    for (const UpdateEntry& e : p.updates) listsSize += 1 + e.name.size() + kUpdateEntryFields;
+    for (const AddEntry& e : p.adds) listsSize += 1 + e.name.size() + kAddEntryFields;
+    for (const DeleteEntry& e : p.deletes) listsSize += 1 + e.name.size() + kDeleteEntryFields;
 
     Layout layout;
     layout.listsEnd = static_cast<uint32_t>(listsSize);
@@ -222,14 +220,14 @@ Bytes BuildPackage(const Package& p, Layout* layoutOut) {
         recovery = BuildRecoveryRecord(*p.recovery);
     }
     if (p.bodyAlignment > 1) {
-        const size_t over = (out.size() + recovery.size() + 16) % p.bodyAlignment;
+        const size_t over = (out.size() + recovery.size() + kTrailerSize) % p.bodyAlignment;
         if (over != 0) {
             out.insert(out.end(), p.bodyAlignment - over, 0);
             padding += static_cast<uint32_t>(p.bodyAlignment - over);
         }
     }
     out.insert(out.end(), recovery.begin(), recovery.end());
-    if (out.size() > 0xFFFFFFFFull - 16) throw std::length_error("package larger than 4 GiB");
+    if (out.size() > 0xFFFFFFFFull - kTrailerSize) throw std::length_error("package larger than 4 GiB");
     layout.padding = padding;
     layout.recoverySize = static_cast<uint32_t>(recovery.size());
 
@@ -256,14 +254,14 @@ Bytes BuildRecoveryRecord(const RecoveryRecord& record) {
 }
 
 Bytes MakeStubImage() {
-    Bytes image(kImageSize, 0);
+    Bytes image(kPackageOffset, 0);
     image[0] = 'M';
     image[1] = 'Z';
     return image;
 }
 
 Bytes BuildUpdaterFile(const Bytes& image, const Package& package, Layout* layout) {
-    if (image.size() != kImageSize) throw std::invalid_argument("the updater image must be 0x18000 bytes");
+    if (image.size() != kPackageOffset) throw std::invalid_argument("the updater image must be 0x18000 bytes");
     Bytes file = image;
     Bytes body = BuildPackage(package, layout);
     file.insert(file.end(), body.begin(), body.end());
@@ -278,40 +276,40 @@ DiffStream::DiffStream(uint32_t blockSize, uint16_t version, std::string magic)
 }
 
 DiffStream& DiffStream::CopyBlock(uint32_t offset) {
-    PutU8(data_, 1);
+    PutU8(data_, kOpCopyBlock);
     PutU32(data_, offset);
     return *this;
 }
 
 DiffStream& DiffStream::CopyBlocks(uint32_t offset, uint32_t count) {
-    PutU8(data_, 2);
+    PutU8(data_, kOpCopyBlocks);
     PutU32(data_, offset);
     PutU32(data_, count);
     return *this;
 }
 
 DiffStream& DiffStream::CopyRange(uint32_t offset, uint32_t length) {
-    PutU8(data_, 3);
+    PutU8(data_, kOpCopyRange);
     PutU32(data_, offset);
     PutU32(data_, length);
     return *this;
 }
 
 DiffStream& DiffStream::LiteralBlock(const Bytes& block) {
-    PutU8(data_, 4);
+    PutU8(data_, kOpLiteralBlock);
     data_.insert(data_.end(), block.begin(), block.end());
     return *this;
 }
 
 DiffStream& DiffStream::LiteralBlocks(const Bytes& blocks) {
-    PutU8(data_, 5);
+    PutU8(data_, kOpLiteralBlocks);
     PutU32(data_, blockSize_ == 0 ? 0 : static_cast<uint32_t>(blocks.size() / blockSize_));
     data_.insert(data_.end(), blocks.begin(), blocks.end());
     return *this;
 }
 
 DiffStream& DiffStream::LiteralRange(const Bytes& bytes) {
-    PutU8(data_, 6);
+    PutU8(data_, kOpLiteralRange);
     PutU32(data_, static_cast<uint32_t>(bytes.size()));
     data_.insert(data_.end(), bytes.begin(), bytes.end());
     return *this;
@@ -328,7 +326,7 @@ DiffStream& DiffStream::U32(uint32_t raw) {
 }
 
 DiffStream& DiffStream::End() {
-    PutU8(data_, 0);
+    PutU8(data_, kOpEnd);
     return *this;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "package/package_layout.h"
+
 namespace kzp::writer {
 
 using Bytes = std::vector<uint8_t>;
@@ -28,7 +30,7 @@ struct LanguageBlock {
     uint32_t codePage = 0;
     std::string fontFace;
     uint8_t fontHeight = 0;
-    std::array<std::string, 69> texts;  // bytes in the block's code page
+    std::array<std::string, kLanguageBlockTexts> texts;  // bytes in the block's code page
 };
 
 struct FolderRule {
@@ -95,7 +97,7 @@ struct RecoveryRecord {
 };
 
 struct Package {
-    uint16_t formatVersion = 120;
+    uint16_t formatVersion = kMaxFormatVersion;
     std::string title;
     std::string oldVersion;
     std::string newVersion;
@@ -167,16 +169,17 @@ Digest DateSizeDigest(FileTimeValue time, uint32_t size);
 // Builds a diff stream opcode by opcode.
 class DiffStream {
   public:
-    explicit DiffStream(uint32_t blockSize, uint16_t version = 100, std::string magic = "KZS ");
-    DiffStream& CopyBlock(uint32_t offset);                   // opcode 1
-    DiffStream& CopyBlocks(uint32_t offset, uint32_t count);  // opcode 2
-    DiffStream& CopyRange(uint32_t offset, uint32_t length);  // opcode 3
-    DiffStream& LiteralBlock(const Bytes& block);             // opcode 4 (B bytes)
-    DiffStream& LiteralBlocks(const Bytes& blocks);           // opcode 5 (count x B bytes)
-    DiffStream& LiteralRange(const Bytes& bytes);             // opcode 6
+    explicit DiffStream(uint32_t blockSize, uint16_t version = kMaxDiffVersion,
+                        std::string magic = std::string(kDiffMagic, sizeof(kDiffMagic)));
+    DiffStream& CopyBlock(uint32_t offset);                   // kOpCopyBlock
+    DiffStream& CopyBlocks(uint32_t offset, uint32_t count);  // kOpCopyBlocks
+    DiffStream& CopyRange(uint32_t offset, uint32_t length);  // kOpCopyRange
+    DiffStream& LiteralBlock(const Bytes& block);             // kOpLiteralBlock (B bytes)
+    DiffStream& LiteralBlocks(const Bytes& blocks);           // kOpLiteralBlocks (count x B bytes)
+    DiffStream& LiteralRange(const Bytes& bytes);             // kOpLiteralRange
     DiffStream& Byte(uint8_t raw);                            // any raw byte
     DiffStream& U32(uint32_t raw);
-    DiffStream& End();                                        // opcode 0
+    DiffStream& End();                                        // kOpEnd
     const Bytes& Data() const { return data_; }
     uint32_t BlockSize() const { return blockSize_; }
 

@@ -145,7 +145,7 @@ same_tree new target || fail "the password run did not update"
 rm -rf target && cp -a old target
 printf 'wrong\n' > answers
 set +e; "$kzp" apply locked.exe --target target --yes --password-stdin < answers > out.txt 2>&1; code=$?; set -e
-[ "$code" = 255 ] && grep -q "result 1," out.txt || { cat out.txt; fail "a missing password must cancel"; }
+[ "$code" = 255 ] && grep -q "result 1 (ResultCancelled)," out.txt || { cat out.txt; fail "a missing password must cancel"; }
 same_tree old target || fail "a cancelled run changed the folder"
 
 # Hostile files: a clear message and an exit code, never a crash.
