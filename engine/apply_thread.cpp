@@ -10,6 +10,7 @@
 #include "engine/old_file_verification.h"
 #include "engine/prompts.h"
 #include "engine/target_folder.h"
+#include "platform/owned_handles.h"
 #include "support/file_helpers.h"
 
 namespace kzp {
@@ -33,7 +34,7 @@ constexpr EarlyText kEarlyTexts[] = {
 
 // Everything the run holds that has to be given back when it ends.
 struct Run {
-    FileHandle file = kInvalidFile;
+    OwnedFile file;
     ForwardPass pass;
 };
 
@@ -68,18 +69,12 @@ Result ApplyList(PtrArray* list, uint64_t* done, uint64_t total, UpdaterState& s
 // The run from opening the package to the last file; the first non-zero
 // result ends it.
 Result RunSteps(UpdaterState& state, Run& run, const BaseFolderTable& folders) {
-    run.file = OpenFileForRead(state.packagePath, kFileShareRead, 0);
-    if (run.file == kInvalidFile) return kErrorOpenPackage;
+    run.file.Reset(OpenFileForRead(state.packagePath, kFileShareRead, 0));
+    if (!run.file.IsOpen()) return kErrorOpenPackage;
     // The read-ahead buffer is too large for the thread's stack.
-    Os& os = TheOs();
-    void* memory = os.HeapAllocZero(state.heap, sizeof(PackageFile));
-    if (memory == nullptr) return kErrorReadPackage;
-    PackageFile& package = *new (memory) PackageFile(run.file);
-    struct Release {
-        UpdaterState& state;
-        void* memory;
-        ~Release() { TheOs().HeapFree(state.heap, memory); }
-    } release{state, memory};
+    OwnedHeapBlock memory(state.heap, sizeof(PackageFile));
+    if (memory.Get() == nullptr) return kErrorReadPackage;
+    PackageFile& package = *new (memory.Get()) PackageFile(run.file.Get());
 
     ForwardPass& pass = run.pass;
     Result result = RunForwardPass(package, state, folders, PassMode::kApply, &pass);
@@ -134,8 +129,7 @@ uint32_t ApplyThread(void* parameter) {
 
     Result result = RunSteps(state, run, folders);
 
-    if (run.file != kInvalidFile) TheOs().CloseFile(run.file);
-    run.file = kInvalidFile;
+    run.file.Close();
     if (result == kResultOk && run.pass.documentAfter != nullptr && state.prompts != nullptr) {
         state.prompts->DocumentDialog(state, run.pass.documentAfter);
     }

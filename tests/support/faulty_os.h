@@ -13,7 +13,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/os.h"
+#include "platform/forwarding_os.h"
 
 namespace kzp::test {
 
@@ -41,9 +41,9 @@ const char* OsCallName(OsCall kind);
 // open, read, write, seek, size, times, move, delete, make directory.
 std::vector<OsCall> FileCallKinds();
 
-class FaultyOs : public Os {
+class FaultyOs : public ForwardingOs {
   public:
-    explicit FaultyOs(Os& base) : base_(base) {}
+    explicit FaultyOs(Os& base) : ForwardingOs(base), base_(base) {}
 
     // The `n`th call (1-based) of `kind` from now on fails, once.
     void FailNth(OsCall kind, uint64_t n);
@@ -90,89 +90,9 @@ class FaultyOs : public Os {
     bool FindFirstFileExists(const char* path) override;
     bool MakeDirectory(const char* path) override;
 
-    HeapHandle HeapCreate() override { return base_.HeapCreate(); }
-    void HeapDestroy(HeapHandle heap) override { base_.HeapDestroy(heap); }
-    HeapHandle ProcessHeap() override { return base_.ProcessHeap(); }
     void* HeapAllocZero(HeapHandle heap, size_t size) override;
     void* HeapReAllocZero(HeapHandle heap, void* block, size_t size) override;
-    void HeapFree(HeapHandle heap, void* block) override { base_.HeapFree(heap, block); }
     void* GlobalAllocZero(size_t size) override;
-    void GlobalFree(void* block) override { base_.GlobalFree(block); }
-
-    uint32_t TickCount() override { return base_.TickCount(); }
-    void SleepMs(uint32_t milliseconds) override { base_.SleepMs(milliseconds); }
-
-    OsVersion GetVersion() override { return base_.GetVersion(); }
-    uint32_t GetAnsiCodePage() override { return base_.GetAnsiCodePage(); }
-    uint32_t GetOwnModulePath(char* buffer, uint32_t size) override {
-        return base_.GetOwnModulePath(buffer, size);
-    }
-    uint32_t GetWindowsFolder(char* buffer, uint32_t size) override {
-        return base_.GetWindowsFolder(buffer, size);
-    }
-    uint32_t GetSystemFolder(char* buffer, uint32_t size) override {
-        return base_.GetSystemFolder(buffer, size);
-    }
-    void GetSpecialFolder(WindowHandle owner, int csidl, char* buffer260) override {
-        base_.GetSpecialFolder(owner, csidl, buffer260);
-    }
-    uint32_t VersionInfoSize(const char* file) override { return base_.VersionInfoSize(file); }
-    bool VersionInfoBlock(const char* file, uint32_t size, void* block) override {
-        return base_.VersionInfoBlock(file, size, block);
-    }
-    bool QueryRootVersionValue(const void* block, FixedFileInfo* info) override {
-        return base_.QueryRootVersionValue(block, info);
-    }
-    int LoadStringResource(InstanceHandle instance, uint32_t id, char* buffer,
-                           int size) override {
-        return base_.LoadStringResource(instance, id, buffer, size);
-    }
-    FontHandle CreateFontFrom(const FontDescription& font) override {
-        return base_.CreateFontFrom(font);
-    }
-    void DestroyFont(FontHandle font) override { base_.DestroyFont(font); }
-
-    bool OpenRegistryKey(RegistryRoot root, const char* subKey, RegistryKey* key) override {
-        return base_.OpenRegistryKey(root, subKey, key);
-    }
-    bool QueryRegistryValue(RegistryKey key, const char* valueName, char* buffer,
-                            uint32_t* size) override {
-        return base_.QueryRegistryValue(key, valueName, buffer, size);
-    }
-    void CloseRegistryKey(RegistryKey key) override { base_.CloseRegistryKey(key); }
-    uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
-                               char* buffer, uint32_t size, const char* iniPath) override {
-        return base_.ReadProfileString(section, key, defaultValue, buffer, size, iniPath);
-    }
-    bool FindTopLevelWindow(const char* className, const char* windowName) override {
-        return base_.FindTopLevelWindow(className, windowName);
-    }
-    bool LoadProcessStatus() override { return base_.LoadProcessStatus(); }
-    void UnloadProcessStatus() override { base_.UnloadProcessStatus(); }
-    bool EnumerateProcesses(uint32_t* ids, uint32_t size, uint32_t* returned) override {
-        return base_.EnumerateProcesses(ids, size, returned);
-    }
-    ProcessHandle OpenProcessForQuery(uint32_t processId) override {
-        return base_.OpenProcessForQuery(processId);
-    }
-    bool EnumerateModules(ProcessHandle process, ModuleHandle* modules, uint32_t size,
-                          uint32_t* needed) override {
-        return base_.EnumerateModules(process, modules, size, needed);
-    }
-    uint32_t GetModulePath(ProcessHandle process, ModuleHandle module, char* buffer,
-                           uint32_t size) override {
-        return base_.GetModulePath(process, module, buffer, size);
-    }
-    void CloseProcess(ProcessHandle process) override { base_.CloseProcess(process); }
-    bool HasToolHelp() override { return base_.HasToolHelp(); }
-    SnapshotHandle CreateProcessSnapshot() override { return base_.CreateProcessSnapshot(); }
-    int ProcessFirst(SnapshotHandle snapshot, ProcessEntry* entry) override {
-        return base_.ProcessFirst(snapshot, entry);
-    }
-    int ProcessNext(SnapshotHandle snapshot, ProcessEntry* entry) override {
-        return base_.ProcessNext(snapshot, entry);
-    }
-    void CloseSnapshot(SnapshotHandle snapshot) override { base_.CloseSnapshot(snapshot); }
 
   private:
     // Counts the call; true when it is to fail.

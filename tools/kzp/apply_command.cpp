@@ -24,6 +24,7 @@
 #include "package/diff_decoder.h"
 #include "package/package_layout.h"
 #include "package/trailer.h"
+#include "platform/owned_handles.h"
 #include "support/file_helpers.h"
 #include "support/ptr_array.h"
 #include "support/text.h"
@@ -290,9 +291,9 @@ class ConsolePrompts : public Prompts {
 // The apply thread's forward pass, asking nothing, then the old-file checks
 // and every stream decoded into the null file. Nothing is changed.
 Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
-    FileHandle handle = OpenFileForRead(state.packagePath, kFileShareRead, 0);
-    if (handle == kInvalidFile) return kErrorOpenPackage;
-    std::unique_ptr<PackageFile> package(new (std::nothrow) PackageFile(handle));
+    OwnedFile handle(OpenFileForRead(state.packagePath, kFileShareRead, 0));
+    if (!handle.IsOpen()) return kErrorOpenPackage;
+    std::unique_ptr<PackageFile> package(new (std::nothrow) PackageFile(handle.Get()));
     ForwardPass pass;
     PrepareForwardPass(&pass);
     BaseFolderTable folders;
@@ -309,16 +310,14 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
             char path[kMaxPath];
             CopyText(path, kMaxPath, state.targetFolder);
             if (!AppendText(path, kMaxPath, entry.name)) return kErrorOldFileOpen;
-            FileHandle old = OpenFileForRead(path, 0, 0);
-            if (old == kInvalidFile) {
+            OwnedFile old(OpenFileForRead(path, 0, 0));
+            if (!old.IsOpen()) {
                 if (state.ignoreMissingUpdate == 1 && !TheOs().FindFirstFileExists(path)) continue;
                 return kErrorOldFileOpen;
             }
-            FileHandle sink = os.CreateFileHandle(kNullFilePath, kGenericWrite, 0, false, kCreateAlways, 0);
+            OwnedFile sink(os.CreateFileHandle(kNullFilePath, kGenericWrite, 0, false, kCreateAlways, 0));
             StateDecodeContext decode(state);
-            r = ApplyDiffStream(*package, entry, old, sink, decode);
-            TheOs().CloseFile(old);
-            TheOs().CloseFile(sink);
+            r = ApplyDiffStream(*package, entry, old.Get(), sink.Get(), decode);
             if (r != kResultOk) return r;
             view.Print("  ok  " + view.Show(entry.name));
         }
@@ -333,8 +332,6 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
     };
     Result result = package ? run() : kErrorReadPackage;
     ReleaseForwardPass(state, &pass);
-    package.reset();
-    TheOs().CloseFile(handle);
     return result;
 }
 
