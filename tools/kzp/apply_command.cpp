@@ -28,6 +28,7 @@
 #include "support/ptr_array.h"
 #include "support/text.h"
 #include "tools/kzp/console_os.h"
+#include "tools/kzp/exit_codes.h"
 #include "tools/kzp/host.h"
 #include "tools/kzp/host_files.h"
 #include "tools/kzp/text_encoding.h"
@@ -401,24 +402,24 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     std::error_code ec;
     if (!fs::is_regular_file(HostPath(options.file), ec)) {
         err << "kzp apply: " << options.file << " is not a file\n";
-        return 255;
+        return kExitApplyFailed;
     }
     const std::string packagePath = WindowsPathOf(options.file);
     if (packagePath.empty() || packagePath.size() >= kMaxPath) {
         err << "kzp apply: the path of " << options.file << " cannot be used (too long or outside every drive)\n";
-        return 255;
+        return kExitApplyFailed;
     }
     std::string target;
     if (!options.target.empty()) {
         if (!fs::is_directory(HostPath(options.target), ec)) {
             err << "kzp apply: " << options.target << " is not a folder\n";
-            return 255;
+            return kExitApplyFailed;
         }
         target = WindowsPathOf(options.target);
         while (target.size() > 3 && target.back() == '\\') target.pop_back();
         if (target.empty() || target.size() + 1 >= kMaxPath) {
             err << "kzp apply: the folder " << options.target << " cannot be used\n";
-            return 255;
+            return kExitApplyFailed;
         }
     }
     os.SetTargetAnswer(target);
@@ -455,12 +456,12 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
             }
         }
         state.runResult = r;
-        exitCode = r == kResultOk ? 0 : 255;
+        exitCode = r == kResultOk ? kExitOk : kExitApplyFailed;
     } else {
         state.threadHandle = 1;
         RunOnThread(ApplyThread, &state);
         view.Finish(options.deleteBackups);
-        exitCode = state.failed != 0 || state.runResult != kResultOk ? 255 : 0;
+        exitCode = state.failed != 0 || state.runResult != kResultOk ? kExitApplyFailed : kExitOk;
         out << "result " << ResultText(state.runResult) << ", exit code " << exitCode << "\n";
         if (state.runResult == kResultOk && state.launchFile[0] != 0) {
             out << "launch file (not opened): " << view.Show(state.launchFile) << "\n";

@@ -6,17 +6,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "tools/kzp/exit_codes.h"
 #include "tools/kzp/package_inspector.h"
 
 namespace kzp::tool {
-
-// Exit codes of `kzp info` (and of the other commands for the same cases).
-enum InfoExit : int {
-    kExitOk = 0,
-    kExitUsage = 1,     // bad options
-    kExitUnreadable = 2,  // no file, not a package, cut short
-    kExitProblems = 3,  // read in full, but the trailer or a stream is wrong
-};
 
 // The package as JSON; texts decoded from `codePage` (language blocks from
 // their own code pages).

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "tools/kzp/apply_command.h"
+#include "tools/kzp/exit_codes.h"
 #include "tools/kzp/host_files.h"
 #include "tools/kzp/info_command.h"
 #include "tools/kzp/make_settings.h"
