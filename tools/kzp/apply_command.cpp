@@ -1,5 +1,6 @@
 #include "tools/kzp/apply_command.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -390,6 +391,28 @@ std::string ResultText(Result r) {
 }
 
 }  // namespace
+
+CLI::App* AddApplyCommand(CLI::App& app, ApplyOptions& o) {
+    CLI::App* apply = app.add_subcommand("apply", "apply an updater file to a folder, as the updater would");
+    apply->add_option("file", o.file, "the updater file")->required();
+    apply->add_option("-t,--target", o.target, "the folder to update (default: the package's own way of finding it)");
+    apply->add_flag("-n,--dry-run", o.dryRun, "check the old files and decode every stream without changing anything");
+    apply->add_flag("-y,--yes", o.yes, "do not ask for confirmation (the updater's -F)");
+    apply->add_flag("--password-stdin", o.passwordFromStdin, "read the password from standard input, one try per line");
+    CLI::Option* keep = apply->add_flag_callback(
+        "--keep-backups", [&o] { o.deleteBackups = false; }, "keep the backup files (*.old) whatever the package says");
+    CLI::Option* remove = apply->add_flag_callback(
+        "--delete-backups", [&o] { o.deleteBackups = true; }, "delete the backup files after a successful run");
+    keep->excludes(remove);
+    apply->add_option("--code-page", o.codePage,
+                      "the system code page to assume: picks the language block and the password's encoding "
+                      "(default: the system's; 932 for a Japanese locale, 1252 otherwise)");
+    apply->add_flag("-q,--quiet", o.quiet, "print only the result");
+    apply->footer("Exit codes are the updater's: 0 success, 255 anything else (cancelled, the program still "
+                  "running, or an error); the run's result code is printed (0, 1 cancelled, 2 program running, "
+                  "0x10001..0x10012 errors). Ctrl+C cancels and restores what was changed.");
+    return apply;
+}
 
 int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
     Os& platform = HostPlatform(options.codePage.value_or(0));

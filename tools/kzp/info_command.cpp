@@ -1,5 +1,6 @@
 #include "tools/kzp/info_command.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <ostream>
 #include <sstream>
@@ -319,7 +320,21 @@ std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
     return o.str();
 }
 
-int RunInfo(const std::string& path, bool asJson, uint32_t codePage, std::ostream& out, std::ostream& err) {
+CLI::App* AddInfoCommand(CLI::App& app, InfoOptions& o) {
+    CLI::App* info = app.add_subcommand("info", "show everything an updater file or package holds");
+    info->add_option("file", o.file, "the updater file (or a bare package)")->required();
+    info->add_flag("--json", o.json, "print JSON instead of text");
+    info->add_option("--code-page", o.codePage,
+                     "code page of the package's texts and names (default 1252; language blocks use their own)");
+    info->footer("Exit codes: 0 the package holds together; 2 the file cannot be read or is not a package "
+                 "(cut short, wrong magic or version); 3 it was read, but its trailer does not match or a "
+                 "stream is not well-formed.");
+    return info;
+}
+
+int RunInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
+    const std::string& path = options.file;
+    const uint32_t codePage = options.codePage;
     std::vector<uint8_t> file;
     try {
         file = ReadWholeFile(HostPath(path));
@@ -334,7 +349,7 @@ int RunInfo(const std::string& path, bool asJson, uint32_t codePage, std::ostrea
         err << "kzp info: " << path << ": " << e.what() << " (package offset " << e.offset << ")\n";
         return kExitUnreadable;
     }
-    if (asJson) {
+    if (options.json) {
         json j = DescribePackageJson(package, codePage);
         j["file"] = path;
         out << j.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
