@@ -182,9 +182,12 @@ std::string FormatFileTime(uint64_t ticks) {
     return buffer;
 }
 
-json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
+namespace {
+
+// The sections of `kzp info`, in the package's order (see package_inspector).
+
+void HeaderJson(const InspectedPackage& r, uint32_t cp, json& j) {
     const writer::Package& p = r.package;
-    json j;
     j["fileSize"] = r.fileSize;
     j["packageOffset"] = r.packageOffset;
     j["packageSize"] = r.packageEnd - r.packageOffset;
@@ -199,6 +202,9 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
     j["password"] = p.passwordFlag == 1;
     j["passwordFlag"] = p.passwordFlag;
     if (p.passwordFlag == 1) j["passwordDigest"] = HexDigest(p.passwordDigest);
+}
+
+void LanguageSectionJson(const writer::Package& p, json& j) {
     j["deleteBackups"] = p.deleteBackupsDefault != 0;
     j["languages"] = json::array();
     for (const writer::LanguageBlock& b : p.languages) {
@@ -210,14 +216,26 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
         for (const std::string& t : b.texts) block["texts"].push_back(Utf8(t, b.codePage));
         j["languages"].push_back(block);
     }
-    j["target"] = TargetJson(p, cp);
-    j["check"] = CheckJson(p.check, cp);
+}
+
+void LaunchDocumentsAndOptionsJson(const writer::Package& p, uint32_t cp, json& j) {
     j["launch"] = Utf8(p.launchFile, cp);
     j["documentBefore"] = p.documentBefore ? json(Utf8(*p.documentBefore, cp)) : json(nullptr);
     j["documentAfter"] = p.documentAfter ? json(Utf8(*p.documentAfter, cp)) : json(nullptr);
     j["ignoreMissingUpdate"] = p.ignoreMissingUpdate != 0;
     j["overwriteOnAdd"] = p.overwriteOnAdd != 0;
     j["ignoreMissingDelete"] = p.ignoreMissingDelete != 0;
+}
+
+// The old file's time and size that date-and-size packages keep in the digest.
+void OldTimeAndSizeJson(const writer::Package& p, const writer::Digest& digest, json& entry) {
+    if (p.verifyMode == 0) return;
+    entry["oldTime"] = TimeJson(writer::FileTimeValue::FromTicks(CheckTicks(digest)));
+    entry["oldSize"] = CheckSize(digest);
+}
+
+void FileEntriesJson(const InspectedPackage& r, uint32_t cp, json& j) {
+    const writer::Package& p = r.package;
     j["verify"] = p.verifyMode == 0 ? "md5" : "date-size";
     j["updates"] = json::array();
     for (size_t i = 0; i < p.updates.size(); ++i) {
@@ -225,10 +243,7 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
         json u;
         u["name"] = Utf8(e.name, cp);
         u["digest"] = HexDigest(e.digest);
-        if (p.verifyMode != 0) {
-            u["oldTime"] = TimeJson(writer::FileTimeValue::FromTicks(CheckTicks(e.digest)));
-            u["oldSize"] = CheckSize(e.digest);
-        }
+        OldTimeAndSizeJson(p, e.digest, u);
         u["fileTime"] = TimeJson(e.fileTime);
         u["dataOffset"] = r.updateData[i].dataOffset;
         u["dataLength"] = r.updateData[i].dataLength;
@@ -249,25 +264,23 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
     j["deletes"] = json::array();
     for (const writer::DeleteEntry& e : p.deletes) {
         json d = {{"name", Utf8(e.name, cp)}, {"digest", HexDigest(e.digest)}};
-        if (p.verifyMode != 0) {
-            d["oldTime"] = TimeJson(writer::FileTimeValue::FromTicks(CheckTicks(e.digest)));
-            d["oldSize"] = CheckSize(e.digest);
-        }
+        OldTimeAndSizeJson(p, e.digest, d);
         j["deletes"].push_back(d);
     }
     j["dataAreaOffset"] = r.listsEnd;
+}
+
+void TrailerAndProblemsJson(const InspectedPackage& r, uint32_t cp, json& j) {
     j["trailer"] = {{"matches", r.trailerMatches},
                     {"stored", HexDigest(r.storedTrailer)},
                     {"computed", HexDigest(r.computedTrailer)}};
     // Problems quote entry names as the package holds them, in its code page.
     j["problems"] = json::array();
     for (const std::string& problem : r.problems) j["problems"].push_back(Utf8(problem, cp));
-    return j;
 }
 
-std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
+void HeaderText(const InspectedPackage& r, uint32_t cp, std::ostream& o) {
     const writer::Package& p = r.package;
-    std::ostringstream o;
     auto text = [&](const std::string& s) { return ForTerminal(s, cp); };
     o << "file            " << Thousands(r.fileSize) << " bytes; package at " << r.packageOffset << ", "
       << Thousands(r.packageEnd - r.packageOffset) << " bytes";
@@ -279,6 +292,10 @@ std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
     o << "copyright       " << text(p.copyright) << "\n";
     o << "password        "
       << (p.passwordFlag == 1 ? "yes (MD5 " + HexDigest(p.passwordDigest) + ")" : std::string("no")) << "\n";
+}
+
+void SectionsText(const writer::Package& p, uint32_t cp, std::ostream& o) {
+    auto text = [&](const std::string& s) { return ForTerminal(s, cp); };
     o << "delete backups  " << (p.deleteBackupsDefault ? "checked" : "cleared") << " by default\n";
     o << "languages       " << p.languages.size() << "\n";
     for (const writer::LanguageBlock& b : p.languages) {
@@ -292,6 +309,11 @@ std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
     o << "document after  " << (p.documentAfter ? std::to_string(p.documentAfter->size()) + " bytes" : "none") << "\n";
     o << "options         ignoreMissingUpdate " << int(p.ignoreMissingUpdate) << ", overwriteOnAdd "
       << int(p.overwriteOnAdd) << ", ignoreMissingDelete " << int(p.ignoreMissingDelete) << "\n";
+}
+
+void FileEntriesText(const InspectedPackage& r, uint32_t cp, std::ostream& o) {
+    const writer::Package& p = r.package;
+    auto text = [&](const std::string& s) { return ForTerminal(s, cp); };
     o << "verification    " << (p.verifyMode == 0 ? "MD5" : "date and size") << "\n";
     o << "updates         " << p.updates.size() << "\n";
     for (size_t i = 0; i < p.updates.size(); ++i) {
@@ -314,9 +336,30 @@ std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
         if (p.verifyMode != 0) o << "  " << Thousands(CheckSize(e.digest)) << " bytes, " << FormatFileTime(CheckTicks(e.digest));
         o << "\n";
     }
+}
+
+}  // namespace
+
+json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
+    json j;
+    HeaderJson(r, cp, j);
+    LanguageSectionJson(r.package, j);
+    j["target"] = TargetJson(r.package, cp);
+    j["check"] = CheckJson(r.package.check, cp);
+    LaunchDocumentsAndOptionsJson(r.package, cp, j);
+    FileEntriesJson(r, cp, j);
+    TrailerAndProblemsJson(r, cp, j);
+    return j;
+}
+
+std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
+    std::ostringstream o;
+    HeaderText(r, cp, o);
+    SectionsText(r.package, cp, o);
+    FileEntriesText(r, cp, o);
     o << "trailer         " << (r.trailerMatches ? "matches" : "DOES NOT MATCH") << " (" << HexDigest(r.storedTrailer)
       << ")\n";
-    for (const std::string& problem : r.problems) o << "problem: " << text(problem) << "\n";
+    for (const std::string& problem : r.problems) o << "problem: " << ForTerminal(problem, cp) << "\n";
     return o.str();
 }
 
