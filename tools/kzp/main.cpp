@@ -9,11 +9,16 @@
 #include "tools/kzp/info_command.h"
 #include "tools/kzp/make_command.h"
 
+#ifndef KZP_VERSION
+#define KZP_VERSION "(unknown version)"
+#endif
+
 using namespace kzp::tool;
 
 int main(int argc, char** argv) {
     CLI::App app{"kzp: make self-applying updates, inspect them, apply them"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "kzp " KZP_VERSION);
 
     MakeOptions make;
     CLI::App* makeCommand = AddMakeCommand(app, make);

@@ -20,7 +20,7 @@ CLI::App* AddMakeCommand(CLI::App& app, MakeOptions& o) {
     make->add_option("-o,--output", o.output, "the updater file to write");
     make->add_option("--stub", o.stub,
                      "the updater image to put before the package (at most 0x18000 bytes; default: "
-                     "kzpupdater.exe beside kzp, else the tree's 32-bit build)");
+                     "kzpupdater.exe beside kzp, else the installed one in ../share/kzp)");
     make->add_option("--title", o.title, "product name shown by the updater");
     make->add_option("--old-version", o.oldVersion, "name of the installed version (also names the backups)");
     make->add_option("--new-version", o.newVersion, "name of the new version");

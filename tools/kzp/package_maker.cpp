@@ -96,10 +96,14 @@ writer::Bytes LoadStubImage(const std::string& path) {
 
 std::string DefaultStubPath() {
     const fs::path self = OwnProgramPath();
-    std::error_code ec2;
     if (!self.empty()) {
-        fs::path beside = self.parent_path() / "kzpupdater.exe";
-        if (fs::is_regular_file(beside, ec2)) return Utf8Of(beside);
+        // Beside the program (the Windows archive), then where `make install`
+        // and the Linux archive put it: share/kzp beside the bin folder.
+        const fs::path folder = self.parent_path();
+        for (const fs::path& image : {folder / "kzpupdater.exe", folder.parent_path() / "share" / "kzp" / "kzpupdater.exe"}) {
+            std::error_code ec;
+            if (fs::is_regular_file(image, ec)) return Utf8Of(image);
+        }
     }
     return KZP_DEFAULT_STUB;
 }

@@ -46,7 +46,8 @@ writer::Package BuildPackage(const MakeSettings& settings, MakeReport* report,
 // The updater image to put before the package: the file, padded with zeros
 // to 0x18000 bytes; larger files are refused.
 writer::Bytes LoadStubImage(const std::string& path);
-// kzpupdater.exe beside the kzp program, else the tree's 32-bit build.
+// kzpupdater.exe beside the kzp program, else ../share/kzp/kzpupdater.exe
+// from its folder (installed), else (developers' builds) the tree's 32-bit build.
 std::string DefaultStubPath();
 
 // Builds the package, writes image + package to settings.output.

@@ -66,6 +66,14 @@ expect_code 0 "$kzp" make old new -o update.exe --project kzp.json --stub "$stub
 grep -q "1 to update, 2 to add, 1 to delete, 1 unchanged" out.txt || fail "make summary: $(cat out.txt)"
 [ $(( $(stat -c %s update.exe) % 8 )) = 0 ] || fail "the updater is not a multiple of 8 bytes"
 
+# Installed: without --stub, kzp takes the image in share/kzp beside its bin folder.
+mkdir -p installed/bin installed/share/kzp
+cp "$kzp" installed/bin/kzp
+printf 'MZinstalled image' > installed/share/kzp/kzpupdater.exe
+expect_code 0 installed/bin/kzp make old new -o from-installed.exe -q
+[ "$(head -c 17 from-installed.exe)" = "MZinstalled image" ] || fail "the installed image was not used"
+[ "$("$kzp" --version)" = "kzp $(cat "$repo/VERSION")" ] || fail "kzp --version: $("$kzp" --version)"
+
 expect_code 0 "$kzp" info update.exe --json
 python3 - out.txt <<'PY'
 import json, sys
