@@ -4,11 +4,15 @@
 #   make install PREFIX=/opt/kzp   PREFIX/bin/kzp, the 32-bit updater image in
 #                                  PREFIX/share/kzp (where the installed kzp
 #                                  looks for it), PREFIX/share/man/man1/kzp.1
+#   make dist                      dist/kzp-VERSION-linux-x86_64.tar.gz,
+#                                  dist/kzp-VERSION-windows-x64.zip and
+#                                  dist/SHA256SUMS; the same commit gives the
+#                                  same bytes
 #
-# The updater image kzp falls back on in the tree is left out of release
-# builds: it would not exist where they run.
+# Release builds hold no path of the building machine (see CMakeLists.txt),
+# so the updater image kzp falls back on in the tree is left out of them.
 
-.PHONY: install updater-image release-native
+.PHONY: install dist updater-image release-native release-win64
 
 PREFIX ?= /usr/local
 RELEASE_OPTIONS := -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
@@ -28,6 +32,14 @@ release-native: deps updater-image
 	  -DKZP_UPDATER_IMAGE=$(UPDATER_IMAGE) >/dev/null
 	@ninja -C $(BUILD)/release -j $(JOBS) --quiet kzp
 
+release-win64: deps
+	@$(CMAKE) -S . -B $(BUILD)/release-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw64.cmake \
+	  $(RELEASE_OPTIONS) >/dev/null
+	@ninja -C $(BUILD)/release-win64 -j $(JOBS) --quiet kzp
+
 install: release-native
 	@cmake --install $(BUILD)/release --prefix $(PREFIX)
 	@echo "installed: $(PREFIX)/bin/kzp ($$($(PREFIX)/bin/kzp --version))"
+
+dist: release-native release-win64
+	@bash scripts/dist.sh $(BUILD)
