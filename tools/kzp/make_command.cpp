@@ -1,10 +1,13 @@
 #include "tools/kzp/make_command.h"
 
 #include <CLI/CLI.hpp>
-#include <ostream>
+#include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "tools/kzp/exit_codes.h"
+#include "tools/kzp/host.h"
 #include "tools/kzp/host_files.h"
+#include "tools/kzp/info_command.h"
 #include "tools/kzp/package_maker.h"
 
 namespace kzp::tool {
@@ -65,6 +68,8 @@ CLI::App* AddMakeCommand(CLI::App& app, MakeOptions& o) {
                      "language blocks in order, comma-separated: en (English, 1252), ja (built-in Japanese, "
                      "932); none for no block (default: en,ja)");
     make->add_flag("-q,--quiet", o.quiet, "print only the summary");
+    make->add_flag("--json", o.json,
+                   "print a JSON summary instead (files, sizes, package and updater size, digests)");
     make->footer("Exit codes: 0 written; 1 a setting cannot be used; 2 a file cannot be read or written.");
     return make;
 }
@@ -161,17 +166,90 @@ MakeSettings SettingsFrom(const MakeOptions& o) {
     return s;
 }
 
+namespace {
+
+// One line of what is being worked on, rewritten in place on a terminal and
+// wiped at the end. Spaces rather than escape sequences: every console
+// understands them.
+class StatusLine {
+  public:
+    explicit StatusLine(std::ostream& err) : err_(err) {}
+    ~StatusLine() { Clear(); }
+    void Show(std::string text) {
+        if (text.size() > kWidth) text = text.substr(0, kWidth - 3) + "...";
+        err_ << '\r' << text << std::string(shown_ > text.size() ? shown_ - text.size() : 0, ' ') << std::flush;
+        shown_ = text.size();
+    }
+    void Clear() {
+        if (shown_ == 0) return;
+        err_ << '\r' << std::string(shown_, ' ') << '\r' << std::flush;
+        shown_ = 0;
+    }
+
+  private:
+    static constexpr size_t kWidth = 79;
+    std::ostream& err_;
+    size_t shown_ = 0;
+};
+
+// Whether `stream` is the process's standard error and that is a terminal.
+bool IsTerminalError(const std::ostream& stream) { return &stream == &std::cerr && IsTerminal(stderr); }
+
+nlohmann::json SummaryJson(const MakeSettings& s, const MakeReport& r) {
+    using nlohmann::json;
+    json j;
+    j["output"] = s.output;
+    j["updaterImage"] = r.stub;
+    j["updaterSize"] = r.fileSize;
+    j["packageSize"] = r.packageSize;
+    j["padding"] = r.padding;
+    j["updaterMd5"] = HexDigest(r.updaterDigest);
+    j["packageMd5"] = HexDigest(r.packageDigest);
+    j["unchanged"] = r.unchanged;
+    j["updates"] = json::array();
+    for (const MadeEntry& e : r.updates) {
+        j["updates"].push_back({{"name", e.name},
+                                {"oldSize", e.oldSize},
+                                {"newSize", e.newSize},
+                                {"streamSize", e.dataSize},
+                                {"copiedBytes", e.stats.copiedBytes},
+                                {"literalBytes", e.stats.literalBytes}});
+    }
+    j["adds"] = json::array();
+    for (const MadeEntry& e : r.adds) j["adds"].push_back({{"name", e.name}, {"size", e.newSize}});
+    j["deletes"] = json::array();
+    for (const MadeEntry& e : r.deletes) j["deletes"].push_back({{"name", e.name}, {"oldSize", e.oldSize}});
+    return j;
+}
+
+}  // namespace
+
 int RunMake(const MakeOptions& o, std::ostream& out, std::ostream& err) {
     try {
         MakeSettings s = SettingsFrom(o);
-        Progress progress;
-        if (!o.quiet) progress = [&out](const std::string& line) { out << line << "\n"; };
-        MakeReport r = MakeUpdater(s, progress);
+        // The status line is wiped before each line of the report: both may
+        // go to the same terminal.
+        StatusLine status(err);
+        Progress listing;
+        if (!o.quiet && !o.json) {
+            listing = [&out, &status](const std::string& line) {
+                status.Clear();
+                out << line << "\n";
+            };
+        }
+        Progress working;
+        if (!o.quiet && IsTerminalError(err)) working = [&status](const std::string& line) { status.Show(line); };
+        MakeReport r = MakeUpdater(s, listing, working);
+        status.Clear();
+        if (o.json) {
+            out << SummaryJson(s, r).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+            return kExitOk;
+        }
         out << "kzp make: " << r.updates.size() << " to update, " << r.adds.size() << " to add, "
-                  << r.deletes.size() << " to delete, " << r.unchanged << " unchanged\n";
+            << r.deletes.size() << " to delete, " << r.unchanged << " unchanged\n";
         out << "package " << r.packageSize << " bytes (" << r.padding << " bytes of padding), updater "
-                  << r.fileSize << " bytes: " << s.output << "\n";
-        return 0;
+            << r.fileSize << " bytes: " << s.output << "\n";
+        return kExitOk;
     } catch (const SettingsError& e) {
         err << "kzp make: " << e.what() << "\n";
         return kExitUsage;

@@ -27,6 +27,7 @@ struct MakeOptions {
     std::vector<std::string> targetRegistry, targetIni, targetFolder, rules;
     std::optional<std::string> checkWindowTitle, checkWindowClass, checkProgram, checkWait;
     bool quiet = false;
+    bool json = false;  // a JSON summary on standard output instead of the text report
 };
 
 // Adds the command and its options to `app`; parsing fills `options`.
