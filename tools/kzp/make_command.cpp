@@ -74,33 +74,10 @@ CLI::App* AddMakeCommand(CLI::App& app, MakeOptions& o) {
     return make;
 }
 
-MakeSettings SettingsFrom(const MakeOptions& o) {
-    MakeSettings s;
-    if (!o.project.empty()) LoadProjectFile(o.project, &s);
-    if (o.folders.size() == 1) throw SettingsError("give both folders, OLD and NEW");
-    if (o.folders.size() == 2) {
-        s.oldFolder = o.folders[0];
-        s.newFolder = o.folders[1];
-    }
-    auto set = [](std::string& field, const std::optional<std::string>& v) {
-        if (v) field = *v;
-    };
-    set(s.output, o.output);
-    set(s.stub, o.stub);
-    set(s.title, o.title);
-    set(s.oldVersion, o.oldVersion);
-    set(s.newVersion, o.newVersion);
-    set(s.copyright, o.copyright);
-    set(s.launchFile, o.launch);
-    set(s.documentBefore, o.documentBefore);
-    set(s.documentAfter, o.documentAfter);
-    if (o.password) s.password = o.password;
-    if (o.keepBackups && o.deleteBackups) throw SettingsError("--keep-backups and --delete-backups contradict");
-    if (o.keepBackups) s.deleteBackups = false;
-    if (o.deleteBackups) s.deleteBackups = true;
-    if (o.codePage) s.codePage = *o.codePage;
-    if (o.verify) s.verifyMode = ParseVerifyMode(*o.verify);
-    if (o.blockSize) s.blockSize = *o.blockSize;
+namespace {
+
+// The way to the target folder the options give, if any.
+void SetTargetFrom(const MakeOptions& o, MakeSettings& s) {
     const int targets = (o.targetAsk ? 1 : 0) + (!o.targetRegistry.empty() ? 1 : 0) + (!o.targetIni.empty() ? 1 : 0) +
                         (!o.targetFolder.empty() ? 1 : 0) + (!o.rules.empty() ? 1 : 0);
     if (targets > 1) throw SettingsError("give one way to find the target folder");
@@ -131,6 +108,10 @@ MakeSettings SettingsFrom(const MakeOptions& o) {
         s.target.type = 4;
         for (const std::string& r : o.rules) s.target.rules.push_back(ParseRuleText(r));
     }
+}
+
+// The running-program check the options give, if any.
+void SetCheckFrom(const MakeOptions& o, MakeSettings& s) {
     if (o.checkProgram && (o.checkWindowTitle || o.checkWindowClass)) {
         throw SettingsError("check either a window or a program, not both");
     }
@@ -146,23 +127,59 @@ MakeSettings SettingsFrom(const MakeOptions& o) {
         s.check.windowClass = o.checkWindowClass.value_or("");
     }
     if (o.checkWait) s.check.waitForExit = ParseWaitMode(*o.checkWait);
-    if (o.languages) {
-        s.languages.clear();
-        if (*o.languages != "none") {
-            std::string rest = *o.languages;
-            size_t start = 0;
-            while (start <= rest.size()) {
-                size_t comma = rest.find(',', start);
-                std::string name = rest.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-                if (name != "en" && name != "ja") throw SettingsError("unknown language \"" + name + "\" (en, ja)");
-                LanguageSetting l;
-                l.builtIn = name;
-                s.languages.push_back(l);
-                if (comma == std::string::npos) break;
-                start = comma + 1;
-            }
-        }
+}
+
+// --languages: built-in blocks by name, in order.
+void SetLanguagesFrom(const MakeOptions& o, MakeSettings& s) {
+    if (!o.languages) return;
+    s.languages.clear();
+    if (*o.languages == "none") return;
+    const std::string& list = *o.languages;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (name != "en" && name != "ja") throw SettingsError("unknown language \"" + name + "\" (en, ja)");
+        LanguageSetting l;
+        l.builtIn = name;
+        s.languages.push_back(l);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
     }
+}
+
+}  // namespace
+
+MakeSettings SettingsFrom(const MakeOptions& o) {
+    MakeSettings s;
+    if (!o.project.empty()) LoadProjectFile(o.project, &s);
+    if (o.folders.size() == 1) throw SettingsError("give both folders, OLD and NEW");
+    if (o.folders.size() == 2) {
+        s.oldFolder = o.folders[0];
+        s.newFolder = o.folders[1];
+    }
+    auto set = [](std::string& field, const std::optional<std::string>& v) {
+        if (v) field = *v;
+    };
+    set(s.output, o.output);
+    set(s.stub, o.stub);
+    set(s.title, o.title);
+    set(s.oldVersion, o.oldVersion);
+    set(s.newVersion, o.newVersion);
+    set(s.copyright, o.copyright);
+    set(s.launchFile, o.launch);
+    set(s.documentBefore, o.documentBefore);
+    set(s.documentAfter, o.documentAfter);
+    if (o.password) s.password = o.password;
+    if (o.keepBackups && o.deleteBackups) throw SettingsError("--keep-backups and --delete-backups contradict");
+    if (o.keepBackups) s.deleteBackups = false;
+    if (o.deleteBackups) s.deleteBackups = true;
+    if (o.codePage) s.codePage = *o.codePage;
+    if (o.verify) s.verifyMode = ParseVerifyMode(*o.verify);
+    if (o.blockSize) s.blockSize = *o.blockSize;
+    SetTargetFrom(o, s);
+    SetCheckFrom(o, s);
+    SetLanguagesFrom(o, s);
     return s;
 }
 
