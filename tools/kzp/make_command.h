@@ -18,7 +18,8 @@ namespace kzp::tool {
 struct MakeOptions {
     std::string project;
     std::vector<std::string> folders;
-    std::optional<std::string> output, stub, title, oldVersion, newVersion, copyright, password, launch;
+    std::optional<std::string> output, stub, title, oldVersion, newVersion, copyright, password,
+        launch;
     std::optional<std::string> documentBefore, documentAfter, verify, languages;
     std::optional<uint32_t> codePage, blockSize;
     bool keepBackups = false, deleteBackups = false;
