@@ -2,6 +2,7 @@
 #
 #   make test    install what is missing, build all three builds, run every suite
 #   make build   the native build and the Windows 32-bit and 64-bit builds
+#   make install PREFIX=/opt/kzp, make dist   releases (mk/release.mk)
 #   make clean
 #
 # Suites and jobs beyond the unit suites live in mk/*.mk; each adds its test
@@ -29,9 +30,11 @@ native: deps
 	@$(CMAKE) -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug -DKZP_SANITIZE=ON >/dev/null
 	@ninja -C $(BUILD)/native -j $(JOBS) --quiet
 
-win32: deps
-	@$(CMAKE) -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake \
+WIN32_CONFIGURE = $(CMAKE) -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake \
 	  -DCMAKE_BUILD_TYPE=MinSizeRel -DKZP_TESTS=OFF >/dev/null
+
+win32: deps
+	@$(WIN32_CONFIGURE)
 	@ninja -C $(BUILD)/win32 -j $(JOBS) --quiet
 
 win64: deps

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The demo: makes an update from examples/old and examples/new with `kzp
-# make`, applies it with the real updater (the 64-bit build, under Wine in a
-# virtual desktop) to a copy of examples/old, prints the updater's log,
-# checks that the copy now equals examples/new and saves a screenshot of the
-# finished window as demo/kzpupdater.png.
+# make`, installs examples/old where an application lives (C:\Program
+# Files\Sample Notes in the Wine prefix), applies the update there with the
+# real updater (the 64-bit build, under Wine in a virtual desktop), prints
+# the updater's log, checks that the folder now equals examples/new and saves
+# a screenshot of the finished window. It does so twice: on a Japanese system
+# (code page 932, the updater's own texts: demo/kzpupdater-ja.png) and on an
+# English one (1252, the package's English block: demo/kzpupdater-en.png).
 #
 #   scripts/demo.sh [BUILD]      (after `make build BUILD=...`)
 set -euo pipefail
@@ -11,11 +14,18 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=$(realpath -m -- "${1:-build}")
 work=$build/demo
-signal=$work/signal
-shot=$root/demo/kzpupdater.png
 
-# Windows path of a host path under Wine (drive Z: is the host root).
-winpath() { printf 'Z:%s' "$(realpath -m -- "$1" | tr / '\\')"; }
+# Windows path of a host path under Wine: drive C: is the prefix's drive_c,
+# drive Z: the host root.
+winpath() {
+  local path drive_c
+  path=$(realpath -m -- "$1")
+  drive_c=$(realpath -m -- "$WINEPREFIX/drive_c")
+  case $path in
+    "$drive_c"/*) printf 'C:%s' "${path#"$drive_c"}" | tr / '\\' ;;
+    *) printf 'Z:%s' "$path" | tr / '\\' ;;
+  esac
+}
 
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 export WINEDEBUG=-all
@@ -25,10 +35,10 @@ if [ "${1:-}" = "--inside-display" ]; then
   # Runs inside the virtual display: the updater in a Wine virtual desktop
   # (so it gets a frame and a caption), played by the demo player.
   shift
-  build=$1 work=$2 signal=$3 shot=$4
-  LC_ALL=ja_JP.UTF-8 /usr/lib/wine/wine64 explorer /desktop=kzp,800x600 \
+  build=$1 updater=$2 signal=$3 shot=$4 locale=$5 close=$6
+  LC_ALL=$locale /usr/lib/wine/wine64 explorer /desktop=kzp,800x600 \
     "$(winpath "$build/win64/tests/e2e/kzp_demo_player.exe")" \
-    "$(winpath "$work/kzpupdate.exe")" "$(winpath "$signal")" &
+    "$(winpath "$updater")" "$(winpath "$signal")" ${close:+"$close"} &
   player=$!
   for _ in $(seq 1 600); do
     [ -s "$signal/window.txt" ] || [ -s "$signal/failure.txt" ] && break
@@ -55,40 +65,55 @@ if [ "${1:-}" = "--inside-display" ]; then
   exit 0
 fi
 
-rm -rf "$work"
-mkdir -p "$signal"
-cp -r examples/old "$work/app"
-
-echo "== making the update: kzp make examples/old examples/new"
-"$build/native/kzp" make examples/old examples/new \
-  --stub "$build/win64/kzpupdater.exe" -o "$work/kzpupdate.exe" \
-  --title "Sample Notes" --old-version 1.0 --new-version 1.1 --copyright "(c) kzp demo" \
-  --target-folder none "$(winpath "$work/app")"
-
-echo "== applying it with the updater under Wine (a copy of examples/old in $work/app)"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
   /usr/lib/wine/wineserver -w || true
 fi
-xvfb-run -a -s "-screen 0 800x600x24" \
-  bash "$root/scripts/demo.sh" --inside-display "$build" "$work" "$signal" "$shot" 2>/dev/null
+# Wine draws the caption buttons with its Marlett font (package fonts-wine).
+# This Wine does not load the fonts of its own data folder, so the font goes
+# where Windows keeps fonts; without it the buttons show the letters 0 1 r.
+cp -n /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+# Where a user would have the application and would have saved the update.
+app="$WINEPREFIX/drive_c/Program Files/Sample Notes"
+updater="$WINEPREFIX/drive_c/users/Public/Downloads/SampleNotes-1.1-update.exe"
 
-if [ -s "$signal/failure.txt" ]; then
-  echo "the demo run failed:"
-  cat "$signal/failure.txt"
-  exit 1
-fi
-echo "== the updater's log"
-sed 's/^/  /' "$signal/log.txt"
-echo "== exit code of the updater: $(cat "$signal/exit.txt" 2>/dev/null || echo none)"
-[ "$(cat "$signal/exit.txt" 2>/dev/null)" = "0" ] || { echo "the updater did not succeed"; exit 1; }
+rm -rf "$work"
+mkdir -p "$work" "$(dirname "$updater")"
+echo "== making the update: kzp make examples/old examples/new"
+"$build/native/kzp" make examples/old examples/new \
+  --stub "$build/win64/kzpupdater.exe" -o "$updater" \
+  --title "Sample Notes" --old-version 1.0 --new-version 1.1 --copyright "(c) kzp demo" \
+  --target-folder program-files "Sample Notes"
 
-echo "== checking the folder against examples/new"
-if diff -r examples/new "$work/app"; then
-  echo "OK: $work/app now equals examples/new, byte for byte (no backups left)"
-else
-  echo "the updated folder differs from examples/new"
-  exit 1
-fi
-echo "== screenshot of the finished window: demo/kzpupdater.png"
+# One run of the updater on a fresh copy of examples/old: LANGUAGE names it,
+# LOCALE sets the system's code page, CLOSE is the Close button's text in the
+# language block that code page picks (empty: the updater's own).
+run_updater() {
+  local language=$1 locale=$2 close=${3:-}
+  local signal=$work/signal-$language shot=$root/demo/kzpupdater-$language.png
+  rm -rf "$app" && mkdir -p "$(dirname "$app")" "$signal" && cp -r examples/old "$app"
+  echo "== applying it under Wine, $language texts (examples/old installed in C:\\Program Files\\Sample Notes)"
+  xvfb-run -a -s "-screen 0 800x600x24" \
+    bash "$root/scripts/demo.sh" --inside-display "$build" "$updater" "$signal" "$shot" "$locale" "$close" 2>/dev/null
+  if [ -s "$signal/failure.txt" ]; then
+    echo "the demo run failed:"
+    cat "$signal/failure.txt"
+    exit 1
+  fi
+  echo "== the updater's log"
+  sed 's/^/  /' "$signal/log.txt"
+  echo "== exit code of the updater: $(cat "$signal/exit.txt" 2>/dev/null || echo none)"
+  [ "$(cat "$signal/exit.txt" 2>/dev/null)" = "0" ] || { echo "the updater did not succeed"; exit 1; }
+  echo "== checking the folder against examples/new"
+  if diff -r examples/new "$app"; then
+    echo "OK: C:\\Program Files\\Sample Notes now equals examples/new, byte for byte (no backups left)"
+  else
+    echo "the updated folder differs from examples/new"
+    exit 1
+  fi
+  echo "== screenshot of the finished window: demo/kzpupdater-$language.png"
+}
+
+run_updater ja ja_JP.UTF-8
+run_updater en en_US.UTF-8 '&Close'

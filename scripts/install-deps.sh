@@ -3,12 +3,14 @@
 # missing are installed quietly; a machine that has everything is left alone.
 set -euo pipefail
 
+# fonts-wine is only recommended by wine64, so --no-install-recommends leaves
+# it out; without its Marlett font Wine draws the caption buttons as letters.
 packages=(
   cmake ninja-build g++ make libgtest-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine64 xvfb xauth fonts-ipafont-gothic imagemagick
+  wine64 fonts-wine xvfb xauth fonts-ipafont-gothic imagemagick
   osslsigncode xdelta3 zstd
   libcli11-dev nlohmann-json3-dev openssl python3 locales
 )

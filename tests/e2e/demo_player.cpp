@@ -3,8 +3,10 @@
 // log and the window's position for a screenshot, waits until the shot is
 // taken, presses Close and reports the exit code.
 //
-//   kzp_demo_player UPDATER SIGNAL_FOLDER
+//   kzp_demo_player UPDATER SIGNAL_FOLDER [CLOSE_TEXT]
 //
+// CLOSE_TEXT is the text of the Close button in the language block the run
+// shows (ASCII); the updater's own Japanese text by default.
 // In SIGNAL_FOLDER it writes log.txt (UTF-8), window.txt ("x y width
 // height"), and after the run exit.txt; it waits for a file shot-done.
 #include <windows.h>
@@ -34,8 +36,8 @@ int Fail(const UpdaterRun& run, const std::string& folder, const char* what) {
 
 int main(int argc, char** argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: kzp_demo_player UPDATER SIGNAL_FOLDER\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: kzp_demo_player UPDATER SIGNAL_FOLDER [CLOSE_TEXT]\n");
         return 2;
     }
     std::string updater = argv[1];
@@ -47,7 +49,7 @@ int main(int argc, char** argv) {
     if (main == nullptr) return Fail(run, folder, "no main window");
 
     // Answer what comes until the run has ended and the window offers Close.
-    const std::string close = Slot(2);
+    const std::string close = argc == 4 ? argv[3] : Slot(2);
     bool ended = WaitUntil(
         [&] {
             for (const FoundWindow& w : run.Windows()) {

@@ -510,12 +510,12 @@ TEST(RunInfo, ExitCodesSayWhatIsWrong) {
     ASSERT_TRUE(test::WriteBytes(folder + "\\text.txt", {'h', 'i'}));
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_EQ(RunInfo(HostOf(folder + "\\good.exe"), true, 1252, out, err), kExitOk);
+    EXPECT_EQ(RunInfo({HostOf(folder + "\\good.exe"), true, 1252}, out, err), kExitOk);
     EXPECT_EQ(json::parse(out.str())["updates"][0]["stream"]["opcodes"], json::parse("[1,0,0,1,0,0,1]"));
-    EXPECT_EQ(RunInfo(HostOf(folder + "\\damaged.exe"), false, 1252, out, err), kExitProblems);
-    EXPECT_EQ(RunInfo(HostOf(folder + "\\short.exe"), false, 1252, out, err), kExitUnreadable);
-    EXPECT_EQ(RunInfo(HostOf(folder + "\\text.txt"), false, 1252, out, err), kExitUnreadable);
-    EXPECT_EQ(RunInfo(HostOf(folder + "\\missing.exe"), false, 1252, out, err), kExitUnreadable);
+    EXPECT_EQ(RunInfo({HostOf(folder + "\\damaged.exe"), false, 1252}, out, err), kExitProblems);
+    EXPECT_EQ(RunInfo({HostOf(folder + "\\short.exe"), false, 1252}, out, err), kExitUnreadable);
+    EXPECT_EQ(RunInfo({HostOf(folder + "\\text.txt"), false, 1252}, out, err), kExitUnreadable);
+    EXPECT_EQ(RunInfo({HostOf(folder + "\\missing.exe"), false, 1252}, out, err), kExitUnreadable);
     EXPECT_NE(err.str().find("ends inside"), std::string::npos) << err.str();
 }
 

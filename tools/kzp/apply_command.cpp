@@ -1,5 +1,6 @@
 #include "tools/kzp/apply_command.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -29,6 +30,7 @@
 #include "support/ptr_array.h"
 #include "support/text.h"
 #include "tools/kzp/console_os.h"
+#include "tools/kzp/exit_codes.h"
 #include "tools/kzp/host.h"
 #include "tools/kzp/host_files.h"
 #include "tools/kzp/text_encoding.h"
@@ -335,16 +337,30 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
     return result;
 }
 
-// The code as the updater documents it, and its name unless it is success:
-// "0", "1 (ResultCancelled)", "0x10009 (ErrorDigestMismatch)".
-std::string ResultText(Result r) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof(buffer), r > 0xFF ? "0x%X" : "%u", r);
-    if (r == kResultOk) return buffer;
-    return std::string(buffer) + " (" + ResultName(r) + ")";
-}
 
 }  // namespace
+
+CLI::App* AddApplyCommand(CLI::App& app, ApplyOptions& o) {
+    CLI::App* apply = app.add_subcommand("apply", "apply an updater file to a folder, as the updater would");
+    apply->add_option("file", o.file, "the updater file")->required();
+    apply->add_option("-t,--target", o.target, "the folder to update (default: the package's own way of finding it)");
+    apply->add_flag("-n,--dry-run", o.dryRun, "check the old files and decode every stream without changing anything");
+    apply->add_flag("-y,--yes", o.yes, "do not ask for confirmation (the updater's -F)");
+    apply->add_flag("--password-stdin", o.passwordFromStdin, "read the password from standard input, one try per line");
+    CLI::Option* keep = apply->add_flag_callback(
+        "--keep-backups", [&o] { o.deleteBackups = false; }, "keep the backup files (*.old) whatever the package says");
+    CLI::Option* remove = apply->add_flag_callback(
+        "--delete-backups", [&o] { o.deleteBackups = true; }, "delete the backup files after a successful run");
+    keep->excludes(remove);
+    apply->add_option("--code-page", o.codePage,
+                      "the system code page to assume: picks the language block and the password's encoding "
+                      "(default: the system's; 932 for a Japanese locale, 1252 otherwise)");
+    apply->add_flag("-q,--quiet", o.quiet, "print only the result");
+    apply->footer("Exit codes are the updater's: 0 success, 255 anything else (cancelled, the program still "
+                  "running, or an error); the run's result code is printed (0, 1 cancelled, 2 program running, "
+                  "0x10001..0x10012 errors). Ctrl+C cancels and restores what was changed.");
+    return apply;
+}
 
 int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) {
     Os& platform = HostPlatform(options.codePage.value_or(0));
@@ -357,24 +373,24 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     std::error_code ec;
     if (!fs::is_regular_file(HostPath(options.file), ec)) {
         err << "kzp apply: " << options.file << " is not a file\n";
-        return 255;
+        return kExitApplyFailed;
     }
     const std::string packagePath = WindowsPathOf(options.file);
     if (packagePath.empty() || packagePath.size() >= kMaxPath) {
         err << "kzp apply: the path of " << options.file << " cannot be used (too long or outside every drive)\n";
-        return 255;
+        return kExitApplyFailed;
     }
     std::string target;
     if (!options.target.empty()) {
         if (!fs::is_directory(HostPath(options.target), ec)) {
             err << "kzp apply: " << options.target << " is not a folder\n";
-            return 255;
+            return kExitApplyFailed;
         }
         target = WindowsPathOf(options.target);
         while (target.size() > 3 && target.back() == '\\') target.pop_back();
         if (target.empty() || target.size() + 1 >= kMaxPath) {
             err << "kzp apply: the folder " << options.target << " cannot be used\n";
-            return 255;
+            return kExitApplyFailed;
         }
     }
     os.SetTargetAnswer(target);
@@ -411,12 +427,12 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
             }
         }
         state.runResult = r;
-        exitCode = r == kResultOk ? 0 : 255;
+        exitCode = r == kResultOk ? kExitOk : kExitApplyFailed;
     } else {
         state.threadHandle = 1;
         RunOnThread(ApplyThread, &state);
         view.Finish(options.deleteBackups);
-        exitCode = state.failed != 0 || state.runResult != kResultOk ? 255 : 0;
+        exitCode = state.failed != 0 || state.runResult != kResultOk ? kExitApplyFailed : kExitOk;
         out << "result " << ResultText(state.runResult) << ", exit code " << exitCode << "\n";
         if (state.runResult == kResultOk && state.launchFile[0] != 0) {
             out << "launch file (not opened): " << view.Show(state.launchFile) << "\n";

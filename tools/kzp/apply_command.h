@@ -7,6 +7,10 @@
 #include <optional>
 #include <string>
 
+namespace CLI {
+class App;
+}
+
 namespace kzp::tool {
 
 struct ApplyOptions {
@@ -19,6 +23,9 @@ struct ApplyOptions {
     std::optional<uint32_t> codePage;   // the system code page the run assumes
     bool quiet = false;                 // no log lines, only the result
 };
+
+// Adds the command and its options to `app`; parsing fills `options`.
+CLI::App* AddApplyCommand(CLI::App& app, ApplyOptions& options);
 
 // Runs the update; the exit code is the updater's (0 success, 255 otherwise).
 int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err);

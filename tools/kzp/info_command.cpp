@@ -1,5 +1,6 @@
 #include "tools/kzp/info_command.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <ostream>
 #include <sstream>
@@ -181,9 +182,12 @@ std::string FormatFileTime(uint64_t ticks) {
     return buffer;
 }
 
-json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
+namespace {
+
+// The sections of `kzp info`, in the package's order (see package_inspector).
+
+void HeaderJson(const InspectedPackage& r, uint32_t cp, json& j) {
     const writer::Package& p = r.package;
-    json j;
     j["fileSize"] = r.fileSize;
     j["packageOffset"] = r.packageOffset;
     j["packageSize"] = r.packageEnd - r.packageOffset;
@@ -198,6 +202,9 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
     j["password"] = p.passwordFlag == 1;
     j["passwordFlag"] = p.passwordFlag;
     if (p.passwordFlag == 1) j["passwordDigest"] = HexDigest(p.passwordDigest);
+}
+
+void LanguageSectionJson(const writer::Package& p, json& j) {
     j["deleteBackups"] = p.deleteBackupsDefault != 0;
     j["languages"] = json::array();
     for (const writer::LanguageBlock& b : p.languages) {
@@ -209,14 +216,26 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
         for (const std::string& t : b.texts) block["texts"].push_back(Utf8(t, b.codePage));
         j["languages"].push_back(block);
     }
-    j["target"] = TargetJson(p, cp);
-    j["check"] = CheckJson(p.check, cp);
+}
+
+void LaunchDocumentsAndOptionsJson(const writer::Package& p, uint32_t cp, json& j) {
     j["launch"] = Utf8(p.launchFile, cp);
     j["documentBefore"] = p.documentBefore ? json(Utf8(*p.documentBefore, cp)) : json(nullptr);
     j["documentAfter"] = p.documentAfter ? json(Utf8(*p.documentAfter, cp)) : json(nullptr);
     j["ignoreMissingUpdate"] = p.ignoreMissingUpdate != 0;
     j["overwriteOnAdd"] = p.overwriteOnAdd != 0;
     j["ignoreMissingDelete"] = p.ignoreMissingDelete != 0;
+}
+
+// The old file's time and size that date-and-size packages keep in the digest.
+void OldTimeAndSizeJson(const writer::Package& p, const writer::Digest& digest, json& entry) {
+    if (p.verifyMode == 0) return;
+    entry["oldTime"] = TimeJson(writer::FileTimeValue::FromTicks(CheckTicks(digest)));
+    entry["oldSize"] = CheckSize(digest);
+}
+
+void FileEntriesJson(const InspectedPackage& r, uint32_t cp, json& j) {
+    const writer::Package& p = r.package;
     j["verify"] = p.verifyMode == 0 ? "md5" : "date-size";
     j["updates"] = json::array();
     for (size_t i = 0; i < p.updates.size(); ++i) {
@@ -224,10 +243,7 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
         json u;
         u["name"] = Utf8(e.name, cp);
         u["digest"] = HexDigest(e.digest);
-        if (p.verifyMode != 0) {
-            u["oldTime"] = TimeJson(writer::FileTimeValue::FromTicks(CheckTicks(e.digest)));
-            u["oldSize"] = CheckSize(e.digest);
-        }
+        OldTimeAndSizeJson(p, e.digest, u);
         u["fileTime"] = TimeJson(e.fileTime);
         u["dataOffset"] = r.updateData[i].dataOffset;
         u["dataLength"] = r.updateData[i].dataLength;
@@ -248,25 +264,23 @@ json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
     j["deletes"] = json::array();
     for (const writer::DeleteEntry& e : p.deletes) {
         json d = {{"name", Utf8(e.name, cp)}, {"digest", HexDigest(e.digest)}};
-        if (p.verifyMode != 0) {
-            d["oldTime"] = TimeJson(writer::FileTimeValue::FromTicks(CheckTicks(e.digest)));
-            d["oldSize"] = CheckSize(e.digest);
-        }
+        OldTimeAndSizeJson(p, e.digest, d);
         j["deletes"].push_back(d);
     }
     j["dataAreaOffset"] = r.listsEnd;
+}
+
+void TrailerAndProblemsJson(const InspectedPackage& r, uint32_t cp, json& j) {
     j["trailer"] = {{"matches", r.trailerMatches},
                     {"stored", HexDigest(r.storedTrailer)},
                     {"computed", HexDigest(r.computedTrailer)}};
     // Problems quote entry names as the package holds them, in its code page.
     j["problems"] = json::array();
     for (const std::string& problem : r.problems) j["problems"].push_back(Utf8(problem, cp));
-    return j;
 }
 
-std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
+void HeaderText(const InspectedPackage& r, uint32_t cp, std::ostream& o) {
     const writer::Package& p = r.package;
-    std::ostringstream o;
     auto text = [&](const std::string& s) { return ForTerminal(s, cp); };
     o << "file            " << Thousands(r.fileSize) << " bytes; package at " << r.packageOffset << ", "
       << Thousands(r.packageEnd - r.packageOffset) << " bytes";
@@ -278,6 +292,10 @@ std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
     o << "copyright       " << text(p.copyright) << "\n";
     o << "password        "
       << (p.passwordFlag == 1 ? "yes (MD5 " + HexDigest(p.passwordDigest) + ")" : std::string("no")) << "\n";
+}
+
+void SectionsText(const writer::Package& p, uint32_t cp, std::ostream& o) {
+    auto text = [&](const std::string& s) { return ForTerminal(s, cp); };
     o << "delete backups  " << (p.deleteBackupsDefault ? "checked" : "cleared") << " by default\n";
     o << "languages       " << p.languages.size() << "\n";
     for (const writer::LanguageBlock& b : p.languages) {
@@ -291,6 +309,11 @@ std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
     o << "document after  " << (p.documentAfter ? std::to_string(p.documentAfter->size()) + " bytes" : "none") << "\n";
     o << "options         ignoreMissingUpdate " << int(p.ignoreMissingUpdate) << ", overwriteOnAdd "
       << int(p.overwriteOnAdd) << ", ignoreMissingDelete " << int(p.ignoreMissingDelete) << "\n";
+}
+
+void FileEntriesText(const InspectedPackage& r, uint32_t cp, std::ostream& o) {
+    const writer::Package& p = r.package;
+    auto text = [&](const std::string& s) { return ForTerminal(s, cp); };
     o << "verification    " << (p.verifyMode == 0 ? "MD5" : "date and size") << "\n";
     o << "updates         " << p.updates.size() << "\n";
     for (size_t i = 0; i < p.updates.size(); ++i) {
@@ -313,13 +336,48 @@ std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
         if (p.verifyMode != 0) o << "  " << Thousands(CheckSize(e.digest)) << " bytes, " << FormatFileTime(CheckTicks(e.digest));
         o << "\n";
     }
+}
+
+}  // namespace
+
+json DescribePackageJson(const InspectedPackage& r, uint32_t cp) {
+    json j;
+    HeaderJson(r, cp, j);
+    LanguageSectionJson(r.package, j);
+    j["target"] = TargetJson(r.package, cp);
+    j["check"] = CheckJson(r.package.check, cp);
+    LaunchDocumentsAndOptionsJson(r.package, cp, j);
+    FileEntriesJson(r, cp, j);
+    TrailerAndProblemsJson(r, cp, j);
+    return j;
+}
+
+std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
+    std::ostringstream o;
+    HeaderText(r, cp, o);
+    SectionsText(r.package, cp, o);
+    FileEntriesText(r, cp, o);
     o << "trailer         " << (r.trailerMatches ? "matches" : "DOES NOT MATCH") << " (" << HexDigest(r.storedTrailer)
       << ")\n";
-    for (const std::string& problem : r.problems) o << "problem: " << text(problem) << "\n";
+    for (const std::string& problem : r.problems) o << "problem: " << ForTerminal(problem, cp) << "\n";
     return o.str();
 }
 
-int RunInfo(const std::string& path, bool asJson, uint32_t codePage, std::ostream& out, std::ostream& err) {
+CLI::App* AddInfoCommand(CLI::App& app, InfoOptions& o) {
+    CLI::App* info = app.add_subcommand("info", "show everything an updater file or package holds");
+    info->add_option("file", o.file, "the updater file (or a bare package)")->required();
+    info->add_flag("--json", o.json, "print JSON instead of text");
+    info->add_option("--code-page", o.codePage,
+                     "code page of the package's texts and names (default 1252; language blocks use their own)");
+    info->footer("Exit codes: 0 the package holds together; 2 the file cannot be read or is not a package "
+                 "(cut short, wrong magic or version); 3 it was read, but its trailer does not match or a "
+                 "stream is not well-formed.");
+    return info;
+}
+
+int RunInfo(const InfoOptions& options, std::ostream& out, std::ostream& err) {
+    const std::string& path = options.file;
+    const uint32_t codePage = options.codePage;
     std::vector<uint8_t> file;
     try {
         file = ReadWholeFile(HostPath(path));
@@ -334,7 +392,7 @@ int RunInfo(const std::string& path, bool asJson, uint32_t codePage, std::ostrea
         err << "kzp info: " << path << ": " << e.what() << " (package offset " << e.offset << ")\n";
         return kExitUnreadable;
     }
-    if (asJson) {
+    if (options.json) {
         json j = DescribePackageJson(package, codePage);
         j["file"] = path;
         out << j.dump(2, ' ', false, json::error_handler_t::replace) << "\n";

@@ -6,17 +6,23 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "tools/kzp/exit_codes.h"
 #include "tools/kzp/package_inspector.h"
+
+namespace CLI {
+class App;
+}
 
 namespace kzp::tool {
 
-// Exit codes of `kzp info` (and of the other commands for the same cases).
-enum InfoExit : int {
-    kExitOk = 0,
-    kExitUsage = 1,     // bad options
-    kExitUnreadable = 2,  // no file, not a package, cut short
-    kExitProblems = 3,  // read in full, but the trailer or a stream is wrong
+struct InfoOptions {
+    std::string file;  // the updater file or a bare package (host path)
+    bool json = false;
+    uint32_t codePage = 1252;  // of the package's texts and names
 };
+
+// Adds the command and its options to `app`; parsing fills `options`.
+CLI::App* AddInfoCommand(CLI::App& app, InfoOptions& options);
 
 // The package as JSON; texts decoded from `codePage` (language blocks from
 // their own code pages).
@@ -28,7 +34,6 @@ std::string HexDigest(const writer::Digest& digest);
 // FILETIME ticks as "YYYY-MM-DD hh:mm:ss.fffffff UTC".
 std::string FormatFileTime(uint64_t ticks);
 
-int RunInfo(const std::string& path, bool json, uint32_t codePage, std::ostream& out,
-            std::ostream& err);
+int RunInfo(const InfoOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace kzp::tool

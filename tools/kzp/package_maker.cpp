@@ -1,8 +1,10 @@
 #include "tools/kzp/package_maker.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include "package/package_layout.h"
+#include "support/md5.h"
 #include "tools/encoder/diff_encoder.h"
 #include "tools/kzp/catalogues.h"
 #include "tools/kzp/host.h"
@@ -96,15 +98,20 @@ writer::Bytes LoadStubImage(const std::string& path) {
 
 std::string DefaultStubPath() {
     const fs::path self = OwnProgramPath();
-    std::error_code ec2;
     if (!self.empty()) {
-        fs::path beside = self.parent_path() / "kzpupdater.exe";
-        if (fs::is_regular_file(beside, ec2)) return Utf8Of(beside);
+        // Beside the program (the Windows archive), then where `make install`
+        // and the Linux archive put it: share/kzp beside the bin folder.
+        const fs::path folder = self.parent_path();
+        for (const fs::path& image : {folder / "kzpupdater.exe", folder.parent_path() / "share" / "kzp" / "kzpupdater.exe"}) {
+            std::error_code ec;
+            if (fs::is_regular_file(image, ec)) return Utf8Of(image);
+        }
     }
     return KZP_DEFAULT_STUB;
 }
 
-writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Progress& progress) {
+writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Progress& progress,
+                             const Progress& working) {
     // The updater holds one block in memory while it decodes.
     if (s.blockSize == 0 || s.blockSize > kMaxBlockSize) {
         throw SettingsError("the block size must be from 1 to " + std::to_string(kMaxBlockSize) + " bytes");
@@ -153,9 +160,15 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
 
     // Every add names a file the old release lacks; the update digests follow.
     writer::RecoveryRecord recovery;
+    size_t number = 0;
+    auto tell = [&](const std::string& what) {
+        if (working) working("[" + std::to_string(number) + "/" + std::to_string(newFiles.size()) + "] " + what);
+    };
     for (const auto& [name, newPath] : newFiles) {
+        ++number;
         const std::string packageName = ShortText(name, cp, "the file name");
         auto old = oldFiles.find(name);
+        tell("reading " + name);
         Bytes newData = ReadWholeFile(newPath);
         if (newData.size() > 0x7FFFFFFFu) throw SettingsError(name + " is larger than 2 GiB");
         const uint64_t time = LastWriteTicks(newPath);
@@ -187,7 +200,10 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
                                               static_cast<uint32_t>(oldData.size()));
         }
         MadeEntry made{name, oldData.size(), newData.size(), 0, {}};
+        tell("indexing " + name + "  " + std::to_string(made.oldSize) + " bytes");
         encoder::OldFileIndex index(oldData.data(), oldData.size());
+        tell("encoding " + name + "  " + std::to_string(made.oldSize) + " -> " + std::to_string(made.newSize) +
+             " bytes");
         e.stream = encoder::EncodeDiff(index, newData.data(), newData.size(), options, &made.stats);
         made.dataSize = e.stream.size();
         p.updates.push_back(std::move(e));
@@ -220,13 +236,13 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
     return p;
 }
 
-MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress) {
+MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress, const Progress& working) {
     if (s.output.empty()) throw SettingsError("no output file given (-o)");
     MakeReport report;
     report.stub = s.stub.empty() ? DefaultStubPath() : s.stub;
     if (report.stub.empty()) throw SettingsError("no updater image found; name one with --stub");
     Bytes image = LoadStubImage(report.stub);
-    writer::Package package = BuildPackage(s, &report, progress);
+    writer::Package package = BuildPackage(s, &report, progress, working);
     writer::Layout layout;
     Bytes body = writer::BuildPackage(package, &layout);
     // Every position the updater seeks to must stay below 2^31.
@@ -237,6 +253,12 @@ MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress) {
     report.packageSize = body.size();
     report.fileSize = image.size() + body.size();
     report.padding = layout.padding;
+    std::copy(body.end() - 16, body.end(), report.packageDigest.begin());
+    Md5Context md5;
+    Md5Init(&md5);
+    Md5Update(&md5, image.data(), static_cast<uint32_t>(image.size()));
+    Md5Update(&md5, body.data(), static_cast<uint32_t>(body.size()));
+    Md5Final(report.updaterDigest.data(), &md5);
     std::ofstream out(HostPath(s.output), std::ios::binary | std::ios::trunc);
     if (!out) throw FileError("cannot create " + s.output);
     out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));

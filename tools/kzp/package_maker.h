@@ -34,23 +34,29 @@ struct MakeReport {
     uint64_t fileSize = 0;     // the whole updater file
     uint32_t padding = 0;
     std::string stub;          // the image used
+    writer::Digest packageDigest{};  // the package's trailer: MD5 of its body
+    writer::Digest updaterDigest{};  // MD5 of the whole updater file
 };
 
-// Called with a line of progress for the user.
+// Called with a line for the user: `progress` once a file is done (what goes
+// into the package), `working` when long work on a file starts (indexing,
+// encoding, with sizes).
 using Progress = std::function<void(const std::string&)>;
 
 // The package the settings ask for (text conversions, lists, streams).
 writer::Package BuildPackage(const MakeSettings& settings, MakeReport* report,
-                             const Progress& progress = {});
+                             const Progress& progress = {}, const Progress& working = {});
 
 // The updater image to put before the package: the file, padded with zeros
 // to 0x18000 bytes; larger files are refused.
 writer::Bytes LoadStubImage(const std::string& path);
-// kzpupdater.exe beside the kzp program, else the tree's 32-bit build.
+// kzpupdater.exe beside the kzp program, else ../share/kzp/kzpupdater.exe
+// from its folder (installed), else (developers' builds) the tree's 32-bit build.
 std::string DefaultStubPath();
 
 // Builds the package, writes image + package to settings.output.
-MakeReport MakeUpdater(const MakeSettings& settings, const Progress& progress = {});
+MakeReport MakeUpdater(const MakeSettings& settings, const Progress& progress = {},
+                       const Progress& working = {});
 
 // The text in `codePage`, or a SettingsError naming `what`.
 std::string EncodeText(const std::string& utf8, uint32_t codePage, const std::string& what);

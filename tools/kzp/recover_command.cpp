@@ -12,7 +12,7 @@
 #include "support/text.h"
 #include "tools/kzp/host.h"
 #include "tools/kzp/host_files.h"
-#include "tools/kzp/info_command.h"
+#include "tools/kzp/exit_codes.h"
 #include "tools/kzp/text_encoding.h"
 
 namespace kzp::tool {
@@ -77,13 +77,25 @@ bool Confirmed(std::ostream& out) {
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
-std::string ResultText(Result r) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof(buffer), "0x%X", r);
-    return buffer;
-}
 
 }  // namespace
+
+CLI::App* AddRecoverCommand(CLI::App& app, RecoverOptions& o) {
+    CLI::App* recover = app.add_subcommand(
+        "recover", "bring a folder that an interrupted run left half changed back to the old version");
+    recover->add_option("file", o.file, "the updater file that was run")->required();
+    recover->add_option("-t,--target", o.target, "the folder it was updating")->required();
+    recover->add_flag("-n,--dry-run", o.dryRun, "report what was found and change nothing");
+    recover->add_flag("-y,--yes", o.yes, "do not ask before changing the folder");
+    recover->add_option("--code-page", o.codePage, "the system code page the run assumed (default: the system's)");
+    recover->footer("Reports each entry's file and backup. A finished update and an untouched folder are left as "
+                    "they are; an interrupted one gets every backup moved back and what the run wrote removed, so "
+                    "that the updater can be run again. Exit codes: 0 the folder is complete, untouched or "
+                    "recovered; 1 bad options; 2 the updater or a file cannot be read; 4 an entry cannot be "
+                    "brought back (its old file and backup are both gone; everything else was restored); 5 not "
+                    "confirmed, nothing changed.");
+    return recover;
+}
 
 int RunRecover(const RecoverOptions& options, std::ostream& out, std::ostream& err) {
     SetOs(&HostPlatform(options.codePage.value_or(0)));

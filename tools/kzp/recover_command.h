@@ -2,6 +2,7 @@
 // (killed, powered off, crashed) so that the updater can run again.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -17,12 +18,11 @@ struct RecoverOptions {
     std::optional<uint32_t> codePage;
 };
 
-// Exit codes beside the common ones (0, 1 usage, 2 unreadable).
-enum RecoverExit : int {
-    kExitNotRecovered = 4,  // some entry could not be brought back
-    kExitNotConfirmed = 5,  // the user said no; nothing was changed
-};
+// Adds the command and its options to `app`; parsing fills `options`.
+CLI::App* AddRecoverCommand(CLI::App& app, RecoverOptions& options);
 
+// Exit codes: 0, kExitUsage, kExitUnreadable, kExitNotRecovered or
+// kExitNotConfirmed (tools/kzp/exit_codes.h).
 int RunRecover(const RecoverOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace kzp::tool

@@ -65,6 +65,38 @@ JSON
 expect_code 0 "$kzp" make old new -o update.exe --project kzp.json --stub "$stub"
 grep -q "1 to update, 2 to add, 1 to delete, 1 unchanged" out.txt || fail "make summary: $(cat out.txt)"
 [ $(( $(stat -c %s update.exe) % 8 )) = 0 ] || fail "the updater is not a multiple of 8 bytes"
+[ ! -s err.txt ] || fail "make wrote to standard error, which is not a terminal: $(cat err.txt)"
+
+# The same inputs give the same updater, byte for byte; --json describes it
+# and prints nothing else.
+expect_code 0 "$kzp" make old new -o again.exe --project kzp.json --stub "$stub" --json
+cmp update.exe again.exe || fail "the same inputs gave another updater"
+python3 - out.txt again.exe <<'PY'
+import hashlib, json, os, sys
+j = json.load(open(sys.argv[1]))
+data = open(sys.argv[2], 'rb').read()
+assert j["updaterSize"] == len(data) and j["packageSize"] == len(data) - 0x18000, j
+assert j["updaterMd5"] == hashlib.md5(data).hexdigest(), j["updaterMd5"]
+assert j["packageMd5"] == data[-16:].hex() == hashlib.md5(data[0x18000:-16]).hexdigest(), j["packageMd5"]
+assert [(u["name"], u["oldSize"], u["newSize"]) for u in j["updates"]] == [("bin\\app.exe", 300000, 300007)], j
+u = j["updates"][0]
+assert u["copiedBytes"] + u["literalBytes"] == 300007 and u["literalBytes"] < 1000 and 0 < u["streamSize"] < 1000, u
+assert sorted((a["name"], a["size"]) for a in j["adds"]) == [("plugins\\empty.cfg", 0), ("plugins\\extra\\plugin.dll", 5000)]
+assert j["deletes"] == [{"name": "bin\\old.dll", "oldSize": 8}] and j["unchanged"] == 1, j
+PY
+# At a terminal, what is being worked on is shown on standard error.
+if command -v script >/dev/null; then
+    script -qec "$kzp make old new -o tty.exe --project kzp.json --stub $stub" /dev/null > tty.txt
+    grep -q 'encoding bin.app.exe  300000 -> 300007 bytes' tty.txt || fail "no progress at a terminal: $(cat -v tty.txt)"
+    cmp update.exe tty.exe || fail "the updater made at a terminal differs"
+fi
+# Installed: without --stub, kzp takes the image in share/kzp beside its bin folder.
+mkdir -p installed/bin installed/share/kzp
+cp "$kzp" installed/bin/kzp
+printf 'MZinstalled image' > installed/share/kzp/kzpupdater.exe
+expect_code 0 installed/bin/kzp make old new -o from-installed.exe -q
+[ "$(head -c 17 from-installed.exe)" = "MZinstalled image" ] || fail "the installed image was not used"
+[ "$("$kzp" --version)" = "kzp $(cat "$repo/VERSION")" ] || fail "kzp --version: $("$kzp" --version)"
 
 expect_code 0 "$kzp" info update.exe --json
 python3 - out.txt <<'PY'

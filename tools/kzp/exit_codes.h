@@ -1,0 +1,33 @@
+// Exit codes of every kzp command, in one place. `kzp make` and `kzp info`
+// share the first four; `kzp apply` ends as the updater does; `kzp recover`
+// adds two of its own.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "support/result_code.h"
+
+namespace kzp::tool {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 1,          // bad options or settings
+    kExitUnreadable = 2,     // no file, not a package, cut short; a file cannot be written
+    kExitProblems = 3,       // read in full, but the trailer or a stream is wrong
+    kExitNotRecovered = 4,   // kzp recover: an entry's old file and backup are both gone
+    kExitNotConfirmed = 5,   // kzp recover: the user said no; nothing was changed
+    kExitApplyFailed = 255,  // kzp apply: failed, cancelled or the program still running
+};
+
+// A run's result as the commands print it: the code as the updater documents
+// it, and its name unless it is success: "0", "1 (ResultCancelled)",
+// "0x10009 (ErrorDigestMismatch)".
+inline std::string ResultText(Result r) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof(buffer), r > 0xFF ? "0x%X" : "%u", r);
+    if (r == kResultOk) return buffer;
+    return std::string(buffer) + " (" + ResultName(r) + ")";
+}
+
+}  // namespace kzp::tool
