@@ -22,6 +22,69 @@ const char kDetail[] = "　　--> ";
 std::string UpdaterImagePath() { return FromHostPath(KZP_E2E_UPDATER); }
 std::string RunningAppPath() { return FromHostPath(KZP_E2E_RUNNING_APP); }
 std::string FollowUpProgramPath() { return FromHostPath(KZP_E2E_FOLLOW_UP); }
+std::string KzpToolPath() { return FromHostPath(KZP_E2E_KZP); }
+
+long RunConsoleProgram(const std::string& program, const std::string& arguments,
+                       std::string* output, unsigned long waitMs) {
+    output->clear();
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION info{};
+    std::string commandLine = "\"" + program + "\" " + arguments;
+    const bool started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &info) != FALSE;
+    // Only the child holds the writing end now: reading ends when it does.
+    CloseHandle(writeEnd);
+    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+    if (!started) {
+        CloseHandle(readEnd);
+        return -1;
+    }
+    // The pipe is read while the program runs, so that it never waits for
+    // room to write; what it wrote last is read after it has ended.
+    const ULONGLONG deadline = GetTickCount64() + waitMs;
+    bool ended = false;
+    for (;;) {
+        DWORD available = 0;
+        const bool open = PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) != FALSE;
+        if (open && available > 0) {
+            char buffer[4096];
+            DWORD got = 0;
+            if (!ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr)) break;
+            output->append(buffer, got);
+            continue;
+        }
+        if (ended || !open) break;
+        ended = WaitForSingleObject(info.hProcess, 10) == WAIT_OBJECT_0;
+        if (!ended && GetTickCount64() >= deadline) break;
+    }
+    CloseHandle(readEnd);
+    const ULONGLONG now = GetTickCount64();
+    long code = -1;
+    if (WaitForSingleObject(info.hProcess, now < deadline ? static_cast<DWORD>(deadline - now) : 0) ==
+        WAIT_OBJECT_0) {
+        DWORD exitCode = 0;
+        GetExitCodeProcess(info.hProcess, &exitCode);
+        code = static_cast<long>(exitCode);
+    } else {
+        TerminateProcess(info.hProcess, 999);
+        WaitForSingleObject(info.hProcess, 10000);
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return code;
+}
 
 Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 

@@ -19,6 +19,13 @@ using Tree = std::map<std::string, Bytes>;
 std::string UpdaterImagePath();   // kzpupdater.exe, the bare 0x18000-byte image
 std::string RunningAppPath();     // a program with a known window, for the running check
 std::string FollowUpProgramPath(); // leaves a marker file when it is opened
+std::string KzpToolPath();        // kzp.exe, the command-line tool
+
+// Runs a console program to its end with its output (stdout and stderr)
+// collected; its exit code, or -1 when it cannot be started or does not end
+// within `waitMs` (it is then ended by force).
+long RunConsoleProgram(const std::string& program, const std::string& arguments,
+                       std::string* output, unsigned long waitMs = 120000);
 
 Bytes BytesOf(const std::string& text);
 Bytes Pattern(size_t size, uint32_t seed);

@@ -166,6 +166,12 @@ long UpdaterRun::WaitForExit(std::chrono::milliseconds wait) {
     return static_cast<long>(code);
 }
 
+bool UpdaterRun::Kill() {
+    if (process_ == nullptr) return false;
+    TerminateProcess(process_, 999);
+    return WaitForSingleObject(process_, 10000) == WAIT_OBJECT_0;
+}
+
 std::vector<FoundWindow> UpdaterRun::Windows() const {
     std::vector<FoundWindow> found;
     Collect collect{processId_, &found};

@@ -49,6 +49,9 @@ class UpdaterRun {
     // The exit code, or -1 when the process does not end in time (it is then
     // ended by force).
     long WaitForExit(std::chrono::milliseconds wait = kDefaultWait);
+    // Ends the process at once, as a crash or a task kill would: nothing of
+    // it runs any more (no rollback). True once it is gone.
+    bool Kill();
 
     // The visible top-level windows of the process, classified.
     std::vector<FoundWindow> Windows() const;

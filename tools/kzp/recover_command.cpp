@@ -111,8 +111,11 @@ int RunRecover(const RecoverOptions& options, std::ostream& out, std::ostream& e
     const std::string packagePath = WindowsPathOf(options.file);
     std::string target = WindowsPathOf(options.target);
     while (target.size() > 3 && target.back() == '\\') target.pop_back();
-    if (target.back() != '\\') target += '\\';
-    if (packagePath.empty() || packagePath.size() >= kMaxPath || target.size() >= kMaxPath) {
+    // An empty path (one Windows cannot name in full) must not become the
+    // root of the drive.
+    if (!target.empty() && target.back() != '\\') target += '\\';
+    if (packagePath.empty() || target.empty() || packagePath.size() >= kMaxPath ||
+        target.size() >= kMaxPath) {
         err << "kzp recover: the paths cannot be used (too long or outside every drive)\n";
         return kExitUsage;
     }

@@ -72,4 +72,11 @@ rm -rf target && cp -a old target
 set +e; $wine "$kzp" apply "$(win "$work/damaged.exe")" --yes -q > apply.txt; code=$?; set -e
 [ "$code" = 255 ] && grep -q "result 0x10010" apply.txt || fail "damaged: $code $(cat apply.txt)"
 diff -r old target >/dev/null || fail "a damaged updater changed the folder"
+# kzp.exe recover refuses a folder that Windows cannot name in full: it
+# must not take the root of the drive for it.
+long="$work/target/$(printf 'd%.0s' {1..120})/$(printf 'e%.0s' {1..120})"
+mkdir -p "$long"
+set +e; $wine "$kzp" recover "$(win "$work/update.exe")" --target "$(win "$long")" --dry-run > recover.txt 2>&1
+code=$?; set -e
+[ "$code" = 1 ] && grep -q "cannot be used" recover.txt || fail "recover, long folder: $code $(cat recover.txt)"
 echo "kzp under Wine: all passed"
