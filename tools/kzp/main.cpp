@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "tools/encoder/diff_encoder.h"
 #include "tools/kzp/apply_command.h"
 #include "tools/kzp/host_files.h"
 #include "tools/kzp/info_command.h"
@@ -18,7 +19,8 @@ struct MakeOptions {
     std::vector<std::string> folders;
     std::optional<std::string> output, stub, title, oldVersion, newVersion, copyright, password, launch;
     std::optional<std::string> documentBefore, documentAfter, verify, languages;
-    std::optional<uint32_t> codePage, blockSize;
+    std::optional<uint32_t> codePage, blockSize, opcodeCost;
+    bool fastApply = false, smallest = false;
     bool keepBackups = false, deleteBackups = false;
     bool ignoreMissingUpdate = false, overwriteOnAdd = false, ignoreMissingDelete = false;
     bool targetAsk = false;
@@ -49,6 +51,13 @@ void AddMakeOptions(CLI::App* make, MakeOptions& o) {
     make->add_option("--verify", o.verify, "how old files are checked: md5 (default) or date-size")
         ->check(CLI::IsMember({"md5", "date-size"}));
     make->add_option("--block-size", o.blockSize, "block size of the diff streams in bytes (default 65536)");
+    make->add_flag("--smallest", o.smallest, "the smallest diff streams, whatever their number of opcodes");
+    make->add_flag("--fast-apply", o.fastApply,
+                   "fewer, longer opcodes: a faster apply for a somewhat larger package");
+    make->add_option("--opcode-cost", o.opcodeCost,
+                     "bytes each opcode is taken to cost for the decoder's work (--smallest 0, default " +
+                         std::to_string(kzp::encoder::kDefaultOpcodeCost) + ", --fast-apply " +
+                         std::to_string(kzp::encoder::kFastApplyOpcodeCost) + ")");
     make->add_flag("--target-ask", o.targetAsk, "the updater asks the user for the folder (the default)");
     make->add_option("--target-registry", o.targetRegistry,
                      "ROOT KEY VALUE: the folder is a registry value (ROOT: HKCR, HKCU, HKLM, HKU)")
@@ -110,6 +119,12 @@ MakeSettings SettingsFrom(const MakeOptions& o) {
     if (o.codePage) s.codePage = *o.codePage;
     if (o.verify) s.verifyMode = ParseVerifyMode(*o.verify);
     if (o.blockSize) s.blockSize = *o.blockSize;
+    if ((o.smallest ? 1 : 0) + (o.fastApply ? 1 : 0) + (o.opcodeCost ? 1 : 0) > 1) {
+        throw SettingsError("give one of --smallest, --fast-apply and --opcode-cost");
+    }
+    if (o.smallest) s.opcodeCost = kzp::encoder::kSmallestOpcodeCost;
+    if (o.fastApply) s.opcodeCost = kzp::encoder::kFastApplyOpcodeCost;
+    if (o.opcodeCost) s.opcodeCost = *o.opcodeCost;
     const int targets = (o.targetAsk ? 1 : 0) + (!o.targetRegistry.empty() ? 1 : 0) + (!o.targetIni.empty() ? 1 : 0) +
                         (!o.targetFolder.empty() ? 1 : 0) + (!o.rules.empty() ? 1 : 0);
     if (targets > 1) throw SettingsError("give one way to find the target folder");

@@ -150,6 +150,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
     MakeReport& r = report != nullptr ? *report : local;
     encoder::EncodeOptions options;
     options.blockSize = s.blockSize;
+    options.opcodeCost = s.opcodeCost;
 
     for (const auto& [name, newPath] : newFiles) {
         const std::string packageName = ShortText(name, cp, "the file name");
