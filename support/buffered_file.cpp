@@ -81,6 +81,27 @@ bool FileReadCache::ReadSystem(uint64_t at, void* into, uint32_t size, uint32_t*
     return os.ReadFileAt(file_, static_cast<uint32_t>(at), into, size, got);
 }
 
+bool FileReadCache::FillWindow() {
+    // The window of windowSize_ bytes around position_, never beyond the
+    // read limit.
+    const uint64_t start = position_ - position_ % windowSize_;
+    uint32_t fill = windowSize_;
+    if (limit_ != 0) {
+        if (position_ >= limit_) return false;
+        if (limit_ - start < fill) fill = static_cast<uint32_t>(limit_ - start);
+    }
+    const uint32_t index = LeastRecentlyUsed(start);
+    Window& w = windows_[index];
+    w.length = 0;
+    uint32_t got = 0;
+    if (!ReadSystem(start, buffer_ + index * windowSize_, fill, &got)) return false;
+    w.start = start;
+    w.length = got;
+    w.lastUse = ++useClock_;
+    recent_ = index;
+    return start + got > position_;  // else the end of the file
+}
+
 bool FileReadCache::Read(void* buffer, uint32_t size) {
     uint8_t* out = static_cast<uint8_t*>(buffer);
     // Only positions that Seek accepted, or that reads reached from them, get
@@ -98,32 +119,32 @@ bool FileReadCache::Read(void* buffer, uint32_t size) {
             position_ += take;
             continue;
         }
-        uint32_t got = 0;
         if (size >= windowSize_) {
             // Large reads (and every read without a buffer) go straight to
             // the caller.
+            uint32_t got = 0;
             if (!ReadSystem(position_, out, size, &got)) return false;
             position_ += got;
             return got == size;
         }
-        // The window of windowSize_ bytes around position_, never beyond
-        // the read limit.
-        const uint64_t start = position_ - position_ % windowSize_;
-        uint32_t fill = windowSize_;
-        if (limit_ != 0) {
-            if (position_ >= limit_) return false;
-            if (limit_ - start < fill) fill = static_cast<uint32_t>(limit_ - start);
-        }
-        const uint32_t index = LeastRecentlyUsed(start);
-        Window& w = windows_[index];
-        w.length = 0;
-        if (!ReadSystem(start, buffer_ + index * windowSize_, fill, &got)) return false;
-        w.start = start;
-        w.length = got;
-        w.lastUse = ++useClock_;
-        recent_ = index;
-        if (start + got <= position_) return false;  // the end of the file
+        if (!FillWindow()) return false;
     }
+    return true;
+}
+
+bool FileReadCache::Peek(uint32_t size, const uint8_t** data) {
+    *data = nullptr;
+    Window* w = WindowHolding(position_);
+    if (w == nullptr) {
+        if (size == 0 || size >= windowSize_) return true;
+        if (!FillWindow()) return false;
+        w = WindowHolding(position_);
+    }
+    const uint32_t offset = static_cast<uint32_t>(position_ - w->start);
+    if (w->length - offset < size) return true;
+    *data = buffer_ + (w - windows_) * windowSize_ + offset;
+    w->lastUse = ++useClock_;
+    position_ += size;
     return true;
 }
 

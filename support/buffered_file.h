@@ -54,6 +54,11 @@ class FileReadCache {
     bool Seek(uint32_t position);
     // True only when exactly `size` bytes were read from the current position.
     bool Read(void* buffer, uint32_t size);
+    // The next `size` bytes where a window holds them whole, without a copy:
+    // *data points at them and the position moves on. *data stays nullptr,
+    // and nothing moves, when they lie otherwise (Read them then). False
+    // when the read the bytes needed failed or fell short, like Read.
+    bool Peek(uint32_t size, const uint8_t** data);
     // Limits each read of the system to the bytes below `end` (0: no limit),
     // so that a file is never read beyond the size its reader was told.
     void SetReadLimit(uint64_t end) { limit_ = end; }
@@ -69,6 +74,9 @@ class FileReadCache {
     // Reads at `at` with one call of the system: a plain read where the file
     // pointer already stands, a positioned read elsewhere.
     bool ReadSystem(uint64_t at, void* into, uint32_t size, uint32_t* got);
+    // Reads the window that holds position_; false when that fails or the
+    // file ends before position_.
+    bool FillWindow();
 
     // Windows start at multiples of their size; each start may sit in one
     // set of kWays windows, the least recently used of which gives way.
