@@ -73,9 +73,9 @@ class OldFileIndex {
 // What the shortest path adds to every copy and literal run besides its
 // stream bytes, for the decoder's work: each opcode is a read of the stream,
 // a jump in the old file and sometimes a call of the system. Measured on two
-// updates of a 12 MB program: a cost of 16 takes a half to two thirds of the
-// opcodes away and 5 to 25 % of the apply time, for a stream 13 to 18 %
-// larger. Since the old file's reads are cached the decoder's share is small,
+// updates of a 12 MB program: a cost of 16 takes two thirds to six sevenths
+// of the opcodes away and 5 to 25 % of the apply time, for a stream 13 to
+// 18 % larger. Since the old file's reads are cached the decoder's share is small,
 // so the default keeps the smallest stream.
 constexpr uint32_t kSmallestOpcodeCost = 0;
 constexpr uint32_t kDefaultOpcodeCost = 0;
