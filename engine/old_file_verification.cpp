@@ -45,11 +45,13 @@ Result DigestFile(FileHandle file, uint32_t size, UpdaterState& state, uint8_t c
         uint32_t remaining = size;
         while (outcome == kResultOk) {
             uint32_t length = remaining < kDigestChunk ? remaining : kDigestChunk;
-            if (!reader.Read(chunk, length)) {
+            // Hashed where the read-ahead holds it, copied only otherwise.
+            const uint8_t* data = nullptr;
+            if (!reader.Peek(length, &data) || (data == nullptr && !reader.Read(chunk, length))) {
                 outcome = kErrorOldFileRead;
                 break;
             }
-            Md5Update(&context, chunk, length);
+            Md5Update(&context, data != nullptr ? data : chunk, length);
             remaining -= length;
             if (remaining == 0) break;
             if (IsCancelRequested(state)) outcome = kResultCancelled;

@@ -12,6 +12,7 @@ bench: bench-kzp
 bench-kzp: deps win32
 	@$(CMAKE) -S . -B $(KZP_BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_EXE_LINKER_FLAGS=-static -DKZP_TESTS=OFF >/dev/null
-	@ninja -C $(KZP_BENCH_BUILD) -j $(JOBS) --quiet kzp
+	@ninja -C $(KZP_BENCH_BUILD) -j $(JOBS) --quiet kzp kzp_bench_probe
 	@echo "== kzp make and apply on esbuild.exe, against xdelta3"
-	@bash bench/kzp_esbuild.sh $(KZP_BENCH_BUILD)/kzp $(BUILD)/win32/kzpupdater.exe
+	@bash bench/kzp_esbuild.sh $(KZP_BENCH_BUILD)/kzp $(BUILD)/win32/kzpupdater.exe \
+	  $(KZP_BENCH_BUILD)/bench/kzp_bench_probe

@@ -9,14 +9,25 @@ namespace kzp {
 
 namespace {
 
+// The old file's read cache: windows of 8 KiB, no more of them than the file
+// fills (a size that cannot be had gets the whole cache).
+constexpr uint32_t kOldWindow = KZP_READ_CACHE_SIZE / KZP_READ_CACHE_WINDOWS;
+uint32_t OldCacheSize(FileHandle oldFile) {
+    uint32_t high = 0;
+    const uint32_t size = TheOs().GetFileSize(oldFile, &high);
+    if (size == kInvalidFileValue || high != 0 || size >= KZP_READ_CACHE_SIZE) return KZP_READ_CACHE_SIZE;
+    return (size / kOldWindow + 1) * kOldWindow;
+}
+
 class Decoder {
   public:
     Decoder(PackageFile& package, const FileEntry& entry, FileHandle oldFile, FileHandle newFile,
-            DecodeContext& context, uint8_t* work, uint32_t workSize, uint32_t blockSize)
+            DecodeContext& context, uint8_t* work, uint32_t workSize, uint32_t blockSize,
+            uint32_t oldCache)
         : package_(package),
           entry_(entry),
           context_(context),
-          old_(oldFile, context.Heap(), KZP_READ_CACHE_SIZE),
+          old_(oldFile, context.Heap(), oldCache, oldCache / kOldWindow),
           out_(newFile, context.Heap(), KZP_WRITE_BUFFER_SIZE),
           work_(work),
           workSize_(workSize),
@@ -204,7 +215,8 @@ Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle 
 
     Result result;
     {
-        Decoder decoder(package, entry, oldFile, newFile, context, work, workSize, blockSize);
+        Decoder decoder(package, entry, oldFile, newFile, context, work, workSize, blockSize,
+                        OldCacheSize(oldFile));
         result = decoder.Run();
     }
     os.HeapFree(context.Heap(), work);

@@ -82,6 +82,19 @@ bool PackageFile::Read(void* buffer, uint32_t size) {
     return true;
 }
 
+bool PackageFile::Peek(uint32_t size, const uint8_t** data) {
+    *data = nullptr;
+    if (!positionKnown_) return false;
+    if (valid_ == offset_) {
+        if (size == 0 || size >= kPackageDirectRead) return true;
+        if (!Fill()) return false;
+    }
+    if (valid_ - offset_ < size) return true;
+    *data = buffer_ + offset_;
+    offset_ += size;
+    return true;
+}
+
 bool PackageFile::ReadU8(uint8_t* value) { return Read(value, 1); }
 
 bool PackageFile::ReadU16(uint16_t* value) {

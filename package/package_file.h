@@ -34,6 +34,11 @@ class PackageFile {
     uint32_t Tell() const;
     // True only when exactly `size` bytes were read.
     bool Read(void* buffer, uint32_t size);
+    // The next `size` bytes where the buffer holds them whole, without a
+    // copy: *data points at them and the position moves on. *data stays
+    // nullptr, and nothing moves, when they lie otherwise (Read them then).
+    // False when the read the bytes needed failed, like Read.
+    bool Peek(uint32_t size, const uint8_t** data);
     bool ReadU8(uint8_t* value);
     bool ReadU16(uint16_t* value);
     bool ReadU32(uint32_t* value);

@@ -24,11 +24,13 @@ Result VerifyPackageTrailer(PackageFile& file, uint32_t packageLength, DecodeCon
         uint8_t chunk[kTrailerChunk];
         while (remaining > 0) {
             uint32_t size = remaining < kTrailerChunk ? remaining : kTrailerChunk;
-            if (!file.Read(chunk, size)) {
+            // Hashed where the read-ahead holds it, copied only otherwise.
+            const uint8_t* data = nullptr;
+            if (!file.Peek(size, &data) || (data == nullptr && !file.Read(chunk, size))) {
                 result = kErrorReadPackage;
                 break;
             }
-            Md5Update(&md5, chunk, size);
+            Md5Update(&md5, data != nullptr ? data : chunk, size);
             remaining -= size;
             if (remaining > 0 && context.Cancelled()) {
                 result = kResultCancelled;

@@ -132,6 +132,16 @@ class Os {
     // Moves the file pointer by a signed 32-bit distance; returns the new
     // position or kInvalidFileValue.
     virtual uint32_t SetFilePointer(FileHandle file, int32_t distance, SeekOrigin origin) = 0;
+    // Reads from `position` (below 2^31) in one call where the system has one
+    // (ReadFile with an offset, pread); afterwards the file pointer stands at
+    // an unknown place. By default a seek and a read.
+    virtual bool ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint32_t size,
+                            uint32_t* read) {
+        *read = 0;
+        if (position > 0x7FFFFFFFu) return false;
+        if (SetFilePointer(file, static_cast<int32_t>(position), kSeekBegin) != position) return false;
+        return ReadFile(file, buffer, size, read);
+    }
     // Returns the low 32 bits of the size (kInvalidFileValue on failure) and
     // stores the high half when `high` is given.
     virtual uint32_t GetFileSize(FileHandle file, uint32_t* high) = 0;

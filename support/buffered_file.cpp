@@ -17,22 +17,40 @@ uint8_t* TakeBuffer(HeapHandle heap, uint32_t capacity) {
 
 FileReadCache::FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity, uint32_t windows)
     : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)) {
-    windowCount_ = windows < 1 ? 1 : windows > KZP_READ_CACHE_WINDOWS ? KZP_READ_CACHE_WINDOWS : windows;
+    uint32_t count = windows < 1 ? 1 : windows > KZP_READ_CACHE_WINDOWS ? KZP_READ_CACHE_WINDOWS : windows;
+    ways_ = count < kWays ? count : kWays;
+    windowCount_ = count - count % ways_;
     // Without a buffer, windows of no bytes: every read goes straight through.
     windowSize_ = buffer_ != nullptr ? capacity / windowCount_ : 0;
 }
 
 FileReadCache::Window* FileReadCache::WindowHolding(uint64_t position) {
-    for (uint32_t i = 0; i < windowCount_; ++i) {
+    if (windowSize_ == 0) return nullptr;
+    const uint64_t start = position - position % windowSize_;
+    // Reads mostly go on where the last one ended.
+    Window& last = windows_[recent_];
+    if (last.length != 0 && last.start == start) {
+        return position < start + last.length ? &last : nullptr;
+    }
+    const uint32_t first = SetOf(start) * ways_;
+    for (uint32_t i = first; i < first + ways_; ++i) {
         Window& w = windows_[i];
-        if (position >= w.start && position < w.start + w.length) return &w;
+        if (w.length != 0 && w.start == start) {
+            recent_ = i;
+            return position < start + w.length ? &w : nullptr;
+        }
     }
     return nullptr;
 }
 
-uint32_t FileReadCache::LeastRecentlyUsed() const {
-    uint32_t oldest = 0;
-    for (uint32_t i = 1; i < windowCount_; ++i) {
+uint32_t FileReadCache::SetOf(uint64_t start) const {
+    return static_cast<uint32_t>(start / windowSize_ % (windowCount_ / ways_));
+}
+
+uint32_t FileReadCache::LeastRecentlyUsed(uint64_t start) const {
+    const uint32_t first = SetOf(start) * ways_;
+    uint32_t oldest = first;
+    for (uint32_t i = first + 1; i < first + ways_; ++i) {
         if (windows_[i].lastUse < windows_[oldest].lastUse) oldest = i;
     }
     return oldest;
@@ -48,32 +66,46 @@ bool FileReadCache::Seek(uint32_t position) {
     return true;
 }
 
-bool FileReadCache::PlaceFilePointer() {
-    if (filePointerKnown_ && filePointer_ == position_) return true;
-    // Only positions that Seek accepted, or that sequential reads reached
-    // with the pointer already there, get here; the former fit the distance.
-    if (position_ > 0x7FFFFFFFu) return false;
-    uint32_t reached =
-        TheOs().SetFilePointer(file_, static_cast<int32_t>(position_), kSeekBegin);
-    if (reached != position_) {
-        filePointerKnown_ = false;
-        return false;
+bool FileReadCache::ReadSystem(uint64_t at, void* into, uint32_t size, uint32_t* got) {
+    Os& os = TheOs();
+    *got = 0;
+    if (filePointerKnown_ && filePointer_ == at) {
+        // Where the last read ended: no seek.
+        const bool ok = os.ReadFile(file_, into, size, got);
+        filePointerKnown_ = ok;
+        filePointer_ = at + *got;
+        return ok;
     }
-    filePointer_ = position_;
-    filePointerKnown_ = true;
-    return true;
+    filePointerKnown_ = false;
+    if (at > 0x7FFFFFFFu) return false;
+    return os.ReadFileAt(file_, static_cast<uint32_t>(at), into, size, got);
 }
 
-uint32_t FileReadCache::FillSize() const {
-    if (limit_ == 0) return windowSize_;
-    if (position_ >= limit_) return 0;
-    uint64_t left = limit_ - position_;
-    return left < windowSize_ ? static_cast<uint32_t>(left) : windowSize_;
+bool FileReadCache::FillWindow() {
+    // The window of windowSize_ bytes around position_, never beyond the
+    // read limit.
+    const uint64_t start = position_ - position_ % windowSize_;
+    uint32_t fill = windowSize_;
+    if (limit_ != 0) {
+        if (position_ >= limit_) return false;
+        if (limit_ - start < fill) fill = static_cast<uint32_t>(limit_ - start);
+    }
+    const uint32_t index = LeastRecentlyUsed(start);
+    Window& w = windows_[index];
+    w.length = 0;
+    uint32_t got = 0;
+    if (!ReadSystem(start, buffer_ + index * windowSize_, fill, &got)) return false;
+    w.start = start;
+    w.length = got;
+    w.lastUse = ++useClock_;
+    recent_ = index;
+    return start + got > position_;  // else the end of the file
 }
 
 bool FileReadCache::Read(void* buffer, uint32_t size) {
     uint8_t* out = static_cast<uint8_t*>(buffer);
-    Os& os = TheOs();
+    // Only positions that Seek accepted, or that reads reached from them, get
+    // here; a read that would start beyond 2^31 fails like a seek there.
     while (size > 0) {
         // Served from a window as far as it reaches.
         if (Window* w = WindowHolding(position_)) {
@@ -87,35 +119,32 @@ bool FileReadCache::Read(void* buffer, uint32_t size) {
             position_ += take;
             continue;
         }
-        if (!PlaceFilePointer()) return false;
-        uint32_t fill = FillSize();
-        if (size >= fill) {
+        if (size >= windowSize_) {
             // Large reads (and every read without a buffer) go straight to
             // the caller.
             uint32_t got = 0;
-            bool ok = os.ReadFile(file_, out, size, &got);
-            if (!ok) {
-                filePointerKnown_ = false;
-                return false;
-            }
-            filePointer_ += got;
+            if (!ReadSystem(position_, out, size, &got)) return false;
             position_ += got;
             return got == size;
         }
-        Window& w = windows_[LeastRecentlyUsed()];
-        w.length = 0;
-        uint32_t got = 0;
-        bool ok = os.ReadFile(file_, buffer_ + (&w - windows_) * windowSize_, fill, &got);
-        if (!ok) {
-            filePointerKnown_ = false;
-            return false;
-        }
-        filePointer_ += got;
-        w.start = position_;
-        w.length = got;
-        w.lastUse = ++useClock_;
-        if (got == 0) return false;  // the end of the file
+        if (!FillWindow()) return false;
     }
+    return true;
+}
+
+bool FileReadCache::Peek(uint32_t size, const uint8_t** data) {
+    *data = nullptr;
+    Window* w = WindowHolding(position_);
+    if (w == nullptr) {
+        if (size == 0 || size >= windowSize_) return true;
+        if (!FillWindow()) return false;
+        w = WindowHolding(position_);
+    }
+    const uint32_t offset = static_cast<uint32_t>(position_ - w->start);
+    if (w->length - offset < size) return true;
+    *data = buffer_ + (w - windows_) * windowSize_ + offset;
+    w->lastUse = ++useClock_;
+    position_ += size;
     return true;
 }
 

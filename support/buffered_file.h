@@ -20,15 +20,17 @@ namespace kzp {
 // Read-ahead size for old files, shared by windows of 8 KiB: the short
 // copies of a program's update jump about the old file and come back to
 // where they were, and each window that stays saves a call of the system.
+// On updates of a 12 MB program, 3 MiB miss a quarter to a third as often as
+// 128 KiB; larger windows cost more copying than the calls they save.
 #ifndef KZP_READ_CACHE_SIZE
-#define KZP_READ_CACHE_SIZE (128u * 1024u)
+#define KZP_READ_CACHE_SIZE (3072u * 1024u)
 #endif
 #ifndef KZP_READ_CACHE_WINDOWS
-#define KZP_READ_CACHE_WINDOWS 16u
+#define KZP_READ_CACHE_WINDOWS 384u
 #endif
 
 // Write buffer size for new files. Together with the read cache, the
-// package's buffer and one block, an update stays within a few MiB.
+// package's buffer and one block, an update stays under 4 MiB.
 #ifndef KZP_WRITE_BUFFER_SIZE
 #define KZP_WRITE_BUFFER_SIZE (128u * 1024u)
 #endif
@@ -38,8 +40,8 @@ namespace kzp {
 class FileReadCache {
   public:
     // `capacity` 0 reads straight through. The buffer is cut into `windows`
-    // windows (at most KZP_READ_CACHE_WINDOWS): one for a file read front to
-    // back, several for reads that jump about.
+    // windows (at most KZP_READ_CACHE_WINDOWS, a multiple of 4 above 4): one
+    // for a file read front to back, several for reads that jump about.
     FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity,
                   uint32_t windows = KZP_READ_CACHE_WINDOWS);
     ~FileReadCache();
@@ -52,6 +54,11 @@ class FileReadCache {
     bool Seek(uint32_t position);
     // True only when exactly `size` bytes were read from the current position.
     bool Read(void* buffer, uint32_t size);
+    // The next `size` bytes where a window holds them whole, without a copy:
+    // *data points at them and the position moves on. *data stays nullptr,
+    // and nothing moves, when they lie otherwise (Read them then). False
+    // when the read the bytes needed failed or fell short, like Read.
+    bool Peek(uint32_t size, const uint8_t** data);
     // Limits each read of the system to the bytes below `end` (0: no limit),
     // so that a file is never read beyond the size its reader was told.
     void SetReadLimit(uint64_t end) { limit_ = end; }
@@ -64,25 +71,36 @@ class FileReadCache {
     }
 
   private:
-    bool PlaceFilePointer();
-    uint32_t FillSize() const;
+    // Reads at `at` with one call of the system: a plain read where the file
+    // pointer already stands, a positioned read elsewhere.
+    bool ReadSystem(uint64_t at, void* into, uint32_t size, uint32_t* got);
+    // Reads the window that holds position_; false when that fails or the
+    // file ends before position_.
+    bool FillWindow();
 
+    // Windows start at multiples of their size; each start may sit in one
+    // set of kWays windows, the least recently used of which gives way.
+    static constexpr uint32_t kWays = 4;
     struct Window {
         uint64_t start;   // file position of its first byte
-        uint32_t length;  // bytes it holds
+        uint32_t length;  // bytes it holds (0: none)
         uint32_t lastUse;
     };
     Window* WindowHolding(uint64_t position);
-    uint32_t LeastRecentlyUsed() const;
+    uint32_t SetOf(uint64_t start) const;
+    uint32_t LeastRecentlyUsed(uint64_t start) const;
 
     FileHandle file_;
     HeapHandle heap_;
     uint8_t* buffer_;
-    // The buffer is cut into windowCount_ windows of windowSize_ bytes each.
+    // The buffer is cut into windowCount_ windows of windowSize_ bytes each,
+    // in sets of ways_.
     uint32_t windowCount_;
     uint32_t windowSize_;
+    uint32_t ways_;
     Window windows_[KZP_READ_CACHE_WINDOWS] = {};
     uint32_t useClock_ = 0;
+    uint32_t recent_ = 0;  // the window of the last read
     uint64_t position_ = 0;     // where the next read starts
     uint64_t filePointer_ = 0;  // where the system's file pointer stands
     bool filePointerKnown_ = false;

@@ -20,11 +20,17 @@ inline void StoreLittle32(uint8_t* p, uint32_t v) {
 }
 
 #define KZP_MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define KZP_MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
 #define KZP_MD5_H(x, y, z) ((x) ^ (y) ^ (z))
 #define KZP_MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 #define KZP_MD5_STEP(f, a, b, c, d, x, t, s) \
     (a) += f((b), (c), (d)) + (x) + (t);     \
+    (a) = RotateLeft((a), (s)) + (b)
+// The second round's G(b, c, d) = (b & d) | (c & ~d): the two terms never
+// share a bit, so they can be added one at a time, and the one that does not
+// need b is added while b is still being computed.
+#define KZP_MD5_STEP_G(a, b, c, d, x, t, s) \
+    (a) += (x) + (t) + ((c) & ~(d));         \
+    (a) += (b) & (d);                        \
     (a) = RotateLeft((a), (s)) + (b)
 
 void Transform(uint32_t state[4], const uint8_t block[64]) {
@@ -49,22 +55,22 @@ void Transform(uint32_t state[4], const uint8_t block[64]) {
     KZP_MD5_STEP(KZP_MD5_F, c, d, a, b, x[14], 0xa679438e, 17);
     KZP_MD5_STEP(KZP_MD5_F, b, c, d, a, x[15], 0x49b40821, 22);
 
-    KZP_MD5_STEP(KZP_MD5_G, a, b, c, d, x[1], 0xf61e2562, 5);
-    KZP_MD5_STEP(KZP_MD5_G, d, a, b, c, x[6], 0xc040b340, 9);
-    KZP_MD5_STEP(KZP_MD5_G, c, d, a, b, x[11], 0x265e5a51, 14);
-    KZP_MD5_STEP(KZP_MD5_G, b, c, d, a, x[0], 0xe9b6c7aa, 20);
-    KZP_MD5_STEP(KZP_MD5_G, a, b, c, d, x[5], 0xd62f105d, 5);
-    KZP_MD5_STEP(KZP_MD5_G, d, a, b, c, x[10], 0x02441453, 9);
-    KZP_MD5_STEP(KZP_MD5_G, c, d, a, b, x[15], 0xd8a1e681, 14);
-    KZP_MD5_STEP(KZP_MD5_G, b, c, d, a, x[4], 0xe7d3fbc8, 20);
-    KZP_MD5_STEP(KZP_MD5_G, a, b, c, d, x[9], 0x21e1cde6, 5);
-    KZP_MD5_STEP(KZP_MD5_G, d, a, b, c, x[14], 0xc33707d6, 9);
-    KZP_MD5_STEP(KZP_MD5_G, c, d, a, b, x[3], 0xf4d50d87, 14);
-    KZP_MD5_STEP(KZP_MD5_G, b, c, d, a, x[8], 0x455a14ed, 20);
-    KZP_MD5_STEP(KZP_MD5_G, a, b, c, d, x[13], 0xa9e3e905, 5);
-    KZP_MD5_STEP(KZP_MD5_G, d, a, b, c, x[2], 0xfcefa3f8, 9);
-    KZP_MD5_STEP(KZP_MD5_G, c, d, a, b, x[7], 0x676f02d9, 14);
-    KZP_MD5_STEP(KZP_MD5_G, b, c, d, a, x[12], 0x8d2a4c8a, 20);
+    KZP_MD5_STEP_G(a, b, c, d, x[1], 0xf61e2562, 5);
+    KZP_MD5_STEP_G(d, a, b, c, x[6], 0xc040b340, 9);
+    KZP_MD5_STEP_G(c, d, a, b, x[11], 0x265e5a51, 14);
+    KZP_MD5_STEP_G(b, c, d, a, x[0], 0xe9b6c7aa, 20);
+    KZP_MD5_STEP_G(a, b, c, d, x[5], 0xd62f105d, 5);
+    KZP_MD5_STEP_G(d, a, b, c, x[10], 0x02441453, 9);
+    KZP_MD5_STEP_G(c, d, a, b, x[15], 0xd8a1e681, 14);
+    KZP_MD5_STEP_G(b, c, d, a, x[4], 0xe7d3fbc8, 20);
+    KZP_MD5_STEP_G(a, b, c, d, x[9], 0x21e1cde6, 5);
+    KZP_MD5_STEP_G(d, a, b, c, x[14], 0xc33707d6, 9);
+    KZP_MD5_STEP_G(c, d, a, b, x[3], 0xf4d50d87, 14);
+    KZP_MD5_STEP_G(b, c, d, a, x[8], 0x455a14ed, 20);
+    KZP_MD5_STEP_G(a, b, c, d, x[13], 0xa9e3e905, 5);
+    KZP_MD5_STEP_G(d, a, b, c, x[2], 0xfcefa3f8, 9);
+    KZP_MD5_STEP_G(c, d, a, b, x[7], 0x676f02d9, 14);
+    KZP_MD5_STEP_G(b, c, d, a, x[12], 0x8d2a4c8a, 20);
 
     KZP_MD5_STEP(KZP_MD5_H, a, b, c, d, x[5], 0xfffa3942, 4);
     KZP_MD5_STEP(KZP_MD5_H, d, a, b, c, x[8], 0x8771f681, 11);

@@ -308,6 +308,25 @@ bool PosixOs::ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* r
     return true;
 }
 
+bool PosixOs::ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint32_t size,
+                         uint32_t* read) {
+    *read = 0;
+    if (file == kInvalidFile || file == nullptr || position > 0x7FFFFFFFu) return false;
+    OpenFile* f = static_cast<OpenFile*>(file);
+    if (!(f->access & kGenericRead)) return false;
+    char* out = static_cast<char*>(buffer);
+    while (*read < size) {
+        ssize_t n = ::pread(f->fd, out + *read, size - *read, static_cast<off_t>(position) + *read);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;  // end of file: a short read, not a failure
+        *read += static_cast<uint32_t>(n);
+    }
+    return true;
+}
+
 bool PosixOs::WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) {
     *written = 0;
     if (file == kInvalidFile || file == nullptr) return false;

@@ -99,6 +99,21 @@ bool Win32Os::ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* r
     return ok != FALSE;
 }
 
+bool Win32Os::ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint32_t size,
+                         uint32_t* read) {
+    *read = 0;
+    if (position > 0x7FFFFFFFu) return false;
+    // A handle opened for synchronous access reads at the given offset and
+    // leaves its file pointer after the bytes read.
+    OVERLAPPED at = {};
+    at.Offset = position;
+    DWORD got = 0;
+    BOOL ok = ::ReadFile(AsHandle(file), buffer, size, &got, &at);
+    *read = got;
+    // At or past the end the call fails with ERROR_HANDLE_EOF: a short read.
+    return ok != FALSE || GetLastError() == ERROR_HANDLE_EOF;
+}
+
 bool Win32Os::WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) {
     DWORD put = 0;
     BOOL ok = ::WriteFile(AsHandle(file), buffer, size, &put, nullptr);

@@ -16,7 +16,8 @@ namespace {
 
 // Reads that jump about a file, come back, run past window ends and past the
 // end of the file: every byte must be the file's, and a read that falls short
-// must fail.
+// must fail, whether read or looked at in place. Once with the system's
+// positioned reads, once through a seam that only seeks and reads.
 TEST(FileReadCache, ScatteredReadsReturnTheFilesBytes) {
     const uint32_t size = 3 * KZP_READ_CACHE_SIZE + 1234;
     test::Bytes data(size);
@@ -25,32 +26,43 @@ TEST(FileReadCache, ScatteredReadsReturnTheFilesBytes) {
     const std::string path = test::NewScratchFolder() + "\\old.bin";
     ASSERT_TRUE(test::WriteBytes(path, data));
 
-    HeapHandle heap = TheOs().HeapCreate();
-    FileHandle file = OpenFileForRead(path.c_str(), 0, 0);
-    ASSERT_NE(file, kInvalidFile);
-    for (uint32_t windows : {1u, 3u, KZP_READ_CACHE_WINDOWS}) {
-        SCOPED_TRACE(std::to_string(windows) + " windows");
-        FileReadCache cache(file, heap, KZP_READ_CACHE_SIZE, windows);
-        test::Bytes got(2 * KZP_READ_CACHE_SIZE);
-        for (int i = 0; i < 3000; ++i) {
-            // Mostly short reads near the last one, sometimes far jumps and
-            // reads larger than the whole cache.
-            uint32_t at = static_cast<uint32_t>(random() % (size + 100));
-            uint32_t length = (i % 50 == 0) ? KZP_READ_CACHE_SIZE + static_cast<uint32_t>(random() % 5000)
-                                            : static_cast<uint32_t>(random() % 3000);
-            ASSERT_TRUE(cache.Seek(at));
-            bool ok = cache.Read(got.data(), length);
-            bool fits = static_cast<uint64_t>(at) + length <= size;
-            ASSERT_EQ(ok, fits) << "read " << length << " at " << at;
-            if (fits) {
-                ASSERT_TRUE(std::equal(got.begin(), got.begin() + length, data.begin() + at))
-                    << "read " << length << " at " << at;
+    test::FaultyOs seekAndRead(test::BaseOs());
+    for (Os* os : {&TheOs(), static_cast<Os*>(&seekAndRead)}) {
+        test::ScopedOs use(*os);
+        HeapHandle heap = TheOs().HeapCreate();
+        FileHandle file = OpenFileForRead(path.c_str(), 0, 0);
+        ASSERT_NE(file, kInvalidFile);
+        for (uint32_t windows : {1u, 3u, 8u, KZP_READ_CACHE_WINDOWS}) {
+            SCOPED_TRACE(std::to_string(windows) + " windows");
+            FileReadCache cache(file, heap, KZP_READ_CACHE_SIZE, windows);
+            test::Bytes got(2 * KZP_READ_CACHE_SIZE);
+            for (int i = 0; i < 3000; ++i) {
+                // Mostly short reads near the last one, sometimes far jumps
+                // and reads larger than the whole cache.
+                uint32_t at = static_cast<uint32_t>(random() % (size + 100));
+                uint32_t length = (i % 50 == 0) ? KZP_READ_CACHE_SIZE + static_cast<uint32_t>(random() % 5000)
+                                                : static_cast<uint32_t>(random() % 3000);
+                ASSERT_TRUE(cache.Seek(at));
+                // Every third read asks for the bytes in place first.
+                const uint8_t* held = nullptr;
+                bool ok = i % 3 != 0 || cache.Peek(length, &held);
+                if (held != nullptr) {
+                    memcpy(got.data(), held, length);
+                } else if (ok) {
+                    ok = cache.Read(got.data(), length);
+                }
+                bool fits = static_cast<uint64_t>(at) + length <= size;
+                ASSERT_EQ(ok, fits) << "read " << length << " at " << at;
+                if (fits) {
+                    ASSERT_TRUE(std::equal(got.begin(), got.begin() + length, data.begin() + at))
+                        << "read " << length << " at " << at;
+                }
             }
+            EXPECT_FALSE(cache.Seek(0x80000000u));
         }
-        EXPECT_FALSE(cache.Seek(0x80000000u));
+        TheOs().CloseFile(file);
+        TheOs().HeapDestroy(heap);
     }
-    TheOs().CloseFile(file);
-    TheOs().HeapDestroy(heap);
 }
 
 // Records the size of every write the file system is asked for.

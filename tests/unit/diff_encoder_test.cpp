@@ -86,11 +86,12 @@ Bytes Slice(const Bytes& b, size_t from, size_t length) {
 
 // Encodes, checks well-formedness, replays; returns the stream.
 Bytes RoundTrip(const Bytes& old, const Bytes& now, uint32_t blockSize = kDefaultBlockSize,
-                MatcherKind kind = MatcherKind::kAuto) {
+                MatcherKind kind = MatcherKind::kAuto, uint32_t opcodeCost = kDefaultOpcodeCost) {
     OldFileIndex index(old.data(), old.size(), kind);
     StreamStats stats;
     EncodeOptions options;
     options.blockSize = blockSize;
+    options.opcodeCost = opcodeCost;
     Bytes stream = EncodeDiff(index, now.data(), now.size(), options, &stats);
     StreamCheck check = CheckDiffStream(stream.data(), stream.size(), stream.size(), old.size());
     EXPECT_TRUE(check.wellFormed) << check.problem << " at " << check.problemOffset;
@@ -174,6 +175,7 @@ TEST(DiffEncoder, RebuildsEveryKindOfChange) {
         RoundTrip(c.old, c.now);
         RoundTrip(c.old, c.now, 64);  // whole blocks: opcodes 1, 2, 4 and 5
         RoundTrip(c.old, c.now, 1000, MatcherKind::kHash);
+        RoundTrip(c.old, c.now, 1000, MatcherKind::kAuto, kFastApplyOpcodeCost);
     }
 }
 
@@ -207,6 +209,12 @@ TEST(DiffEncoder, StreamsCostWhatTheChangeCosts) {
     now = Cat({Slice(fresh, 0, 100), Slice(old, 777, 6), Slice(fresh, 100, 100)});
     Bytes stream = RoundTrip(old, now);
     EXPECT_EQ(stream.size(), 10u + 5 + 206 + 1);
+    // A longer one does, unless each opcode is taken to cost the decoder
+    // more than the match saves.
+    now = Cat({Slice(fresh, 0, 100), Slice(old, 777, 20), Slice(fresh, 100, 100)});
+    EXPECT_EQ(RoundTrip(old, now).size(), 10u + 5 + 100 + 9 + 5 + 100 + 1);
+    EXPECT_EQ(RoundTrip(old, now, kDefaultBlockSize, MatcherKind::kAuto, kFastApplyOpcodeCost).size(),
+              10u + 5 + 220 + 1);
     // Unrelated data is one literal run per block.
     now = Random(100000, 23);
     EXPECT_EQ(RoundTrip(old, now).size(), 10u + 1 + 65536 + 5 + (100000 - 65536) + 1);

@@ -341,6 +341,8 @@ std::vector<uint8_t> EncodeDiff(const OldFileIndex& index, const uint8_t* newDat
         bool operator>(const Active& o) const { return cost > o.cost; }
     };
     std::priority_queue<Active, std::vector<Active>, std::greater<Active>> active;
+    const uint64_t copyCost = kCopyCost + options.opcodeCost;
+    const uint64_t literalRunCost = kLiteralRunCost + options.opcodeCost;
     size_t nextMatch = 0;
     int64_t bestLiteralBase = 0;  // min over earlier keys of cost - position
     uint32_t bestLiteralKey = 0;
@@ -353,7 +355,7 @@ std::vector<uint8_t> EncodeDiff(const OldFileIndex& index, const uint8_t* newDat
             via[0] = kLiteral;
         } else {
             while (!active.empty() && active.top().end < p) active.pop();
-            uint64_t best = static_cast<uint64_t>(bestLiteralBase + static_cast<int64_t>(p + kLiteralRunCost));
+            uint64_t best = static_cast<uint64_t>(bestLiteralBase + static_cast<int64_t>(p + literalRunCost));
             from[k] = bestLiteralKey;
             via[k] = kLiteral;
             if (!active.empty() && active.top().cost <= best) {
@@ -370,7 +372,7 @@ std::vector<uint8_t> EncodeDiff(const OldFileIndex& index, const uint8_t* newDat
         }
         while (nextMatch < matches.size() && matches[nextMatch].newPos == p) {
             const Match& m = matches[nextMatch];
-            active.push({cost[k] + kCopyCost, static_cast<uint64_t>(m.newPos) + m.length,
+            active.push({cost[k] + copyCost, static_cast<uint64_t>(m.newPos) + m.length,
                          static_cast<uint32_t>(nextMatch), static_cast<uint32_t>(k)});
             ++nextMatch;
         }

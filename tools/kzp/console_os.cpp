@@ -32,6 +32,15 @@ bool ConsoleOs::ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t*
     return inner_.ReadFile(file, buffer, size, read);
 }
 
+bool ConsoleOs::ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint32_t size,
+                           uint32_t* read) {
+    if (file == NullFile()) {
+        *read = 0;
+        return true;
+    }
+    return inner_.ReadFileAt(file, position, buffer, size, read);
+}
+
 bool ConsoleOs::WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) {
     if (file == NullFile()) {
         nullWritten_ += size;

@@ -28,6 +28,8 @@ class ConsoleOs : public ForwardingOs {
                                 bool noInheritAttributes, uint32_t disposition,
                                 uint32_t flagsAndAttributes) override;
     bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* read) override;
+    bool ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint32_t size,
+                    uint32_t* read) override;
     bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) override;
     uint32_t SetFilePointer(FileHandle file, int32_t distance, SeekOrigin origin) override;
     uint32_t GetFileSize(FileHandle file, uint32_t* high) override;

@@ -1,5 +1,7 @@
 #include "tools/kzp/make_command.h"
 
+#include "tools/encoder/diff_encoder.h"
+
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -44,6 +46,13 @@ CLI::App* AddMakeCommand(CLI::App& app, MakeOptions& o) {
         ->check(CLI::IsMember({"md5", "date-size"}));
     make->add_option("--block-size", o.blockSize,
                      "block size of the diff streams in bytes (default 65536)");
+    make->add_flag("--smallest", o.smallest, "the smallest diff streams, whatever their number of opcodes");
+    make->add_flag("--fast-apply", o.fastApply,
+                   "fewer, longer opcodes: a faster apply for a somewhat larger package");
+    make->add_option("--opcode-cost", o.opcodeCost,
+                     "bytes each opcode is taken to cost for the decoder's work (--smallest 0, default " +
+                         std::to_string(encoder::kDefaultOpcodeCost) + ", --fast-apply " +
+                         std::to_string(encoder::kFastApplyOpcodeCost) + ")");
     make->add_flag("--target-ask", o.targetAsk,
                    "the updater asks the user for the folder (the default)");
     make->add_option("--target-registry", o.targetRegistry,
@@ -204,6 +213,12 @@ MakeSettings SettingsFrom(const MakeOptions& o) {
     if (o.codePage) s.codePage = *o.codePage;
     if (o.verify) s.verifyMode = ParseVerifyMode(*o.verify);
     if (o.blockSize) s.blockSize = *o.blockSize;
+    if ((o.smallest ? 1 : 0) + (o.fastApply ? 1 : 0) + (o.opcodeCost ? 1 : 0) > 1) {
+        throw SettingsError("give one of --smallest, --fast-apply and --opcode-cost");
+    }
+    if (o.smallest) s.opcodeCost = encoder::kSmallestOpcodeCost;
+    if (o.fastApply) s.opcodeCost = encoder::kFastApplyOpcodeCost;
+    if (o.opcodeCost) s.opcodeCost = *o.opcodeCost;
     SetTargetFrom(o, s);
     SetCheckFrom(o, s);
     SetLanguagesFrom(o, s);

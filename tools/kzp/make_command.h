@@ -21,7 +21,8 @@ struct MakeOptions {
     std::optional<std::string> output, stub, title, oldVersion, newVersion, copyright, password,
         launch;
     std::optional<std::string> documentBefore, documentAfter, verify, languages;
-    std::optional<uint32_t> codePage, blockSize;
+    std::optional<uint32_t> codePage, blockSize, opcodeCost;
+    bool fastApply = false, smallest = false;
     bool keepBackups = false, deleteBackups = false;
     bool ignoreMissingUpdate = false, overwriteOnAdd = false, ignoreMissingDelete = false;
     bool targetAsk = false;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/encoder/diff_encoder.h"
 #include "tools/package_writer/package_writer.h"
 
 namespace kzp::tool {
@@ -46,6 +47,8 @@ struct MakeSettings {
     uint32_t codePage = 1252;
     uint8_t verifyMode = 0;  // 0 MD5, 1 date and size
     uint32_t blockSize = 64 * 1024;
+    // Cost of one opcode for the decoder, in stream bytes (see the encoder).
+    uint32_t opcodeCost = encoder::kDefaultOpcodeCost;
 
     writer::TargetFolder target;  // type 0 (ask) unless set
     writer::RunningCheck check;   // type 0 (none) unless set

@@ -157,6 +157,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
     MakeReport& r = report != nullptr ? *report : local;
     encoder::EncodeOptions options;
     options.blockSize = s.blockSize;
+    options.opcodeCost = s.opcodeCost;
 
     // Every add names a file the old release lacks; the update digests follow.
     writer::RecoveryRecord recovery;
