@@ -18,3 +18,13 @@ m32: deps
 test-m32: m32
 	@echo "== unit suite, Linux 32-bit under qemu-i386"
 	@qemu-i386 $(M32_BUILD)/tests/kzp_unit_tests --gtest_brief=1
+
+# The robustness suite in 32 bits as well (several minutes under qemu-i386:
+# not part of make test).
+.PHONY: test-m32-robust
+test-m32-robust: deps
+	@$(CMAKE) -S . -B $(M32_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake \
+	  -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	@ninja -C $(M32_BUILD) -j $(JOBS) --quiet kzp_robust_tests
+	@echo "== robustness suite, Linux 32-bit under qemu-i386"
+	@qemu-i386 $(M32_BUILD)/tests/robust/kzp_robust_tests --gtest_brief=1 --gtest_filter='-SoakTest.*'
