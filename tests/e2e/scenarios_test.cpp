@@ -627,6 +627,10 @@ TEST_F(UpdaterScenario, RunningProgramStopsTheRun) {
     for (const Check& c : {Check{1, "w.exe", nullptr}, Check{2, "p.exe", nullptr},
                            Check{2, "p4.exe", "nt40"}}) {
         SCOPED_TRACE(c.exe);
+        // NT 4.0 runs only 32-bit programs. A 32-bit updater cannot list the
+        // modules of the 64-bit helper program through psapi and skips it,
+        // so that pairing, which no NT 4.0 can have, is left out.
+        if (c.windowsVersion != nullptr && UpdaterIs32Bit()) continue;
         writer::Package package = Sample();
         package.check.type = c.type;
         package.check.windowTitle = "kzp e2e running app";
