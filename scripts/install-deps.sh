@@ -13,7 +13,13 @@ packages=(
   wine64 fonts-wine xvfb xauth fonts-ipafont-gothic imagemagick
   osslsigncode xdelta3 zstd
   libcli11-dev nlohmann-json3-dev openssl python3 locales
+  g++-multilib qemu-user
 )
+# `install-deps.sh guest`: also what make test-win32 needs to build and boot
+# its emulated machine.
+if [ "${1:-}" = guest ]; then
+  packages+=(debootstrap qemu-system-x86 e2fsprogs)
+fi
 
 # Wine names files on the host in the host locale's character set: the tests
 # run it under UTF-8 locales, Japanese (code page 932) and English (1252).

@@ -75,8 +75,14 @@ struct PosixOs::Heap {
 
     static Block* HeaderOf(void* payload) { return static_cast<Block*>(payload) - 1; }
 
+    // Beyond a terabyte a request is a fault; with a 32-bit size_t the
+    // header must not make the size wrap either.
+    static bool TooLarge(size_t size) {
+        return static_cast<uint64_t>(size) > (uint64_t{1} << 40) || size > SIZE_MAX - sizeof(Block);
+    }
+
     void* Alloc(size_t size) {
-        if (size > (static_cast<size_t>(1) << 40)) return nullptr;
+        if (TooLarge(size)) return nullptr;
         Block* block = static_cast<Block*>(calloc(1, sizeof(Block) + size));
         if (block == nullptr) return nullptr;
         block->size = size;
@@ -102,7 +108,7 @@ struct PosixOs::Heap {
     }
     void* ReAlloc(void* payload, size_t size) {
         if (payload == nullptr) return Alloc(size);
-        if (size > (static_cast<size_t>(1) << 40)) return nullptr;
+        if (TooLarge(size)) return nullptr;
         Block* old = HeaderOf(payload);
         std::lock_guard<std::mutex> lock(mutex);
         size_t oldSize = old->size;

@@ -19,7 +19,14 @@ std::string FromHostPath(const char* path) {
 
 const char kDetail[] = "　　--> ";
 
-std::string UpdaterImagePath() { return FromHostPath(KZP_E2E_UPDATER); }
+// The image of this build, or the one KZP_E2E_UPDATER names (a Linux or a
+// Windows path): make test-win32 plays the 32-bit image with the same driver.
+std::string UpdaterImagePath() {
+    char chosen[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("KZP_E2E_UPDATER", chosen, sizeof(chosen));
+    if (length == 0 || length >= sizeof(chosen)) return FromHostPath(KZP_E2E_UPDATER);
+    return chosen[0] == '/' ? FromHostPath(chosen) : std::string(chosen);
+}
 std::string RunningAppPath() { return FromHostPath(KZP_E2E_RUNNING_APP); }
 std::string FollowUpProgramPath() { return FromHostPath(KZP_E2E_FOLLOW_UP); }
 std::string KzpToolPath() { return FromHostPath(KZP_E2E_KZP); }

@@ -297,6 +297,12 @@ std::string MessageBoxText(HWND box) {
     for (HWND child : Children(box)) {
         if (ClassOf(child) != "Static") continue;
         std::wstring text = ReadText(child);
+        if (text.empty()) {
+            // A box of a 32-bit program under Wine's WoW64 answers WM_GETTEXT
+            // of its text with nothing; the text the window keeps is there.
+            wchar_t kept[4096] = {};
+            text = std::wstring(kept, InternalGetWindowText(child, kept, 4096));
+        }
         if (text.size() > longest.size()) longest = text;
     }
     return Utf8(longest);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <algorithm>
+#include <memory>
 #include <thread>
 
 #include "tests/e2e/e2e_support.h"
@@ -88,6 +90,38 @@ std::string WithoutTrailingBackslash(std::string path) {
 }
 
 bool SystemIsJapanese() { return GetACP() == 932; }
+
+// True when the image under test is the 32-bit one (PE machine i386): it
+// runs under WoW64 and sees the 32-bit views of the registry and of the
+// system folder.
+bool UpdaterIs32Bit() {
+    Bytes image;
+    if (!test::ReadBytes(UpdaterImagePath(), &image) || image.size() < 0x40) return false;
+    uint32_t pe = image[0x3c] | image[0x3d] << 8 | image[0x3e] << 16 |
+                  static_cast<uint32_t>(image[0x3f]) << 24;
+    if (pe > image.size() - 6) return false;
+    return (image[pe + 4] | image[pe + 5] << 8) == 0x14c;
+}
+
+// Wine's setting of the Windows version one program sees (by its file name),
+// for as long as the object lives.
+class WineVersionFor {
+  public:
+    WineVersionFor(const std::string& program, const char* version)
+        : key_("Software\\Wine\\AppDefaults\\" + program) {
+        HKEY k = nullptr;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k,
+                            nullptr) == ERROR_SUCCESS) {
+            RegSetValueExA(k, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                           static_cast<DWORD>(strlen(version) + 1));
+            RegCloseKey(k);
+        }
+    }
+    ~WineVersionFor() { RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
+
+  private:
+    std::string key_;
+};
 
 // The scenarios compare what the windows show with the built-in Japanese
 // texts, so they run where the ANSI code page is 932 (the updater runs with
@@ -579,18 +613,33 @@ TEST_F(UpdaterScenario, MissingOldFileStopsTheRunBeforeAnyChange) {
 }
 
 // The program that the package updates is running: by its window or by its
-// process name. The run stops with end code 18 before anything changes.
+// process name, through Tool Help or, where Windows says it is NT 4.0,
+// through psapi. The run stops with end code 18 before anything changes.
 TEST_F(UpdaterScenario, RunningProgramStopsTheRun) {
     UpdaterRun app;
     ASSERT_TRUE(app.Start(RunningAppPath(), ""));
     ASSERT_TRUE(WaitUntil([] { return FindWindowW(L"KzpE2eRunningApp", nullptr) != nullptr; }));
-    for (uint8_t type : {1, 2}) {
-        SCOPED_TRACE(type);
+    struct Check {
+        uint8_t type;
+        const char* exe;
+        const char* windowsVersion;  // Wine's name for it, or none
+    };
+    for (const Check& c : {Check{1, "w.exe", nullptr}, Check{2, "p.exe", nullptr},
+                           Check{2, "p4.exe", "nt40"}}) {
+        SCOPED_TRACE(c.exe);
+        // NT 4.0 runs only 32-bit programs. A 32-bit updater cannot list the
+        // modules of the 64-bit helper program through psapi and skips it,
+        // so that pairing, which no NT 4.0 can have, is left out.
+        if (c.windowsVersion != nullptr && UpdaterIs32Bit()) continue;
         writer::Package package = Sample();
-        package.check.type = type;
+        package.check.type = c.type;
         package.check.windowTitle = "kzp e2e running app";
         package.check.programName = "E2E_RUNNING_APP.EXE";  // compared without case
-        std::string exe = Build(package, type == 1 ? "w.exe" : "p.exe");
+        std::string exe = Build(package, c.exe);
+        std::unique_ptr<WineVersionFor> version;
+        if (c.windowsVersion != nullptr) {
+            version = std::make_unique<WineVersionFor>(c.exe, c.windowsVersion);
+        }
         UpdaterRun run;
         ASSERT_TRUE(run.Start(exe, ""));
         HWND main = run.WaitFor(WindowKind::kMain);
@@ -692,6 +741,163 @@ TEST_F(CodePageScenario, EachCodePageGetsItsOwnLanguageBlock) {
         CloseAndExpectExit(run, main, 0);
         EXPECT_EQ(test::ReadTree(app_), new_);
     }
+}
+
+// What a 32-bit updater sees on 64-bit Windows, and under Wine's WoW64 alike:
+// HKLM\Software through Wow6432Node, "Program Files (x86)" as the Program
+// Files base folder, and System32 redirected to SysWOW64. A vendor whose
+// program is 64-bit writes the 64-bit view and installs under the 64-bit
+// folders; the 32-bit updater does not find them and changes nothing. The
+// 64-bit build of the same code finds them. Each case shows both sides.
+class Wow64Scenario : public UpdaterScenario {
+  protected:
+    void TearDown() override {
+        for (const std::string& folder : extraFolders_) test::RemovePath(folder);
+        for (const auto& [key, view] : keys_) RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), view, 0);
+        UpdaterScenario::TearDown();
+    }
+
+    // HKLM\`key` "InstallDir" = `folder` in one view of the registry.
+    void WriteInstallDir(const std::string& key, REGSAM view, const std::string& folder) {
+        HKEY k = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE | view,
+                                  nullptr, &k, nullptr),
+                  ERROR_SUCCESS);
+        keys_.push_back({key, view});
+        LONG status = RegSetValueExA(k, "InstallDir", 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(folder.c_str()),
+                                     static_cast<DWORD>(folder.size() + 1));
+        RegCloseKey(k);
+        ASSERT_EQ(status, ERROR_SUCCESS);
+    }
+
+    // Moves the installed old tree to `folder` (removed at the end).
+    void InstallAt(const std::string& folder) {
+        ASSERT_TRUE(test::RemovePath(app_));
+        extraFolders_.push_back(folder);
+        test::RemovePath(folder);
+        app_ = folder;
+        ASSERT_TRUE(WriteTree(app_, old_));
+    }
+
+    // Runs `package` to its end: applied (exit 0) or stopped with a missing
+    // old file or the target-folder error, nothing changed (exit 255).
+    enum class Outcome { kApplied, kMissingOldFile, kNoTargetFolder };
+    std::vector<std::string> RunExpecting(const writer::Package& package, Outcome outcome) {
+        std::string exe = Build(package);
+        UpdaterRun run;
+        EXPECT_TRUE(run.Start(exe, ""));
+        HWND main = run.WaitFor(WindowKind::kMain);
+        AnswerQuestion(run, true);
+        std::vector<std::string> log;
+        if (outcome == Outcome::kApplied) {
+            WaitForClose(run, main, Slot(2));
+            log = LogLines(main);
+            EXPECT_EQ(Last(log), Slot(19)) << Lines(log);
+            CloseAndExpectExit(run, main, 0);
+        } else {
+            std::vector<std::string> last = {Slot(45), Slot(20)};
+            if (outcome == Outcome::kNoTargetFolder) {
+                last = {Slot(48), Format(Slot(49), {kTitle}), Slot(20)};
+            }
+            EXPECT_TRUE(WaitUntil([&] {
+                return IsControlEnabled(main, kCancelClose) && ControlText(main, kCancelClose) == Slot(2);
+            })) << run.Describe();
+            log = LogLines(main);
+            EXPECT_EQ(Tail(log, last.size()), last) << Lines(log);
+            CloseAndExpectExit(run, main, 255);
+        }
+        return log;
+    }
+
+    std::vector<std::pair<std::string, REGSAM>> keys_;
+    std::vector<std::string> extraFolders_;
+};
+
+std::string SpecialFolder(int csidl) {
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+// A registry target that only the 64-bit view holds: the 32-bit updater
+// reads Wow6432Node and ends with the target-folder error (0x10008). Once the
+// 32-bit view holds it as well, the 32-bit updater applies the package.
+TEST_F(Wow64Scenario, RegistryTargetIsReadInTheUpdatersOwnView) {
+    const std::string key = "Software\\KzpE2e Wow64\\App";
+    WriteInstallDir(key, KEY_WOW64_64KEY, app_);
+    writer::Package package = Sample();
+    package.target = {};
+    package.target.type = 1;
+    package.target.rootOrBase = 2;  // HKLM
+    package.target.path = key;
+    package.target.name = "InstallDir";
+    if (!UpdaterIs32Bit()) {
+        RunExpecting(package, Outcome::kApplied);
+        EXPECT_EQ(test::ReadTree(app_), new_);
+        return;
+    }
+    RunExpecting(package, Outcome::kNoTargetFolder);
+    EXPECT_EQ(test::ReadTree(app_), old_);
+    WriteInstallDir(key, KEY_WOW64_32KEY, app_);
+    RunExpecting(package, Outcome::kApplied);
+    EXPECT_EQ(test::ReadTree(app_), new_);
+}
+
+// The Program Files base: a program installed under the 64-bit Program Files
+// folder is not where the 32-bit updater looks ("Program Files (x86)"); the
+// run stops at the first old file and changes nothing.
+TEST_F(Wow64Scenario, ProgramFilesBaseIsTheX86FolderFor32BitUpdaters) {
+    const std::string programFiles = SpecialFolder(CSIDL_PROGRAM_FILES);
+    const std::string x86 = SpecialFolder(CSIDL_PROGRAM_FILESX86);
+    ASSERT_FALSE(programFiles.empty());
+    InstallAt(programFiles + "\\KzpE2e Wow64 App");
+    writer::Package package = Sample();
+    package.target.type = 3;
+    package.target.rootOrBase = 2;  // the Program Files base
+    package.target.path = "KzpE2e Wow64 App";
+    if (!UpdaterIs32Bit()) {
+        RunExpecting(package, Outcome::kApplied);
+        EXPECT_EQ(test::ReadTree(app_), new_);
+        return;
+    }
+    ASSERT_FALSE(x86.empty());
+    ASSERT_NE(Lower(x86), Lower(programFiles));
+    std::vector<std::string> log = RunExpecting(package, Outcome::kMissingOldFile);
+    EXPECT_TRUE(Contains(log, Format(Slot(25), {x86 + "\\KzpE2e Wow64 App\\"}))) << Lines(log);
+    EXPECT_EQ(test::ReadTree(app_), old_);
+}
+
+// The system folder base: the 32-bit updater is told System32, but its file
+// accesses go to SysWOW64. Files that a 64-bit installer put into System32
+// are missing for it; a copy in SysWOW64 is updated while the log names
+// System32, and the System32 copy stays old.
+TEST_F(Wow64Scenario, SystemFolderBaseIsRedirectedToSysWow64) {
+    char system[MAX_PATH] = "";
+    ASSERT_NE(GetSystemDirectoryA(system, MAX_PATH), 0u);
+    const std::string system32 = std::string(system) + "\\KzpE2e Wow64";
+    InstallAt(system32);
+    writer::Package package = Sample();
+    package.target.type = 3;
+    package.target.rootOrBase = 1;  // the system folder
+    package.target.path = "KzpE2e Wow64";
+    if (!UpdaterIs32Bit()) {
+        RunExpecting(package, Outcome::kApplied);
+        EXPECT_EQ(test::ReadTree(app_), new_);
+        return;
+    }
+    std::vector<std::string> log = RunExpecting(package, Outcome::kMissingOldFile);
+    EXPECT_TRUE(Contains(log, Format(Slot(25), {system32 + "\\"}))) << Lines(log);
+    EXPECT_EQ(test::ReadTree(system32), old_);
+
+    const std::string sysWow64 = SpecialFolder(CSIDL_SYSTEMX86) + "\\KzpE2e Wow64";
+    ASSERT_NE(Lower(sysWow64), Lower(system32));
+    extraFolders_.push_back(sysWow64);
+    ASSERT_TRUE(WriteTree(sysWow64, old_));
+    log = RunExpecting(package, Outcome::kApplied);
+    EXPECT_TRUE(Contains(log, Format(Slot(25), {system32 + "\\"}))) << Lines(log);
+    EXPECT_EQ(test::ReadTree(sysWow64), new_);
+    EXPECT_EQ(test::ReadTree(system32), old_);
 }
 
 // After a successful run the package's follow-up file is opened in the
