@@ -6,8 +6,7 @@
 
 namespace kzp {
 
-const char kBuiltInFontFace[] =
-    "\x82\x6C\x82\x72\x20\x82\x6F\x83\x53\x83\x56\x83\x62\x83\x4E";
+const char kBuiltInFontFace[] = "\x82\x6C\x82\x72\x20\x82\x6F\x83\x53\x83\x56\x83\x62\x83\x4E";
 
 Result ReadLanguageSection(PackageFile& file, UpdaterState& state, uint16_t formatVersion) {
     state.codePage = 0;
@@ -78,9 +77,9 @@ FontDescription MakePackageFontDescription(const char* fontFace, uint32_t fontHe
     FontDescription font;
     memset(&font, 0, sizeof(font));
     font.height = static_cast<int32_t>(fontHeight);
-    font.weight = 400;     // FW_NORMAL
-    font.charSet = 1;      // DEFAULT_CHARSET
-    font.quality = 2;      // PROOF_QUALITY
+    font.weight = 400;  // FW_NORMAL
+    font.charSet = 1;   // DEFAULT_CHARSET
+    font.quality = 2;   // PROOF_QUALITY
     // Cut a long face at a character boundary so that no half of a double-byte
     // character is left at the end.
     const size_t n = CharacterBoundaryWithin(fontFace, codePage, sizeof(font.faceName) - 1);
@@ -90,8 +89,8 @@ FontDescription MakePackageFontDescription(const char* fontFace, uint32_t fontHe
 }
 
 void CreatePackageFont(UpdaterState& state) {
-    packageFont =
-        TheOs().CreateFontFrom(MakePackageFontDescription(state.fontFace, state.fontHeight, state.codePage));
+    packageFont = TheOs().CreateFontFrom(
+        MakePackageFontDescription(state.fontFace, state.fontHeight, state.codePage));
 }
 
 }  // namespace kzp

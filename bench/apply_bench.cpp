@@ -162,7 +162,8 @@ UpdateFiles MakeUpdate(const std::string& folder, uint64_t size, uint64_t seed) 
         const uint32_t kind = random.Below(100);
         if (left < kBlock || kind < 60) {
             // Short ranges: most opcodes, little of the data.
-            uint32_t length = 1 + random.Below(static_cast<uint32_t>(std::min<uint64_t>(left, 4096)));
+            uint32_t length =
+                1 + random.Below(static_cast<uint32_t>(std::min<uint64_t>(left, 4096)));
             if (kind % 2 == 0) {
                 uint32_t offset = random.Below(oldSize - length + 1);
                 out.PutU8(3);
@@ -266,7 +267,8 @@ int ChildDecode(const char* updater, const char* old, const char* created, uint3
     kzp::SetOs(&os);
     kzp::UpdaterState state;
     kzp::InitUpdaterState(&state, nullptr);
-    FileHandle package = kzp::OpenFileForRead(os.WindowsPath(updater).c_str(), kzp::kFileShareRead, 0);
+    FileHandle package =
+        kzp::OpenFileForRead(os.WindowsPath(updater).c_str(), kzp::kFileShareRead, 0);
     FileHandle oldFile = kzp::OpenFileForRead(os.WindowsPath(old).c_str(), 0, 0);
     FileHandle newFile = kzp::CreateFileForWrite(os.WindowsPath(created).c_str(), 0, 0);
     if (package == kzp::kInvalidFile || oldFile == kzp::kInvalidFile ||
@@ -333,7 +335,7 @@ int ChildTrailer(const char* path) {
 // ---- measuring ------------------------------------------------------------
 
 struct Measured {
-    double seconds;     // wall-clock
+    double seconds;  // wall-clock
     double peakMiB;
     double cpuSeconds;  // user and system time of the process
 };
@@ -458,8 +460,8 @@ Figures MeasureAt(const std::string& self, const std::string& folder, uint64_t m
         cp.push_back(Spawn({"cp", update.oldPath, copy}, false));
         if (i == 0 && !Digest(copy, oldDigest)) exit(2);
         unlink(copy.c_str());
-        dd.push_back(Spawn({"dd", "if=" + update.oldPath, "of=" + copy, "bs=64K", "status=none"},
-                           false));
+        dd.push_back(
+            Spawn({"dd", "if=" + update.oldPath, "of=" + copy, "bs=64K", "status=none"}, false));
         md5sum.push_back(Spawn({"md5sum", package}, false));
         openssl.push_back(Spawn({"openssl", "md5", package}, false));
         md5.push_back(Spawn({self, "--child-md5", package}, true));
@@ -479,8 +481,8 @@ Figures MeasureAt(const std::string& self, const std::string& folder, uint64_t m
          {update.oldPath, update.updaterPath, package, created, copy, inOrder}) {
         unlink(path.c_str());
     }
-    return {Median(cp),     Median(dd),     Median(md5sum),        Median(openssl),
-            Median(md5),    Median(decode), Median(inOrderDecode), Median(trailer),
+    return {Median(cp),  Median(dd),     Median(md5sum),        Median(openssl),
+            Median(md5), Median(decode), Median(inOrderDecode), Median(trailer),
             size};
 }
 
@@ -495,8 +497,8 @@ void Target(const char* label, const Measured& m, const Measured& baseline, cons
             double wanted) {
     const double cpu = baseline.cpuSeconds / m.cpuSeconds;
     const double wall = baseline.seconds / m.seconds;
-    printf("  %-6s %s >= %.2f x %s: cpu %.3f (wall %.3f)\n", cpu >= wanted ? "met" : "MISSED", label,
-           wanted, against, cpu, wall);
+    printf("  %-6s %s >= %.2f x %s: cpu %.3f (wall %.3f)\n", cpu >= wanted ? "met" : "MISSED",
+           label, wanted, against, cpu, wall);
 }
 
 }  // namespace
@@ -523,9 +525,12 @@ int main(int argc, char** argv) {
     int runs = 5;
     std::string base = "/tmp";
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (strcmp(argv[i], "--size") == 0) mib = strtoull(argv[i + 1], nullptr, 10);
-        else if (strcmp(argv[i], "--runs") == 0) runs = atoi(argv[i + 1]);
-        else if (strcmp(argv[i], "--folder") == 0) base = argv[i + 1];
+        if (strcmp(argv[i], "--size") == 0)
+            mib = strtoull(argv[i + 1], nullptr, 10);
+        else if (strcmp(argv[i], "--runs") == 0)
+            runs = atoi(argv[i + 1]);
+        else if (strcmp(argv[i], "--folder") == 0)
+            base = argv[i + 1];
     }
     if (mib < 1 || mib > 2000 || runs < 1) {
         fprintf(stderr, "usage: %s [--size MiB (1..2000)] [--runs N] [--folder /tmp]\n", argv[0]);
@@ -576,9 +581,10 @@ int main(int argc, char** argv) {
     const double growth = std::max(f.decode.peakMiB - smallFigures.decode.peakMiB,
                                    f.trailer.peakMiB - smallFigures.trailer.peakMiB);
     const double overRest = f.decode.peakMiB - idle.peakMiB;
-    printf("  growth from %llu to %llu MiB: %.1f MiB; decoding above the process at rest: %.1f MiB"
-           " (target: block size + under 4 MiB)\n",
-           static_cast<unsigned long long>(small), static_cast<unsigned long long>(mib), growth,
-           overRest);
+    printf(
+        "  growth from %llu to %llu MiB: %.1f MiB; decoding above the process at rest: %.1f MiB"
+        " (target: block size + under 4 MiB)\n",
+        static_cast<unsigned long long>(small), static_cast<unsigned long long>(mib), growth,
+        overRest);
     return 0;
 }

@@ -53,7 +53,8 @@ long StatusKiB(pid_t pid, const char* field) {
     long value = 0;
     const size_t n = strlen(field);
     while (fgets(line, sizeof(line), f) != nullptr) {
-        if (strncmp(line, field, n) == 0 && line[n] == ':') value = strtol(line + n + 1, nullptr, 10);
+        if (strncmp(line, field, n) == 0 && line[n] == ':')
+            value = strtol(line + n + 1, nullptr, 10);
     }
     fclose(f);
     return value;
@@ -90,7 +91,8 @@ int Measure(char** command) {
                     anonymous = std::max(anonymous, StatusKiB(pid, "RssAnon"));
                     signal = 0;
                 }
-                ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(static_cast<long>(signal)));
+                ptrace(PTRACE_CONT, pid, nullptr,
+                       reinterpret_cast<void*>(static_cast<long>(signal)));
             }
             continue;
         }

@@ -29,18 +29,18 @@ enum MainWindowControl : int {
 };
 
 enum class WindowActionKind : uint8_t {
-    kLog,                     // append `text` as one line to the log pane
-    kSetCaption,              // window caption := text
-    kSetText,                 // control := text
-    kSetBar,                  // progress bar control := value (0..1000)
-    kEnable,                  // control enabled := value != 0
-    kSetCheck,                // check box control := value (1 checked, 0 cleared)
-    kApplyFonts,              // set packageFont on the controls that take it
-    kMarkFailed,              // state.failed := 1
-    kRestoreChangedFiles,     // run RestoreChangedFiles on the window's thread
-    kShowOpenError,           // hide, warning box with kSlotOpenError on the desktop, end the dialog
-    kWaitForApplyThread,      // wait up to 30 s for the thread, close its handle
-    kDeleteBackupsIfChecked,  // DeleteBackupFiles when check box 1019 is checked
+    kLog,                  // append `text` as one line to the log pane
+    kSetCaption,           // window caption := text
+    kSetText,              // control := text
+    kSetBar,               // progress bar control := value (0..1000)
+    kEnable,               // control enabled := value != 0
+    kSetCheck,             // check box control := value (1 checked, 0 cleared)
+    kApplyFonts,           // set packageFont on the controls that take it
+    kMarkFailed,           // state.failed := 1
+    kRestoreChangedFiles,  // run RestoreChangedFiles on the window's thread
+    kShowOpenError,        // hide, warning box with kSlotOpenError on the desktop, end the dialog
+    kWaitForApplyThread,   // wait up to 30 s for the thread, close its handle
+    kDeleteBackupsIfChecked,            // DeleteBackupFiles when check box 1019 is checked
     kDeleteBackupsIfEnabledAndChecked,  // the same, only when 1019 is also enabled
     kRequestCancel,                     // state.cancelRequested := 1
     kCloseWindow,                       // EndDialog with 1

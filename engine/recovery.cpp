@@ -50,7 +50,9 @@ bool ReadFileFacts(const char* path, FileFacts* facts) {
     return ok;
 }
 
-bool SameTime(const FileTime& a, const FileTime& b) { return a.low == b.low && a.high == b.high; }
+bool SameTime(const FileTime& a, const FileTime& b) {
+    return a.low == b.low && a.high == b.high;
+}
 
 // The entry's old file, checked the way the run checked it.
 bool IsOldVersion(const FileFacts& facts, const FileEntry& entry, uint8_t verifyMode) {
@@ -80,7 +82,8 @@ int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& 
     for (uint64_t left = size; left > 0 && result > 0;) {
         const uint32_t chunk = left < kCompareChunk ? static_cast<uint32_t>(left) : kCompareChunk;
         uint32_t read = 0;
-        if (!os.ReadFile(file, onDisk, chunk, &read) || read != chunk || !package.Read(inPackage, chunk)) {
+        if (!os.ReadFile(file, onDisk, chunk, &read) || read != chunk ||
+            !package.Read(inPackage, chunk)) {
             result = -1;
         } else {
             for (uint32_t i = 0; i < chunk; ++i) {
@@ -100,29 +103,35 @@ int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& 
 void ExamineUpdate(const RecoveryPlan& plan, uint32_t index, const FileFacts& file,
                    const FileFacts& backup, EntryRecovery* e) {
     const FileEntry& entry = *e->entry;
-    e->backup = !backup.present                               ? FoundFile::kMissing
+    e->backup = !backup.present                                           ? FoundFile::kMissing
                 : IsOldVersion(backup, entry, plan.pass.lists.verifyMode) ? FoundFile::kOldVersion
-                                                               : FoundFile::kOther;
+                                                                          : FoundFile::kOther;
     // A rebuilt file gets the entry's time only once it is whole; where the
     // package says what it holds, its digest is checked as well.
-    const bool isNew = file.present && SameTime(file.time, entry.fileTime) &&
-                       (!plan.hasRecord || DigestsEqual(file.digest, plan.record.updatedDigests[index]));
-    if (!file.present) e->file = FoundFile::kMissing;
-    else if (isNew) e->file = FoundFile::kNewVersion;
-    else if (e->backup == FoundFile::kOldVersion) e->file = FoundFile::kWrittenByRun;
-    else if (IsOldVersion(file, entry, plan.pass.lists.verifyMode)) e->file = FoundFile::kOldVersion;
-    else e->file = FoundFile::kOther;
+    const bool isNew =
+        file.present && SameTime(file.time, entry.fileTime) &&
+        (!plan.hasRecord || DigestsEqual(file.digest, plan.record.updatedDigests[index]));
+    if (!file.present)
+        e->file = FoundFile::kMissing;
+    else if (isNew)
+        e->file = FoundFile::kNewVersion;
+    else if (e->backup == FoundFile::kOldVersion)
+        e->file = FoundFile::kWrittenByRun;
+    else if (IsOldVersion(file, entry, plan.pass.lists.verifyMode))
+        e->file = FoundFile::kOldVersion;
+    else
+        e->file = FoundFile::kOther;
 }
 
 void ExamineDelete(const RecoveryPlan& plan, const FileFacts& file, const FileFacts& backup,
                    EntryRecovery* e) {
     const FileEntry& entry = *e->entry;
-    e->backup = !backup.present                               ? FoundFile::kMissing
+    e->backup = !backup.present                                           ? FoundFile::kMissing
                 : IsOldVersion(backup, entry, plan.pass.lists.verifyMode) ? FoundFile::kOldVersion
-                                                               : FoundFile::kOther;
-    e->file = !file.present                               ? FoundFile::kMissing
+                                                                          : FoundFile::kOther;
+    e->file = !file.present                                           ? FoundFile::kMissing
               : IsOldVersion(file, entry, plan.pass.lists.verifyMode) ? FoundFile::kOldVersion
-                                                           : FoundFile::kOther;
+                                                                      : FoundFile::kOther;
 }
 
 // An add's old state is the file the old release has at its name, or none.
@@ -154,9 +163,12 @@ Result ExamineAdd(PackageFile& package, const RecoveryPlan& plan, const UpdaterS
     }
     const int same = CompareWithAddData(package, path, entry, file.size);
     if (same < 0) return kErrorOldFileRead;
-    if (same == 2 && SameTime(file.time, entry.fileTime)) e->file = FoundFile::kNewVersion;
-    else if (same > 0) e->file = FoundFile::kWrittenByRun;
-    else e->file = FoundFile::kOther;
+    if (same == 2 && SameTime(file.time, entry.fileTime))
+        e->file = FoundFile::kNewVersion;
+    else if (same > 0)
+        e->file = FoundFile::kWrittenByRun;
+    else
+        e->file = FoundFile::kOther;
     return kResultOk;
 }
 
@@ -204,15 +216,17 @@ RecoveryStep StepFor(const UpdaterState& state, const RecoveryPlan& plan, uint32
     switch (e.kind) {
         case EntryKind::kUpdate:
         case EntryKind::kDelete: {
-            const uint8_t ignoreMissing =
-                e.kind == EntryKind::kUpdate ? state.ignoreMissingUpdate : state.ignoreMissingDelete;
+            const uint8_t ignoreMissing = e.kind == EntryKind::kUpdate ? state.ignoreMissingUpdate
+                                                                       : state.ignoreMissingDelete;
             if (e.file == FoundFile::kOldVersion) return RecoveryStep::kLeave;
             if (e.file == FoundFile::kMissing && ignoreMissing == 1) return RecoveryStep::kLeave;
             return RecoveryStep::kLost;
         }
         case EntryKind::kAdd: {
             const bool replacesFile = plan.hasRecord && plan.record.replaced[index].present == 1;
-            if (replacesFile) return e.file == FoundFile::kOldVersion ? RecoveryStep::kLeave : RecoveryStep::kLost;
+            if (replacesFile)
+                return e.file == FoundFile::kOldVersion ? RecoveryStep::kLeave
+                                                        : RecoveryStep::kLost;
             if (e.file == FoundFile::kWrittenByRun || e.file == FoundFile::kNewVersion) {
                 return RecoveryStep::kRemoveFile;
             }
@@ -257,8 +271,8 @@ Result ExamineEntries(PackageFile& package, UpdaterState& state, RecoveryPlan* p
             } else if (e.kind == EntryKind::kDelete) {
                 ExamineDelete(*plan, file, backup, &e);
             } else {
-                Result r = ExamineAdd(package, *plan, state, static_cast<uint32_t>(i), fullPath, file,
-                                      backup, &e);
+                Result r = ExamineAdd(package, *plan, state, static_cast<uint32_t>(i), fullPath,
+                                      file, backup, &e);
                 if (r != kResultOk) return r;
             }
         }
@@ -313,7 +327,8 @@ Result ExamineFolder(UpdaterState& state, RecoveryPlan* plan) {
                                                 EntryCount(plan->pass.entries[2]));
             plan->entries = static_cast<EntryRecovery*>(
                 os.HeapAllocZero(state.heap, sizeof(EntryRecovery) * (plan->count + 1)));
-            result = plan->entries == nullptr ? kErrorReadPackage : ExamineEntries(package, state, plan);
+            result =
+                plan->entries == nullptr ? kErrorReadPackage : ExamineEntries(package, state, plan);
         }
         os.HeapFree(state.heap, memory);
     }

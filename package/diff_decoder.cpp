@@ -15,7 +15,8 @@ constexpr uint32_t kOldWindow = KZP_READ_CACHE_SIZE / KZP_READ_CACHE_WINDOWS;
 uint32_t OldCacheSize(FileHandle oldFile) {
     uint32_t high = 0;
     const uint32_t size = TheOs().GetFileSize(oldFile, &high);
-    if (size == kInvalidFileValue || high != 0 || size >= KZP_READ_CACHE_SIZE) return KZP_READ_CACHE_SIZE;
+    if (size == kInvalidFileValue || high != 0 || size >= KZP_READ_CACHE_SIZE)
+        return KZP_READ_CACHE_SIZE;
     return (size / kOldWindow + 1) * kOldWindow;
 }
 
@@ -36,9 +37,7 @@ class Decoder {
     Result Run();
 
   private:
-    void SendProgress() {
-        context_.FileProgress(consumed_, entry_.dataLength);
-    }
+    void SendProgress() { context_.FileProgress(consumed_, entry_.dataLength); }
     bool ReadOperand(uint32_t* value) {
         if (!package_.ReadU32(value)) return false;
         consumed_ += 4;

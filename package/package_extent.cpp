@@ -38,7 +38,8 @@ uint32_t FindPackageEnd(PackageFile& file, uint32_t fileSize) {
     uint32_t directoryCount = 0;
     uint32_t tableOffset = 0;
     uint32_t tableSize = 0;
-    if (!ReadU32At(file, directories - 4, &directoryCount) || directoryCount <= kSecurityDirectory ||
+    if (!ReadU32At(file, directories - 4, &directoryCount) ||
+        directoryCount <= kSecurityDirectory ||
         !ReadU32At(file, directories + 8 * kSecurityDirectory, &tableOffset) ||
         !file.ReadU32(&tableSize)) {
         return fileSize;

@@ -95,7 +95,9 @@ bool PackageFile::Peek(uint32_t size, const uint8_t** data) {
     return true;
 }
 
-bool PackageFile::ReadU8(uint8_t* value) { return Read(value, 1); }
+bool PackageFile::ReadU8(uint8_t* value) {
+    return Read(value, 1);
+}
 
 bool PackageFile::ReadU16(uint16_t* value) {
     uint8_t b[2];

@@ -129,9 +129,8 @@ Result ReadTargetFolderSection(PackageFile& file, uint16_t formatVersion, HeapHa
         FolderRule* rule = static_cast<FolderRule*>(os.HeapAllocZero(heap, sizeof(FolderRule)));
         if (rule == nullptr) return kErrorReadPackage;
         bool ok = file.ReadU8(&rule->ruleKind) && file.ReadU8(&rule->rootOrBase) &&
-                  ReadShortString(file, rule->rulePath) &&
-                  ReadShortString(file, rule->ruleName) && ReadShortString(file, rule->ruleKey) &&
-                  file.ReadU8(&rule->resultVariable);
+                  ReadShortString(file, rule->rulePath) && ReadShortString(file, rule->ruleName) &&
+                  ReadShortString(file, rule->ruleKey) && file.ReadU8(&rule->resultVariable);
         if (!ok || section->rules->Push(rule) < 0) {
             os.HeapFree(heap, rule);
             return kErrorReadPackage;

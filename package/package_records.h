@@ -68,11 +68,11 @@ struct FolderRule {
 // state's heap (type 4 only); ReleaseFolderRules gives them back.
 struct TargetFolderSection {
     uint8_t folderType;
-    uint8_t rootOrBase;  // registryRoot (type 1) or baseIndex (types 2 and 3)
-    char path[kMaxPath];   // keyPath, iniPath or relativePath
-    char name[kMaxPath];   // valueName or section
-    char key[kMaxPath];    // keyName (type 2)
-    bool hasRecord;        // false for types outside 0..4 and type 4 below 120
+    uint8_t rootOrBase;   // registryRoot (type 1) or baseIndex (types 2 and 3)
+    char path[kMaxPath];  // keyPath, iniPath or relativePath
+    char name[kMaxPath];  // valueName or section
+    char key[kMaxPath];   // keyName (type 2)
+    bool hasRecord;       // false for types outside 0..4 and type 4 below 120
     PtrArray* rules;
 };
 

@@ -9,8 +9,8 @@ namespace kzp {
 namespace {
 
 // The footer: update count, add count, body length, magic.
-bool ReadFooter(PackageFile& file, uint32_t trailerStart, uint32_t* updateCount,
-                uint32_t* addCount, uint32_t* bodyLength) {
+bool ReadFooter(PackageFile& file, uint32_t trailerStart, uint32_t* updateCount, uint32_t* addCount,
+                uint32_t* bodyLength) {
     if (trailerStart < kPackageOffset + kRecoveryFooterSize) return false;
     if (!file.Seek(trailerStart - kRecoveryFooterSize)) return false;
     char magic[sizeof(kRecoveryMagic)];

@@ -4,8 +4,12 @@ namespace kzp {
 
 static Os* g_os = nullptr;
 
-Os& TheOs() { return *g_os; }
+Os& TheOs() {
+    return *g_os;
+}
 
-void SetOs(Os* os) { g_os = os; }
+void SetOs(Os* os) {
+    g_os = os;
+}
 
 }  // namespace kzp

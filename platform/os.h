@@ -124,8 +124,8 @@ class Os {
     // `noInheritAttributes` passes a SECURITY_ATTRIBUTES record without
     // descriptor and with inheritance off, as the NT family wants it.
     virtual FileHandle CreateFileHandle(const char* path, uint32_t access, uint32_t shareMode,
-                                  bool noInheritAttributes, uint32_t disposition,
-                                  uint32_t flagsAndAttributes) = 0;
+                                        bool noInheritAttributes, uint32_t disposition,
+                                        uint32_t flagsAndAttributes) = 0;
     virtual bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* read) = 0;
     virtual bool WriteFile(FileHandle file, const void* buffer, uint32_t size,
                            uint32_t* written) = 0;
@@ -139,7 +139,8 @@ class Os {
                             uint32_t* read) {
         *read = 0;
         if (position > 0x7FFFFFFFu) return false;
-        if (SetFilePointer(file, static_cast<int32_t>(position), kSeekBegin) != position) return false;
+        if (SetFilePointer(file, static_cast<int32_t>(position), kSeekBegin) != position)
+            return false;
         return ReadFile(file, buffer, size, read);
     }
     // Returns the low 32 bits of the size (kInvalidFileValue on failure) and
@@ -187,7 +188,8 @@ class Os {
     virtual bool VersionInfoBlock(const char* file, uint32_t size, void* block) = 0;
     // VerQueryValueA with the sub-block "\".
     virtual bool QueryRootVersionValue(const void* block, FixedFileInfo* info) = 0;
-    virtual int LoadStringResource(InstanceHandle instance, uint32_t id, char* buffer, int size) = 0;
+    virtual int LoadStringResource(InstanceHandle instance, uint32_t id, char* buffer,
+                                   int size) = 0;
     virtual FontHandle CreateFontFrom(const FontDescription& font) = 0;
     virtual void DestroyFont(FontHandle font) = 0;
 
@@ -197,13 +199,13 @@ class Os {
     virtual bool OpenRegistryKey(RegistryRoot root, const char* subKey, RegistryKey* key) = 0;
     // `size` is the buffer size in and the value size out.
     virtual bool QueryRegistryValue(RegistryKey key, const char* valueName, char* buffer,
-                               uint32_t* size) = 0;
+                                    uint32_t* size) = 0;
     virtual void CloseRegistryKey(RegistryKey key) = 0;
 
     // INI files (GetPrivateProfileStringA).
     virtual uint32_t ReadProfileString(const char* section, const char* key,
-                                             const char* defaultValue, char* buffer,
-                                             uint32_t size, const char* iniPath) = 0;
+                                       const char* defaultValue, char* buffer, uint32_t size,
+                                       const char* iniPath) = 0;
 
     // Top-level windows (FindWindowA); null texts stand for "any".
     virtual bool FindTopLevelWindow(const char* className, const char* windowName) = 0;
@@ -215,10 +217,10 @@ class Os {
     // Sizes are in bytes, as in the Win32 calls.
     virtual bool EnumerateProcesses(uint32_t* ids, uint32_t size, uint32_t* returned) = 0;
     virtual ProcessHandle OpenProcessForQuery(uint32_t processId) = 0;
-    virtual bool EnumerateModules(ProcessHandle process, ModuleHandle* modules,
-                                    uint32_t size, uint32_t* needed) = 0;
-    virtual uint32_t GetModulePath(ProcessHandle process, ModuleHandle module,
-                                         char* buffer, uint32_t size) = 0;
+    virtual bool EnumerateModules(ProcessHandle process, ModuleHandle* modules, uint32_t size,
+                                  uint32_t* needed) = 0;
+    virtual uint32_t GetModulePath(ProcessHandle process, ModuleHandle module, char* buffer,
+                                   uint32_t size) = 0;
     virtual void CloseProcess(ProcessHandle process) = 0;
 
     // Tool Help (CreateToolhelp32Snapshot with TH32CS_SNAPPROCESS |

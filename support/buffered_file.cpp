@@ -17,7 +17,9 @@ uint8_t* TakeBuffer(HeapHandle heap, uint32_t capacity) {
 
 FileReadCache::FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity, uint32_t windows)
     : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)) {
-    uint32_t count = windows < 1 ? 1 : windows > KZP_READ_CACHE_WINDOWS ? KZP_READ_CACHE_WINDOWS : windows;
+    uint32_t count = windows < 1                        ? 1
+                     : windows > KZP_READ_CACHE_WINDOWS ? KZP_READ_CACHE_WINDOWS
+                                                        : windows;
     ways_ = count < kWays ? count : kWays;
     windowCount_ = count - count % ways_;
     // Without a buffer, windows of no bytes: every read goes straight through.

@@ -100,7 +100,7 @@ class FileReadCache {
     uint32_t ways_;
     Window windows_[KZP_READ_CACHE_WINDOWS] = {};
     uint32_t useClock_ = 0;
-    uint32_t recent_ = 0;  // the window of the last read
+    uint32_t recent_ = 0;       // the window of the last read
     uint64_t position_ = 0;     // where the next read starts
     uint64_t filePointer_ = 0;  // where the system's file pointer stands
     bool filePointerKnown_ = false;

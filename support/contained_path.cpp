@@ -5,9 +5,13 @@
 namespace kzp {
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // The device names that every folder holds. A component names the device
 // when the part before its first dot, with trailing spaces dropped, is one.
@@ -20,7 +24,8 @@ bool IsDeviceName(const char* begin, const char* end) {
     if (length < 3 || length > 7) return false;
     for (long i = 0; i < length; ++i) upper[i] = Upper(begin[i]);
     upper[length] = 0;
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    static const char* const kDevices[] = {"CON",    "PRN",     "AUX",   "NUL",
+                                           "CONIN$", "CONOUT$", "CLOCK$"};
     for (const char* device : kDevices) {
         if (TextEquals(upper, device)) return true;
     }

@@ -4,7 +4,9 @@
 
 namespace kzp {
 
-int FileExists(const char* path) { return TheOs().FindFirstFileExists(path) ? 1 : 0; }
+int FileExists(const char* path) {
+    return TheOs().FindFirstFileExists(path) ? 1 : 0;
+}
 
 int MakeDirectoryPath(const char* path) {
     Os& os = TheOs();
@@ -68,7 +70,9 @@ int OsClassOf(const OsVersion& version) {
     return 1;
 }
 
-int GetOsClass() { return OsClassOf(TheOs().GetVersion()); }
+int GetOsClass() {
+    return OsClassOf(TheOs().GetVersion());
+}
 
 char* ReplaceReservedChars(char* text, char replacement) {
     static const char kReserved[] = "/:,;*?\"<>|";

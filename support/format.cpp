@@ -39,10 +39,14 @@ struct Conversion {
 // when the text ends inside it.
 const char* ParseConversion(const char* p, Conversion* c) {
     for (;; ++p) {
-        if (*p == '-') c->leftAlign = true;
-        else if (*p == '0') c->zeroPad = true;
-        else if (*p == '#') continue;
-        else break;
+        if (*p == '-')
+            c->leftAlign = true;
+        else if (*p == '0')
+            c->zeroPad = true;
+        else if (*p == '#')
+            continue;
+        else
+            break;
     }
     while (*p >= '0' && *p <= '9') {
         if (c->width < 100000) c->width = c->width * 10 + static_cast<size_t>(*p - '0');
@@ -52,7 +56,8 @@ const char* ParseConversion(const char* p, Conversion* c) {
         c->hasPrecision = true;
         ++p;
         while (*p >= '0' && *p <= '9') {
-            if (c->precision < 100000) c->precision = c->precision * 10 + static_cast<size_t>(*p - '0');
+            if (c->precision < 100000)
+                c->precision = c->precision * 10 + static_cast<size_t>(*p - '0');
             ++p;
         }
     }

@@ -5,7 +5,9 @@
 namespace kzp {
 namespace {
 
-inline uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline uint32_t RotateLeft(uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
 
 inline uint32_t LoadLittle32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -29,8 +31,8 @@ inline void StoreLittle32(uint8_t* p, uint32_t v) {
 // share a bit, so they can be added one at a time, and the one that does not
 // need b is added while b is still being computed.
 #define KZP_MD5_STEP_G(a, b, c, d, x, t, s) \
-    (a) += (x) + (t) + ((c) & ~(d));         \
-    (a) += (b) & (d);                        \
+    (a) += (x) + (t) + ((c) & ~(d));        \
+    (a) += (b) & (d);                       \
     (a) = RotateLeft((a), (s)) + (b)
 
 void Transform(uint32_t state[4], const uint8_t block[64]) {
@@ -161,6 +163,8 @@ void Md5Digest(const void* data, uint32_t length, uint8_t digest[16]) {
     Md5Final(digest, &context);
 }
 
-bool DigestsEqual(const uint8_t a[16], const uint8_t b[16]) { return memcmp(a, b, 16) == 0; }
+bool DigestsEqual(const uint8_t a[16], const uint8_t b[16]) {
+    return memcmp(a, b, 16) == 0;
+}
 
 }  // namespace kzp

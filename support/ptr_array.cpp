@@ -28,7 +28,9 @@ void PtrArray::Destroy(PtrArray* array) {
     os.HeapFree(os.ProcessHeap(), array);
 }
 
-int32_t PtrArray::Count() const { return items_ == nullptr ? -1 : count_; }
+int32_t PtrArray::Count() const {
+    return items_ == nullptr ? -1 : count_;
+}
 
 int32_t PtrArray::Push(void* item) {
     // An array whose first storage failed never stores anything: Count stays

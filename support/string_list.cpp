@@ -28,7 +28,9 @@ void StringList::Destroy(StringList* list) {
     os.HeapFree(os.ProcessHeap(), list);
 }
 
-int32_t StringList::Count() const { return array_->Count(); }
+int32_t StringList::Count() const {
+    return array_->Count();
+}
 
 int32_t StringList::Add(const char* text) {
     Os& os = TheOs();

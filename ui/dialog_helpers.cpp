@@ -23,8 +23,8 @@ void CentreOnScreen(HWND window) {
 
 void SetPackageFont(HWND dialog, const int* controls, int count) {
     for (int i = 0; i < count; ++i) {
-        SendDlgItemMessageA(dialog, controls[i], WM_SETFONT,
-                            reinterpret_cast<WPARAM>(packageFont), TRUE);
+        SendDlgItemMessageA(dialog, controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(packageFont),
+                            TRUE);
     }
 }
 

@@ -19,17 +19,21 @@ constexpr uint32_t kThreadWaitMs = 30000;
 
 // The controls that take the package font when the texts arrive. The
 // percentage labels and the bars keep the template font.
-constexpr int kFontControls[] = {kEditHeading,   kLabelCopyright, kEditCopyright,
-                                 kLabelStep,     kLabelOverall,   kLabelLog,
-                                 kCheckDeleteBackups, kLogPane,   kButtonCancelClose};
+constexpr int kFontControls[] = {kEditHeading,        kLabelCopyright, kEditCopyright,
+                                 kLabelStep,          kLabelOverall,   kLabelLog,
+                                 kCheckDeleteBackups, kLogPane,        kButtonCancelClose};
 
 // An apply thread that had not ended when the window stopped waiting for it.
 // Its handle is kept open so that start-up can ask whether it is gone.
 HANDLE g_lingeringThread = nullptr;
 
-DWORD WINAPI ApplyThreadStart(LPVOID parameter) { return ApplyThread(parameter); }
+DWORD WINAPI ApplyThreadStart(LPVOID parameter) {
+    return ApplyThread(parameter);
+}
 
-HWND Control(HWND window, int id) { return GetDlgItem(window, id); }
+HWND Control(HWND window, int id) {
+    return GetDlgItem(window, id);
+}
 
 bool IsChecked(HWND window, int id) {
     return SendDlgItemMessageA(window, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -236,8 +240,8 @@ INT_PTR CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             return TRUE;
         case WM_STATUS_NOTIFICATION:
             actions.count = 0;
-            DescribeNotification(state, static_cast<uint32_t>(wParam), static_cast<intptr_t>(lParam),
-                                 &actions);
+            DescribeNotification(state, static_cast<uint32_t>(wParam),
+                                 static_cast<intptr_t>(lParam), &actions);
             CarryOut(window, state, actions);
             return TRUE;
         default:

@@ -26,7 +26,9 @@ constexpr int kDocumentView = 1022;
 // or a chosen folder.
 bool g_answerAccepted = false;
 
-HWND Owner(const UpdaterState& state) { return static_cast<HWND>(state.window); }
+HWND Owner(const UpdaterState& state) {
+    return static_cast<HWND>(state.window);
+}
 
 void Inform(HWND dialog, const char* text) {
     MessageBoxA(dialog, text, kProgramCaption, MB_ICONINFORMATION | MB_OK);
@@ -38,10 +40,13 @@ template <int N>
 void SetTexts(HWND dialog, int captionSlot, const int (&controls)[N][2]) {
     UpdaterState& state = ProgramState();
     SetWindowTextA(dialog, state.catalogue[captionSlot]);
-    for (const auto& [control, slot] : controls) SetDlgItemTextA(dialog, control, state.catalogue[slot]);
+    for (const auto& [control, slot] : controls)
+        SetDlgItemTextA(dialog, control, state.catalogue[slot]);
 }
 
-bool IsPlainCommand(WPARAM wParam, int id) { return LOWORD(wParam) == id && HIWORD(wParam) == 0; }
+bool IsPlainCommand(WPARAM wParam, int id) {
+    return LOWORD(wParam) == id && HIWORD(wParam) == 0;
+}
 
 void Accept(HWND dialog) {
     g_answerAccepted = true;
@@ -165,7 +170,9 @@ uint32_t AskAndAccept(HWND owner, int templateId, DLGPROC procedure) {
 
 }  // namespace
 
-uint32_t PasswordDialog(HWND owner) { return AskAndAccept(owner, kPasswordTemplate, PasswordProc); }
+uint32_t PasswordDialog(HWND owner) {
+    return AskAndAccept(owner, kPasswordTemplate, PasswordProc);
+}
 
 uint32_t TargetFolderDialog(HWND owner) {
     return AskAndAccept(owner, kFolderTemplate, FolderProc);

@@ -34,7 +34,9 @@ std::string Lower(std::string text) {
     return text;
 }
 
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+    return Lower(a) == Lower(b);
+}
 
 std::string RegistryKeyName(RegistryRoot root, const std::string& key) {
     std::string k = Lower(key);
@@ -199,9 +201,9 @@ std::string PosixOs::WindowsPath(const std::string& hostPath) const {
     const std::pair<const char, std::string>* best = nullptr;
     for (const auto& drive : drives_) {
         const std::string& folder = drive.second;
-        bool inside = folder == "/" ||
-                      (hostPath.compare(0, folder.size(), folder) == 0 &&
-                       (hostPath.size() == folder.size() || hostPath[folder.size()] == '/'));
+        bool inside =
+            folder == "/" || (hostPath.compare(0, folder.size(), folder) == 0 &&
+                              (hostPath.size() == folder.size() || hostPath[folder.size()] == '/'));
         if (inside && (best == nullptr || folder.size() > best->second.size())) best = &drive;
     }
     if (best == nullptr) return "";
@@ -217,7 +219,9 @@ void PosixOs::SetFileVersion(const std::string& file, uint32_t fileVersionMS) {
     fileVersions_[Lower(file)] = fileVersionMS;
 }
 
-void PosixOs::ClearFileVersion(const std::string& file) { fileVersions_.erase(Lower(file)); }
+void PosixOs::ClearFileVersion(const std::string& file) {
+    fileVersions_.erase(Lower(file));
+}
 
 void PosixOs::SetRegistryValue(RegistryRoot root, const std::string& key, const std::string& name,
                                const std::string& value) {
@@ -228,7 +232,9 @@ void PosixOs::AddRegistryKey(RegistryRoot root, const std::string& key) {
     registry_[RegistryKeyName(root, key)];
 }
 
-void PosixOs::SetWindows(std::vector<Window> windows) { windows_ = std::move(windows); }
+void PosixOs::SetWindows(std::vector<Window> windows) {
+    windows_ = std::move(windows);
+}
 
 void PosixOs::SetWindowProbe(std::function<bool(const char*, const char*)> probe) {
     windowProbe_ = std::move(probe);
@@ -279,11 +285,16 @@ FileHandle PosixOs::CreateFileHandle(const char* path, uint32_t access, uint32_t
     }
 
     int flags = O_CLOEXEC;
-    if ((access & kGenericRead) && (access & kGenericWrite)) flags |= O_RDWR;
-    else if (access & kGenericWrite) flags |= O_WRONLY;
-    else flags |= O_RDONLY;
-    if (disposition == kCreateAlways) flags |= O_CREAT | O_TRUNC;
-    else if (disposition != kOpenExisting) return kInvalidFile;
+    if ((access & kGenericRead) && (access & kGenericWrite))
+        flags |= O_RDWR;
+    else if (access & kGenericWrite)
+        flags |= O_WRONLY;
+    else
+        flags |= O_RDONLY;
+    if (disposition == kCreateAlways)
+        flags |= O_CREAT | O_TRUNC;
+    else if (disposition != kOpenExisting)
+        return kInvalidFile;
 
     int fd = open(host.c_str(), flags, 0666);
     if (fd < 0) return kInvalidFile;
@@ -402,7 +413,8 @@ bool PosixOs::SetLastWriteTime(FileHandle file, const FileTime& lastWrite) {
     // A time with the top bit set is no valid FILETIME (the system refuses
     // it); it would also overflow the sums below.
     if (raw > static_cast<uint64_t>(INT64_MAX)) return false;
-    const int64_t sinceEpoch = static_cast<int64_t>(raw) - static_cast<int64_t>(kUnixEpochAsFileTime);
+    const int64_t sinceEpoch =
+        static_cast<int64_t>(raw) - static_cast<int64_t>(kUnixEpochAsFileTime);
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
@@ -469,7 +481,8 @@ bool PosixOs::FindFirstFileExists(const char* path) {
         struct stat st;
         return lstat(host.c_str(), &st) == 0;
     }
-    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : host.substr(0, slash));
+    std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : host.substr(0, slash));
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) return false;
     bool found = false;
@@ -491,13 +504,17 @@ bool PosixOs::MakeDirectory(const char* path) {
 
 // ---- memory -------------------------------------------------------------
 
-HeapHandle PosixOs::HeapCreate() { return new Heap; }
+HeapHandle PosixOs::HeapCreate() {
+    return new Heap;
+}
 
 void PosixOs::HeapDestroy(HeapHandle heap) {
     if (heap != nullptr && heap != processHeap_) delete static_cast<Heap*>(heap);
 }
 
-HeapHandle PosixOs::ProcessHeap() { return processHeap_; }
+HeapHandle PosixOs::ProcessHeap() {
+    return processHeap_;
+}
 
 void* PosixOs::HeapAllocZero(HeapHandle heap, size_t size) {
     if (heap == nullptr) return nullptr;
@@ -513,9 +530,13 @@ void PosixOs::HeapFree(HeapHandle heap, void* block) {
     if (heap != nullptr) static_cast<Heap*>(heap)->Free(block);
 }
 
-void* PosixOs::GlobalAllocZero(size_t size) { return calloc(1, size == 0 ? 1 : size); }
+void* PosixOs::GlobalAllocZero(size_t size) {
+    return calloc(1, size == 0 ? 1 : size);
+}
 
-void PosixOs::GlobalFree(void* block) { free(block); }
+void PosixOs::GlobalFree(void* block) {
+    free(block);
+}
 
 // ---- time -------------------------------------------------------------
 
@@ -523,7 +544,8 @@ uint32_t PosixOs::TickCount() {
     if (virtualClock_) return static_cast<uint32_t>(virtualMs_) + tickOffset_;
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+    uint64_t ms =
+        static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
     return static_cast<uint32_t>(ms) + tickOffset_;
 }
 
@@ -595,7 +617,9 @@ FontHandle PosixOs::CreateFontFrom(const FontDescription& font) {
     return new FontDescription(font);
 }
 
-void PosixOs::DestroyFont(FontHandle font) { delete static_cast<FontDescription*>(font); }
+void PosixOs::DestroyFont(FontHandle font) {
+    delete static_cast<FontDescription*>(font);
+}
 
 // ---- registry -------------------------------------------------------------
 
@@ -683,7 +707,9 @@ std::vector<PosixOs::Process> PosixOs::CurrentProcesses() {
     return processes;
 }
 
-bool PosixOs::LoadProcessStatus() { return processStatusAvailable_; }
+bool PosixOs::LoadProcessStatus() {
+    return processStatusAvailable_;
+}
 
 bool PosixOs::EnumerateProcesses(uint32_t* ids, uint32_t size, uint32_t* returned) {
     *returned = 0;
@@ -736,7 +762,9 @@ uint32_t PosixOs::GetModulePath(ProcessHandle process, ModuleHandle module, char
     return CopyOut(p->modules[index - 1], buffer, size);
 }
 
-void PosixOs::CloseProcess(ProcessHandle process) { delete static_cast<OpenedProcess*>(process); }
+void PosixOs::CloseProcess(ProcessHandle process) {
+    delete static_cast<OpenedProcess*>(process);
+}
 
 SnapshotHandle PosixOs::CreateProcessSnapshot() {
     if (processProbe_ && !processProbe_()) return kInvalidSnapshot;

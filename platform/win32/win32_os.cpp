@@ -10,7 +10,9 @@
 namespace kzp {
 namespace {
 
-HANDLE AsHandle(FileHandle file) { return static_cast<HANDLE>(file); }
+HANDLE AsHandle(FileHandle file) {
+    return static_cast<HANDLE>(file);
+}
 
 HKEY RootKey(RegistryRoot root) {
     switch (root) {
@@ -147,13 +149,17 @@ bool Win32Os::SetLastWriteTime(FileHandle file, const FileTime& lastWrite) {
     return SetFileTime(AsHandle(file), nullptr, nullptr, &t) != FALSE;
 }
 
-bool Win32Os::CloseFile(FileHandle file) { return CloseHandle(AsHandle(file)) != FALSE; }
+bool Win32Os::CloseFile(FileHandle file) {
+    return CloseHandle(AsHandle(file)) != FALSE;
+}
 
 bool Win32Os::MoveFileNoReplace(const char* from, const char* to) {
     return MoveFileA(from, to) != FALSE;
 }
 
-bool Win32Os::RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
+bool Win32Os::RemoveFile(const char* path) {
+    return DeleteFileA(path) != FALSE;
+}
 
 bool Win32Os::FindFirstFileExists(const char* path) {
     WIN32_FIND_DATAA data;
@@ -163,15 +169,23 @@ bool Win32Os::FindFirstFileExists(const char* path) {
     return true;
 }
 
-bool Win32Os::MakeDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
+bool Win32Os::MakeDirectory(const char* path) {
+    return CreateDirectoryA(path, nullptr) != FALSE;
+}
 
 // ---- memory -------------------------------------------------------------
 
-HeapHandle Win32Os::HeapCreate() { return ::HeapCreate(0, 0, 0); }
+HeapHandle Win32Os::HeapCreate() {
+    return ::HeapCreate(0, 0, 0);
+}
 
-void Win32Os::HeapDestroy(HeapHandle heap) { ::HeapDestroy(static_cast<HANDLE>(heap)); }
+void Win32Os::HeapDestroy(HeapHandle heap) {
+    ::HeapDestroy(static_cast<HANDLE>(heap));
+}
 
-HeapHandle Win32Os::ProcessHeap() { return GetProcessHeap(); }
+HeapHandle Win32Os::ProcessHeap() {
+    return GetProcessHeap();
+}
 
 void* Win32Os::HeapAllocZero(HeapHandle heap, size_t size) {
     if (heap == nullptr) return nullptr;
@@ -188,7 +202,9 @@ void Win32Os::HeapFree(HeapHandle heap, void* block) {
     if (heap != nullptr && block != nullptr) ::HeapFree(static_cast<HANDLE>(heap), 0, block);
 }
 
-void* Win32Os::GlobalAllocZero(size_t size) { return GlobalAlloc(GMEM_ZEROINIT, size); }
+void* Win32Os::GlobalAllocZero(size_t size) {
+    return GlobalAlloc(GMEM_ZEROINIT, size);
+}
 
 void Win32Os::GlobalFree(void* block) {
     if (block != nullptr) ::GlobalFree(static_cast<HGLOBAL>(block));
@@ -196,9 +212,13 @@ void Win32Os::GlobalFree(void* block) {
 
 // ---- time -------------------------------------------------------------
 
-uint32_t Win32Os::TickCount() { return timeGetTime(); }
+uint32_t Win32Os::TickCount() {
+    return timeGetTime();
+}
 
-void Win32Os::SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+void Win32Os::SleepMs(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
 // ---- the running system -------------------------------------------------
 
@@ -213,7 +233,9 @@ OsVersion Win32Os::GetVersion() {
     return OsVersion{info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion};
 }
 
-uint32_t Win32Os::GetAnsiCodePage() { return GetACP(); }
+uint32_t Win32Os::GetAnsiCodePage() {
+    return GetACP();
+}
 
 uint32_t Win32Os::GetOwnModulePath(char* buffer, uint32_t size) {
     return GetModuleFileNameA(nullptr, buffer, size);
@@ -302,7 +324,9 @@ bool Win32Os::QueryRegistryValue(RegistryKey key, const char* valueName, char* b
     return status == ERROR_SUCCESS;
 }
 
-void Win32Os::CloseRegistryKey(RegistryKey key) { RegCloseKey(static_cast<HKEY>(key)); }
+void Win32Os::CloseRegistryKey(RegistryKey key) {
+    RegCloseKey(static_cast<HKEY>(key));
+}
 
 // ---- INI files --------------------------------------------------------------
 
@@ -367,7 +391,9 @@ uint32_t Win32Os::GetModulePath(ProcessHandle process, ModuleHandle module, char
                                                static_cast<HMODULE>(module), buffer, size);
 }
 
-void Win32Os::CloseProcess(ProcessHandle process) { CloseHandle(static_cast<HANDLE>(process)); }
+void Win32Os::CloseProcess(ProcessHandle process) {
+    CloseHandle(static_cast<HANDLE>(process));
+}
 
 bool Win32Os::HasToolHelp() {
     ToolHelp t = LoadToolHelp();

@@ -27,9 +27,15 @@ std::string UpdaterImagePath() {
     if (length == 0 || length >= sizeof(chosen)) return FromHostPath(KZP_E2E_UPDATER);
     return chosen[0] == '/' ? FromHostPath(chosen) : std::string(chosen);
 }
-std::string RunningAppPath() { return FromHostPath(KZP_E2E_RUNNING_APP); }
-std::string FollowUpProgramPath() { return FromHostPath(KZP_E2E_FOLLOW_UP); }
-std::string KzpToolPath() { return FromHostPath(KZP_E2E_KZP); }
+std::string RunningAppPath() {
+    return FromHostPath(KZP_E2E_RUNNING_APP);
+}
+std::string FollowUpProgramPath() {
+    return FromHostPath(KZP_E2E_FOLLOW_UP);
+}
+std::string KzpToolPath() {
+    return FromHostPath(KZP_E2E_KZP);
+}
 
 long RunConsoleProgram(const std::string& program, const std::string& arguments,
                        std::string* output, unsigned long waitMs) {
@@ -79,8 +85,8 @@ long RunConsoleProgram(const std::string& program, const std::string& arguments,
     CloseHandle(readEnd);
     const ULONGLONG now = GetTickCount64();
     long code = -1;
-    if (WaitForSingleObject(info.hProcess, now < deadline ? static_cast<DWORD>(deadline - now) : 0) ==
-        WAIT_OBJECT_0) {
+    if (WaitForSingleObject(info.hProcess, now < deadline ? static_cast<DWORD>(deadline - now)
+                                                          : 0) == WAIT_OBJECT_0) {
         DWORD exitCode = 0;
         GetExitCodeProcess(info.hProcess, &exitCode);
         code = static_cast<long>(exitCode);
@@ -93,7 +99,9 @@ long RunConsoleProgram(const std::string& program, const std::string& arguments,
     return code;
 }
 
-Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes BytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes Pattern(size_t size, uint32_t seed) {
     Bytes out(size);
@@ -219,7 +227,8 @@ std::string Format(const std::string& format, const std::vector<std::string>& ar
     std::string out;
     size_t next = 0;
     for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's' && next < args.size()) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's' &&
+            next < args.size()) {
             out += args[next++];
             ++i;
         } else if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') {

@@ -16,10 +16,10 @@ using Bytes = std::vector<uint8_t>;
 using Tree = std::map<std::string, Bytes>;
 
 // The programs, as Windows paths.
-std::string UpdaterImagePath();   // kzpupdater.exe, the bare 0x18000-byte image (KZP_E2E_UPDATER)
-std::string RunningAppPath();     // a program with a known window, for the running check
-std::string FollowUpProgramPath(); // leaves a marker file when it is opened
-std::string KzpToolPath();        // kzp.exe, the command-line tool
+std::string UpdaterImagePath();     // kzpupdater.exe, the bare 0x18000-byte image (KZP_E2E_UPDATER)
+std::string RunningAppPath();       // a program with a known window, for the running check
+std::string FollowUpProgramPath();  // leaves a marker file when it is opened
+std::string KzpToolPath();          // kzp.exe, the command-line tool
 
 // Runs a console program to its end with its output (stdout and stderr)
 // collected; its exit code, or -1 when it cannot be started or does not end

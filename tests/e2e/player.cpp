@@ -26,7 +26,8 @@ std::wstring ReadText(HWND window) {
     // at all when the buffer turns out too small.
     std::wstring text(2 * length + 16, L'\0');
     DWORD_PTR copied = 0;
-    if (!SendTimed(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), &copied)) {
+    if (!SendTimed(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                   &copied)) {
         return L"";
     }
     text.resize(copied);
@@ -111,7 +112,8 @@ std::string Utf8(const std::wstring& text) {
 
 std::wstring Wide(const std::string& utf8) {
     if (utf8.empty()) return L"";
-    int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    int size =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring out(size, L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
     return out;
@@ -146,7 +148,9 @@ bool UpdaterRun::Start(const std::string& program, const std::string& arguments,
     return true;
 }
 
-bool UpdaterRun::Resume() { return thread_ != nullptr && ResumeThread(thread_) != static_cast<DWORD>(-1); }
+bool UpdaterRun::Resume() {
+    return thread_ != nullptr && ResumeThread(thread_) != static_cast<DWORD>(-1);
+}
 
 bool UpdaterRun::Exited(DWORD* exitCode) const {
     if (process_ == nullptr || WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) return false;
@@ -231,9 +235,13 @@ std::string WindowText(HWND window) {
     return Utf8(text);
 }
 
-std::string ControlText(HWND dialog, int id) { return Utf8(ReadText(GetDlgItem(dialog, id))); }
+std::string ControlText(HWND dialog, int id) {
+    return Utf8(ReadText(GetDlgItem(dialog, id)));
+}
 
-bool ControlExists(HWND dialog, int id) { return GetDlgItem(dialog, id) != nullptr; }
+bool ControlExists(HWND dialog, int id) {
+    return GetDlgItem(dialog, id) != nullptr;
+}
 
 bool IsControlEnabled(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);

@@ -51,7 +51,9 @@ std::string PartName(int i) {
     return name;
 }
 
-std::string Part(int i) { return "old\\parts\\" + PartName(i) + ".bin"; }
+std::string Part(int i) {
+    return "old\\parts\\" + PartName(i) + ".bin";
+}
 
 // Small files around the large ones: the run updates two before the large
 // update, adds one before and one after the large add, and deletes two
@@ -97,9 +99,9 @@ writer::Package WithRecoveryRecord(writer::Package package, const Tree& oldTree,
     }
     for (const writer::AddEntry& a : package.adds) {
         auto old = oldTree.find(a.name);
-        record.replacedDigests.push_back(old == oldTree.end()
-                                             ? std::nullopt
-                                             : std::optional<writer::Digest>(writer::Md5(old->second)));
+        record.replacedDigests.push_back(
+            old == oldTree.end() ? std::nullopt
+                                 : std::optional<writer::Digest>(writer::Md5(old->second)));
     }
     package.recovery = record;
     return package;
@@ -143,7 +145,9 @@ std::string Differences(const Snapshot& got, const Snapshot& expected, bool with
     return out;
 }
 
-std::string Backup(const std::string& name) { return name + "." + kOld + ".old"; }
+std::string Backup(const std::string& name) {
+    return name + "." + kOld + ".old";
+}
 
 // The moments at which the run is killed. The player watches the window
 // (the log, the step label and the file bar) and kills as soon as it shows
@@ -160,11 +164,16 @@ enum class Moment {
 
 const char* MomentName(Moment m) {
     switch (m) {
-        case Moment::kVerifying: return "while the old files are checked";
-        case Moment::kLargeUpdate: return "in the middle of the large update";
-        case Moment::kLargeAdd: return "in the middle of the large add";
-        case Moment::kDeleting: return "in the middle of the deletes";
-        case Moment::kDoneBeforeClose: return "after the deletes, before Close";
+        case Moment::kVerifying:
+            return "while the old files are checked";
+        case Moment::kLargeUpdate:
+            return "in the middle of the large update";
+        case Moment::kLargeAdd:
+            return "in the middle of the large add";
+        case Moment::kDeleting:
+            return "in the middle of the deletes";
+        case Moment::kDoneBeforeClose:
+            return "after the deletes, before Close";
     }
     return "";
 }
@@ -185,7 +194,8 @@ class InterruptedRun : public ::testing::Test {
         new_ = NewTree();
         writer::Package package = PackageFor(old_, new_, app_);
         for (writer::UpdateEntry& u : package.updates) {
-            if (u.name == kLargeUpdate) u.stream = DiffFor(old_[u.name], new_[u.name], kLargeUpdatePiece);
+            if (u.name == kLargeUpdate)
+                u.stream = DiffFor(old_[u.name], new_[u.name], kLargeUpdatePiece);
         }
         package_ = WithRecoveryRecord(package, old_, new_);
         exe_ = root_ + "\\kzpupdate.exe";
@@ -208,8 +218,8 @@ class InterruptedRun : public ::testing::Test {
 
     // Runs kzp.exe recover on the folder; its exit code and report.
     long Recover(const std::string& options, std::string* report) {
-        return RunConsoleProgram(KzpToolPath(),
-                                 "recover \"" + exe_ + "\" --target \"" + app_ + "\" " + options, report);
+        return RunConsoleProgram(
+            KzpToolPath(), "recover \"" + exe_ + "\" --target \"" + app_ + "\" " + options, report);
     }
 
     // Starts the updater and kills it at `moment`.
@@ -238,12 +248,14 @@ class InterruptedRun : public ::testing::Test {
                 break;
             case Moment::kLargeUpdate:
                 reached = [&] {
-                    return ControlText(main, kStepLabel) == updating && FileBarBetween(main, 150, 600);
+                    return ControlText(main, kStepLabel) == updating &&
+                           FileBarBetween(main, 150, 600);
                 };
                 break;
             case Moment::kLargeAdd:
                 reached = [&] {
-                    return ControlText(main, kStepLabel) == adding && FileBarBetween(main, 150, 600);
+                    return ControlText(main, kStepLabel) == adding &&
+                           FileBarBetween(main, 150, 600);
                 };
                 break;
             case Moment::kDeleting:
@@ -263,7 +275,8 @@ class InterruptedRun : public ::testing::Test {
                 };
                 break;
         }
-        ASSERT_TRUE(WaitUntil([&] { return run.Exited() || reached(); }, kRunWait)) << run.Describe();
+        ASSERT_TRUE(WaitUntil([&] { return run.Exited() || reached(); }, kRunWait))
+            << run.Describe();
         ASSERT_FALSE(run.Exited()) << "the run ended before the moment came\n" << run.Describe();
         ASSERT_TRUE(run.Kill());
     }
@@ -285,17 +298,19 @@ class InterruptedRun : public ::testing::Test {
                        f.at(kLargeAdd).size() < kLargeAddSize && !has("readme.txt") &&
                        has("obsolete.dll") && !has(Backup("obsolete.dll"));
             case Moment::kDeleting:
-                return has("readme.txt") && has(kLargeAdd) && f.at(kLargeAdd) == new_.at(kLargeAdd) &&
-                       !has("obsolete.dll") && has(Backup("obsolete.dll")) && !has(Part(0)) &&
-                       has(Backup(Part(0))) && has(Part(kParts - 1)) &&
-                       !has(Backup(Part(kParts - 1)));
+                return has("readme.txt") && has(kLargeAdd) &&
+                       f.at(kLargeAdd) == new_.at(kLargeAdd) && !has("obsolete.dll") &&
+                       has(Backup("obsolete.dll")) && !has(Part(0)) && has(Backup(Part(0))) &&
+                       has(Part(kParts - 1)) && !has(Backup(Part(kParts - 1)));
             case Moment::kDoneBeforeClose: {
                 std::vector<std::string> changed;
                 for (const auto& entry : old_) {
                     auto now = new_.find(entry.first);
-                    if (now == new_.end() || now->second != entry.second) changed.push_back(entry.first);
+                    if (now == new_.end() || now->second != entry.second)
+                        changed.push_back(entry.first);
                 }
-                return Differences(killed, Snapshot{WithBackups(new_, old_, changed, kOld), {}}, false)
+                return Differences(killed, Snapshot{WithBackups(new_, old_, changed, kOld), {}},
+                                   false)
                     .empty();
             }
         }
@@ -328,8 +343,10 @@ class InterruptedRun : public ::testing::Test {
         EXPECT_EQ(run.WaitForExit(kRunWait), 0) << run.Describe();
         Snapshot now = TakeSnapshot(app_);
         EXPECT_EQ(Differences(now, Snapshot{new_, now.times}, false), "");
-        for (const auto& u : package_.updates) EXPECT_EQ(now.times[u.name], u.fileTime.Ticks()) << u.name;
-        for (const auto& a : package_.adds) EXPECT_EQ(now.times[a.name], a.fileTime.Ticks()) << a.name;
+        for (const auto& u : package_.updates)
+            EXPECT_EQ(now.times[u.name], u.fileTime.Ticks()) << u.name;
+        for (const auto& a : package_.adds)
+            EXPECT_EQ(now.times[a.name], a.fileTime.Ticks()) << a.name;
     }
 
     std::string root_;
@@ -368,16 +385,20 @@ TEST_F(InterruptedRun, KilledAnywhereRecoversToTheOldTreeAndRunsAgain) {
             ASSERT_TRUE(again.Start(exe_, "-F"));
             HWND main = again.WaitFor(WindowKind::kMain);
             ASSERT_NE(main, nullptr) << again.Describe();
-            ASSERT_TRUE(WaitUntil([&] {
-                return IsControlEnabled(main, kCancelClose) && ControlText(main, kCancelClose) == Slot(2);
-            }, kRunWait)) << again.Describe();
+            ASSERT_TRUE(WaitUntil(
+                [&] {
+                    return IsControlEnabled(main, kCancelClose) &&
+                           ControlText(main, kCancelClose) == Slot(2);
+                },
+                kRunWait))
+                << again.Describe();
             ASSERT_TRUE(Press(main, kCancelClose));
             EXPECT_EQ(again.WaitForExit(), 255);
             EXPECT_EQ(Differences(TakeSnapshot(app_), killed), "");
             continue;
         }
-        const char* verdict = moment == Moment::kVerifying ? "nothing to recover"
-                                                           : "holds the old version again";
+        const char* verdict =
+            moment == Moment::kVerifying ? "nothing to recover" : "holds the old version again";
         EXPECT_NE(report.find(verdict), std::string::npos) << report;
         EXPECT_EQ(Differences(TakeSnapshot(app_), before), "") << report;
         ExpectRunToTheNewTree();
@@ -407,4 +428,3 @@ TEST_F(InterruptedRun, StaleBackupsAreReportedAndLeftAlone) {
 
 }  // namespace
 }  // namespace kzp::e2e
-

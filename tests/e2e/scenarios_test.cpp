@@ -89,7 +89,9 @@ std::string WithoutTrailingBackslash(std::string path) {
     return path;
 }
 
-bool SystemIsJapanese() { return GetACP() == 932; }
+bool SystemIsJapanese() {
+    return GetACP() == 932;
+}
 
 // True when the image under test is the 32-bit one (PE machine i386): it
 // runs under WoW64 and sees the 32-bit views of the registry and of the
@@ -624,8 +626,8 @@ TEST_F(UpdaterScenario, RunningProgramStopsTheRun) {
         const char* exe;
         const char* windowsVersion;  // Wine's name for it, or none
     };
-    for (const Check& c : {Check{1, "w.exe", nullptr}, Check{2, "p.exe", nullptr},
-                           Check{2, "p4.exe", "nt40"}}) {
+    for (const Check& c :
+         {Check{1, "w.exe", nullptr}, Check{2, "p.exe", nullptr}, Check{2, "p4.exe", "nt40"}}) {
         SCOPED_TRACE(c.exe);
         // NT 4.0 runs only 32-bit programs. A 32-bit updater cannot list the
         // modules of the 64-bit helper program through psapi and skips it,
@@ -706,12 +708,14 @@ writer::LanguageBlock Block(uint32_t codePage, const std::string& face,
 
 TEST_F(CodePageScenario, EachCodePageGetsItsOwnLanguageBlock) {
     writer::Package package = Sample();
-    package.languages.push_back(Block(932, "ＭＳ Ｐゴシック",
-                                      {{5, "完了！"}, {19, "更新が完了しました。"},
-                                       {2, "閉じる"}, {8, "%s 更新 (%s → %s)"}}));
+    package.languages.push_back(Block(
+        932, "ＭＳ Ｐゴシック",
+        {{5, "完了！"}, {19, "更新が完了しました。"}, {2, "閉じる"}, {8, "%s 更新 (%s → %s)"}}));
     package.languages.push_back(Block(1252, "Tahoma",
-                                      {{5, "Terminé"}, {19, "Mise à jour appliquée."},
-                                       {2, "&Fermer"}, {8, "%s – mise à jour (%s » %s)"},
+                                      {{5, "Terminé"},
+                                       {19, "Mise à jour appliquée."},
+                                       {2, "&Fermer"},
+                                       {8, "%s – mise à jour (%s » %s)"},
                                        {10, "Mettre à jour %s de %s à %s ?\\nCliquez « Oui »."}}));
     std::string exe = Build(package);
 
@@ -731,7 +735,8 @@ TEST_F(CodePageScenario, EachCodePageGetsItsOwnLanguageBlock) {
         HWND box = run.WaitFor(WindowKind::kMessageBox);
         ASSERT_NE(box, nullptr) << run.Describe();
         if (!e.japanese) {
-            EXPECT_EQ(MessageBoxText(box), "Mettre à jour Sample App de 1.0 à 2.0 ?\r\nCliquez « Oui ».");
+            EXPECT_EQ(MessageBoxText(box),
+                      "Mettre à jour Sample App de 1.0 à 2.0 ?\r\nCliquez « Oui ».");
         }
         EXPECT_EQ(WindowText(main), e.caption);
         ASSERT_TRUE(Press(box, IDYES));
@@ -753,7 +758,8 @@ class Wow64Scenario : public UpdaterScenario {
   protected:
     void TearDown() override {
         for (const std::string& folder : extraFolders_) test::RemovePath(folder);
-        for (const auto& [key, view] : keys_) RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), view, 0);
+        for (const auto& [key, view] : keys_)
+            RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), view, 0);
         UpdaterScenario::TearDown();
     }
 
@@ -801,7 +807,8 @@ class Wow64Scenario : public UpdaterScenario {
                 last = {Slot(48), Format(Slot(49), {kTitle}), Slot(20)};
             }
             EXPECT_TRUE(WaitUntil([&] {
-                return IsControlEnabled(main, kCancelClose) && ControlText(main, kCancelClose) == Slot(2);
+                return IsControlEnabled(main, kCancelClose) &&
+                       ControlText(main, kCancelClose) == Slot(2);
             })) << run.Describe();
             log = LogLines(main);
             EXPECT_EQ(Tail(log, last.size()), last) << Lines(log);
@@ -913,10 +920,12 @@ TEST_F(UpdaterScenario, FollowUpFileIsOpenedAfterSuccess) {
     ASSERT_TRUE(run.Start(exe, "-f"));
     EXPECT_EQ(run.WaitForExit(), 0) << run.Describe();
     std::string marker = Full("followup-ran.txt");
-    ASSERT_TRUE(WaitUntil([&] {
-        Bytes data;
-        return test::ReadBytes(marker, &data) && !data.empty();
-    }, 20s));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            Bytes data;
+            return test::ReadBytes(marker, &data) && !data.empty();
+        },
+        20s));
     Bytes where;
     ASSERT_TRUE(test::ReadBytes(marker, &where));
     EXPECT_EQ(Lower(WithoutTrailingBackslash(std::string(where.begin(), where.end()))),

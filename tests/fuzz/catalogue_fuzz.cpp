@@ -33,7 +33,8 @@ void CopyField(char* field260, const std::string& text) {
 
 void CheckActions(const WindowActions& actions) {
     Require(actions.count >= 0 && actions.count <= kMaxWindowActions, "action count");
-    for (int i = 0; i < actions.count; ++i) RequireTerminated(actions.items[i].text, kActionTextSize);
+    for (int i = 0; i < actions.count; ++i)
+        RequireTerminated(actions.items[i].text, kActionTextSize);
 }
 
 void FormatEverything(UpdaterState& state, const char* path) {
@@ -107,9 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TheOs().CloseFile(handle);
     fuzz::Require(result == kResultOk || result == kErrorReadPackage, "language section result");
     if (result == kResultOk && state->codePage == 0) LoadDefaultCatalogue(*state);
-    for (int k = 0; k < kCatalogueSlots; ++k) fuzz::RequireTerminated(state->catalogue[k], kMaxPath);
-    FontDescription font = MakePackageFontDescription(state->fontFace, state->fontHeight,
-                                                      state->codePage);
+    for (int k = 0; k < kCatalogueSlots; ++k)
+        fuzz::RequireTerminated(state->catalogue[k], kMaxPath);
+    FontDescription font =
+        MakePackageFontDescription(state->fontFace, state->fontHeight, state->codePage);
     fuzz::RequireTerminated(font.faceName, sizeof(font.faceName));
     fuzz::FormatEverything(*state, path);
 

@@ -148,7 +148,8 @@ ModelRun Model(const Bytes& stream, const Bytes& old) {
 
 class CancellingSink : public StatusSink {
   public:
-    CancellingSink(UpdaterState& state, uint32_t cancelAfter) : state_(state), cancelAfter_(cancelAfter) {}
+    CancellingSink(UpdaterState& state, uint32_t cancelAfter)
+        : state_(state), cancelAfter_(cancelAfter) {}
     void Send(uint32_t code, intptr_t value) override {
         Require(code == SN_FILE_PROGRESS, "the decoder sends only file progress");
         lastProgress = value;
@@ -199,8 +200,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FileHandle packageHandle = OpenFileForRead(package.windowsPath.c_str(), kFileShareRead, 0);
     FileHandle oldHandle = OpenFileForRead(oldFile.windowsPath.c_str(), 0, 0);
     FileHandle newHandle = CreateFileForWrite(newFile.windowsPath.c_str(), 0, 0);
-    fuzz::Require(packageHandle != kInvalidFile && oldHandle != kInvalidFile &&
-                      newHandle != kInvalidFile, "cannot open the scratch files");
+    fuzz::Require(
+        packageHandle != kInvalidFile && oldHandle != kInvalidFile && newHandle != kInvalidFile,
+        "cannot open the scratch files");
     static void* fileMemory = operator new(sizeof(PackageFile));
     PackageFile* file = new (fileMemory) PackageFile(packageHandle);
     StateDecodeContext context(*state);
@@ -238,9 +240,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::Require(output == model.output, "bytes written differ from the model");
         if (result == kResultOk) {
             fuzz::Require(sink.lastProgress ==
-                              (entry.dataLength == 0 ? 0
-                                                     : static_cast<intptr_t>(static_cast<double>(model.consumed) /
-                                                                             entry.dataLength * 1000.0)),
+                              (entry.dataLength == 0
+                                   ? 0
+                                   : static_cast<intptr_t>(static_cast<double>(model.consumed) /
+                                                           entry.dataLength * 1000.0)),
                           "final progress differs from the model");
         }
     }

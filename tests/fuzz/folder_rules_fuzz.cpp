@@ -29,8 +29,10 @@ std::string ModelExpansion(const char* text, const char (*variables)[kMaxPath]) 
         } else if (c == '%') {
             if (text[i + 1] == 0) break;
             const char next = text[++i];
-            if (next >= '0' && next <= '9') out += variables[next - '0'];
-            else out += next;
+            if (next >= '0' && next <= '9')
+                out += variables[next - '0'];
+            else
+                out += next;
         } else {
             out += text[i];
         }
@@ -41,21 +43,23 @@ std::string ModelExpansion(const char* text, const char (*variables)[kMaxPath]) 
 void SetUpLookups(BaseFolderTable* table) {
     PosixOs& os = Seam();
     const std::string longValue = "C:\\" + std::string(300, 'L');
-    os.SetRegistryValue(kLocalMachine, "Software\\Vendor\\App", "InstallDir", "C:\\Program Files\\App");
+    os.SetRegistryValue(kLocalMachine, "Software\\Vendor\\App", "InstallDir",
+                        "C:\\Program Files\\App");
     os.SetRegistryValue(kLocalMachine, "Software\\Vendor\\App", "Key", "Software\\Vendor\\App");
     os.SetRegistryValue(kLocalMachine, "Software\\Vendor\\App", "Empty", "");
     os.SetRegistryValue(kLocalMachine, "Software\\Vendor\\App", "Long", longValue);
     os.SetRegistryValue(kCurrentUser, "Software\\App", "Dir", "%0\\Sub");
     os.SetRegistryValue(kClassesRoot, "App", "", "D:\\App\\");
     os.SetRegistryValue(kUsers, "S", "P", "\x82\xa0\\\x5c");
-    const char* folders[kBaseFolderCount] = {"C:\\WINDOWS", "C:\\WINDOWS\\system32",
-                                             "C:\\Program Files", "C:\\", "C:\\Desktop", ""};
+    const char* folders[kBaseFolderCount] = {
+        "C:\\WINDOWS", "C:\\WINDOWS\\system32", "C:\\Program Files", "C:\\", "C:\\Desktop", ""};
     for (int i = 0; i < kBaseFolderCount; ++i) strcpy(table->entries[i], folders[i]);
     ScratchFolder("WINDOWS");
     const uint8_t ini[] = "[Setup]\r\nDir=C:\\App\r\nNext=app2.ini\r\nEmpty=\r\nLong=";
     std::string text(reinterpret_cast<const char*>(ini));
     text += longValue + "\r\n[App]\r\nPath=Software\\Vendor\\App\r\n";
-    Refill(Scratch("WINDOWS\\app.ini"), 0, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    Refill(Scratch("WINDOWS\\app.ini"), 0, reinterpret_cast<const uint8_t*>(text.data()),
+           text.size());
     const std::string second = "[Setup]\r\nDir=%1\\More\r\n";
     Refill(Scratch("WINDOWS\\app2.ini"), 0, reinterpret_cast<const uint8_t*>(second.data()),
            second.size());

@@ -40,7 +40,9 @@ Platform& TheP() {
 
 }  // namespace
 
-PosixOs& Seam() { return TheP().os; }
+PosixOs& Seam() {
+    return TheP().os;
+}
 
 ScratchFile Scratch(const std::string& name) {
     TheP();

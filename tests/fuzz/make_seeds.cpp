@@ -23,7 +23,8 @@ fs::path root;
 void Put(const std::string& target, const std::string& name, const w::Bytes& data) {
     fs::create_directories(root / target);
     std::ofstream out(root / target / name, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
 }
 
 void PutText(w::Bytes& out, const std::string& text) {
@@ -84,7 +85,13 @@ w::Package Full() {
     w::UpdateEntry u;
     u.name = "bin\\app.exe";
     u.digest = w::DateSizeDigest(w::FileTimeValue::FromTicks(0x01D0000000000000ull), 8);
-    u.stream = w::DiffStream(4).CopyBlocks(0, 1).LiteralRange({'x', 'y'}).CopyBlock(4).CopyRange(1, 2).End().Data();
+    u.stream = w::DiffStream(4)
+                   .CopyBlocks(0, 1)
+                   .LiteralRange({'x', 'y'})
+                   .CopyBlock(4)
+                   .CopyRange(1, 2)
+                   .End()
+                   .Data();
     p.updates.push_back(u);
     w::AddEntry a;
     a.name = "data\\new.dat";
@@ -136,7 +143,8 @@ void PackageInfoSeeds() {
 void CatalogueSeeds() {
     w::Package p = Small(120);
     p.languages.push_back(Block(1252, "Arial", "en"));
-    p.languages.push_back(Block(932, "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E Long Face Name", "ja"));
+    p.languages.push_back(
+        Block(932, "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E Long Face Name", "ja"));
     w::Bytes package = w::BuildPackage(p);
     // The language section starts behind magic, version, four texts and the
     // password flag.
@@ -161,10 +169,22 @@ void CatalogueSeeds() {
 void DiffStreamSeeds() {
     const w::Bytes old{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'};
     Put("diff_stream", "worked-example",
-        DiffSeed(old, w::DiffStream(4).CopyBlocks(0, 1).LiteralRange({'x', 'y'}).CopyBlock(4).CopyRange(1, 2).End().Data()));
+        DiffSeed(old, w::DiffStream(4)
+                          .CopyBlocks(0, 1)
+                          .LiteralRange({'x', 'y'})
+                          .CopyBlock(4)
+                          .CopyRange(1, 2)
+                          .End()
+                          .Data()));
     Put("diff_stream", "literal-blocks",
-        DiffSeed(old, w::DiffStream(2).LiteralBlock({'p', 'q'}).LiteralBlocks({'r', 's', 't', 'u'}).Byte(9).End().Data()));
-    Put("diff_stream", "cancel", DiffSeed(old, w::DiffStream(1).LiteralBlocks({'a', 'b', 'c', 'd'}).End().Data(), 2));
+        DiffSeed(old, w::DiffStream(2)
+                          .LiteralBlock({'p', 'q'})
+                          .LiteralBlocks({'r', 's', 't', 'u'})
+                          .Byte(9)
+                          .End()
+                          .Data()));
+    Put("diff_stream", "cancel",
+        DiffSeed(old, w::DiffStream(1).LiteralBlocks({'a', 'b', 'c', 'd'}).End().Data(), 2));
     Put("diff_stream", "empty", DiffSeed({}, w::DiffStream(16, 0).End().Data()));
 }
 
@@ -191,14 +211,20 @@ void WholeRunSeeds() {
             std::fprintf(stderr, "the writer's prefix differs from the harness's\n");
             std::exit(1);
         }
-        Put("whole_run", name, w::Bytes(body.begin() + static_cast<long>(prefix.size()), body.end() - 16));
+        Put("whole_run", name,
+            w::Bytes(body.begin() + static_cast<long>(prefix.size()), body.end() - 16));
     };
     w::Package p = base();
     w::UpdateEntry u;
     u.name = "app.exe";
     u.digest = w::Md5(old(0));
     const std::string appended = " and new";
-    u.stream = w::DiffStream(8).CopyBlocks(0, 2).CopyRange(16, 4).LiteralRange(w::Bytes(appended.begin(), appended.end())).End().Data();
+    u.stream = w::DiffStream(8)
+                   .CopyBlocks(0, 2)
+                   .CopyRange(16, 4)
+                   .LiteralRange(w::Bytes(appended.begin(), appended.end()))
+                   .End()
+                   .Data();
     p.updates.push_back(u);
     w::AddEntry a;
     a.name = "new\\added.txt";

@@ -54,7 +54,8 @@ void ForwardPass(PackageFile& file, UpdaterState& state) {
 
     PackageHeader header;
     if (ReadPackageHeader(file, &header) != kResultOk) return;
-    for (const char* text : {header.title, header.oldVersion, header.newVersion, header.copyrightText}) {
+    for (const char* text :
+         {header.title, header.oldVersion, header.newVersion, header.copyrightText}) {
         RequireTerminated(text);
     }
     TakePackageHeader(state, header);
@@ -62,7 +63,8 @@ void ForwardPass(PackageFile& file, UpdaterState& state) {
     if (result == kResultOk && state.codePage == 0) LoadDefaultCatalogue(state);
     for (int k = 0; k < kCatalogueSlots; ++k) RequireTerminated(state.catalogue[k]);
     RequireTerminated(state.fontFace);
-    FontDescription font = MakePackageFontDescription(state.fontFace, state.fontHeight, state.codePage);
+    FontDescription font =
+        MakePackageFontDescription(state.fontFace, state.fontHeight, state.codePage);
     Require(memchr(font.faceName, 0, sizeof(font.faceName)) != nullptr, "font face not terminated");
     if (result != kResultOk) return;
 
@@ -83,7 +85,8 @@ void ForwardPass(PackageFile& file, UpdaterState& state) {
             "target folder result");
     if (result == kResultOk) {
         const size_t length = strlen(state.targetFolder);
-        Require(length > 0 && state.targetFolder[length - 1] == '\\', "target folder without its backslash");
+        Require(length > 0 && state.targetFolder[length - 1] == '\\',
+                "target folder without its backslash");
     }
     if (result != kResultOk) return;
 

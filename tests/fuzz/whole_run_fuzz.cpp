@@ -54,8 +54,8 @@ using HostTree = std::map<std::string, HostFile>;
 HostTree ReadHostTree(const fs::path& root) {
     HostTree tree;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (!it->is_regular_file()) continue;
         HostFile file;
         FILE* f = fopen(it->path().c_str(), "rb");
@@ -118,7 +118,8 @@ struct Setup {
             fs::path path = target / file.hostName;
             fs::create_directories(path.parent_path());
             ScratchFile scratch{"", path.string()};
-            Refill(scratch, 0, reinterpret_cast<const uint8_t*>(file.contents), strlen(file.contents));
+            Refill(scratch, 0, reinterpret_cast<const uint8_t*>(file.contents),
+                   strlen(file.contents));
             fs::last_write_time(path, fs::file_time_type(std::chrono::seconds(1000000000)));
         }
     }
@@ -161,22 +162,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state->threadHandle = kNoThread;
     DescribeNotification(*state, sink.code, sink.value, actions);
     for (int i = 0; i < actions->count; ++i) {
-        if (actions->items[i].kind == WindowActionKind::kRestoreChangedFiles) RestoreChangedFiles(*state);
+        if (actions->items[i].kind == WindowActionKind::kRestoreChangedFiles)
+            RestoreChangedFiles(*state);
     }
     const Result result = state->runResult;
     static const bool verbose = getenv("KZP_FUZZ_VERBOSE") != nullptr;
-    if (verbose) fprintf(stderr, "result 0x%x, %d changed files\n", result, state->changedFiles->Count());
+    if (verbose)
+        fprintf(stderr, "result 0x%x, %d changed files\n", result, state->changedFiles->Count());
     ReleaseUpdaterState(state);
 
     // Nothing outside the target folder.
     fuzz::HostTree after = fuzz::ReadHostTree(setup->root);
     fuzz::HostTree outsideAfter;
     for (auto& [name, file] : after) {
-        if (name.rfind(std::string(fuzz::kWholeRunTargetHost) + "/", 0) != 0) outsideAfter[name] = file;
+        if (name.rfind(std::string(fuzz::kWholeRunTargetHost) + "/", 0) != 0)
+            outsideAfter[name] = file;
     }
     fuzz::HostTree outsideExpected;
     for (auto& [name, file] : outsideBefore) {
-        if (name.rfind(std::string(fuzz::kWholeRunTargetHost) + "/", 0) != 0) outsideExpected[name] = file;
+        if (name.rfind(std::string(fuzz::kWholeRunTargetHost) + "/", 0) != 0)
+            outsideExpected[name] = file;
     }
     outsideExpected.erase("updater.exe");
     outsideAfter.erase("updater.exe");
@@ -188,7 +193,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         for (const auto& [name, file] : setup->oldTree) {
             bool found = false;
-            for (const auto& [otherName, other] : targetAfter) found = found || other.contents == file.contents;
+            for (const auto& [otherName, other] : targetAfter)
+                found = found || other.contents == file.contents;
             fuzz::Require(found, "a successful run lost an old file's contents");
         }
     }

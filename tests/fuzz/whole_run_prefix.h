@@ -38,12 +38,12 @@ inline std::vector<uint8_t> WholeRunPrefix() {
     text(kWholeRunOldVersion);
     text("2.0");
     text("");
-    out.push_back(0);     // no password
-    out.push_back(1);     // delete backups by default
-    out.push_back(0);     // no language blocks (u16)
+    out.push_back(0);  // no password
+    out.push_back(1);  // delete backups by default
+    out.push_back(0);  // no language blocks (u16)
     out.push_back(0);
-    out.push_back(3);     // base folder plus path
-    out.push_back(6);     // no base
+    out.push_back(3);  // base folder plus path
+    out.push_back(6);  // no base
     text(kWholeRunTarget);
     return out;
 }

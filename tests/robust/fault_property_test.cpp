@@ -76,8 +76,10 @@ struct CaseRunner {
     }
 
     void Fail(const std::string& what, const std::string& detail) {
-        if (failures.size() < 12) failures.push_back(what + ": " + detail);
-        else if (failures.size() == 12) failures.push_back("...");
+        if (failures.size() < 12)
+            failures.push_back(what + ": " + detail);
+        else if (failures.size() == 12)
+            failures.push_back("...");
     }
 
     // A fresh target folder holding the old tree.
@@ -196,7 +198,8 @@ TreeState WithoutBackups(const TreeState& tree, const GeneratedCase& generated) 
 std::string RecoverCrashedFolder(CaseRunner& runner, const TreeState& crashed) {
     const std::string folder = runner.folder + "\\crashed";
     RemovePath(folder);
-    if (!MakeFolder(folder) || !WriteTreeState(folder, crashed)) return "the crashed folder cannot be written";
+    if (!MakeFolder(folder) || !WriteTreeState(folder, crashed))
+        return "the crashed folder cannot be written";
     WholeRun holder;
     UpdaterState& state = holder.state();
     CopyText(state.packagePath, kMaxPath, runner.updater.c_str());
@@ -218,7 +221,8 @@ std::string RecoverCrashedFolder(CaseRunner& runner, const TreeState& crashed) {
     if (notBack != 0) return std::to_string(notBack) + " entries not brought back";
     const TreeState after = ReadTreeState(folder);
     if (verdict == FolderVerdict::kComplete) {
-        std::string difference = DescribeDifference(runner.generated.newTree, WithoutBackups(after, runner.generated));
+        std::string difference =
+            DescribeDifference(runner.generated.newTree, WithoutBackups(after, runner.generated));
         if (!difference.empty()) return "called complete without the new tree: " + difference;
         return after == crashed ? "" : "a complete folder was changed";
     }
@@ -250,7 +254,8 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
     ASSERT_TRUE(runner.Judge("clean run", clean, {}, false)) << runner.failures.front();
     const uint64_t fileCalls = counter.CountOf(kinds);
     uint64_t allCalls = 0;
-    for (int k = 0; k < static_cast<int>(OsCall::kCount); ++k) allCalls += counter.Count(static_cast<OsCall>(k));
+    for (int k = 0; k < static_cast<int>(OsCall::kCount); ++k)
+        allCalls += counter.Count(static_cast<OsCall>(k));
 
     // The Nth file call fails, for every N. The run with the most changes to
     // undo is kept for the faults of the restore.
@@ -260,7 +265,8 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
         FaultyOs faulty(BaseOs());
         faulty.FailNthOf(kinds, n);
         RunOutcome outcome = runner.Run(faulty);
-        const std::string what = "call " + std::to_string(n) + " (" + OsCallName(faulty.FiredKind()) + ")";
+        const std::string what =
+            "call " + std::to_string(n) + " (" + OsCallName(faulty.FiredKind()) + ")";
         if (!faulty.Fired()) {
             runner.Fail(what, "the fault was never met");
             continue;
@@ -288,7 +294,8 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
         RunOutcome outcome = runner.Run(faulty);
         if (!faulty.Fired()) continue;
         ++totals->memoryRuns;
-        if (!runner.Judge("allocation " + std::to_string(n), outcome, anyError, false)) ++totals->lost;
+        if (!runner.Judge("allocation " + std::to_string(n), outcome, anyError, false))
+            ++totals->lost;
     }
 
     // A full disk after each of a spread of byte counts.
@@ -305,7 +312,8 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
         faulty.SetDiskSpace(space);
         RunOutcome outcome = runner.Run(faulty);
         ++totals->diskRuns;
-        if (!runner.Judge("disk of " + std::to_string(space) + " bytes", outcome, {kErrorNewFileWrite}, false)) {
+        if (!runner.Judge("disk of " + std::to_string(space) + " bytes", outcome,
+                          {kErrorNewFileWrite}, false)) {
             ++totals->lost;
         }
     }
@@ -320,7 +328,8 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
         };
         RunOutcome outcome = runner.Run(faulty, [&](WholeRun& run) { state = &run.state(); });
         ++totals->cancelRuns;
-        if (!runner.Judge("cancel after call " + std::to_string(k), outcome, {kResultCancelled}, false)) {
+        if (!runner.Judge("cancel after call " + std::to_string(k), outcome, {kResultCancelled},
+                          false)) {
             ++totals->lost;
         }
     }
@@ -329,7 +338,8 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
         bool reached = false;
         RunOutcome outcome = runner.Run(faulty, [&](WholeRun& run) {
             UpdaterState* state = &run.state();
-            run.sink().onSend = [&reached, state, k, count = size_t{0}](const Notification&) mutable {
+            run.sink().onSend = [&reached, state, k,
+                                 count = size_t{0}](const Notification&) mutable {
                 if (++count == k) {
                     RequestCancel(*state);
                     reached = true;
@@ -338,8 +348,8 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
         });
         if (!reached) break;
         ++totals->cancelRuns;
-        if (!runner.Judge("cancel after notification " + std::to_string(k), outcome, {kResultCancelled},
-                          false)) {
+        if (!runner.Judge("cancel after notification " + std::to_string(k), outcome,
+                          {kResultCancelled}, false)) {
             ++totals->lost;
         }
     }
@@ -358,7 +368,8 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
             ++runner.runs;
             // Nothing lost: every old file under its own name or its backup's.
             TreeState after = ReadTreeState(runner.target);
-            const std::string what = "restore call " + std::to_string(m) + " (" + OsCallName(faulty.FiredKind()) + ")";
+            const std::string what =
+                "restore call " + std::to_string(m) + " (" + OsCallName(faulty.FiredKind()) + ")";
             bool kept = true;
             for (const auto& [name, file] : runner.generated.oldTree) {
                 auto own = after.find(name);
@@ -420,18 +431,19 @@ TEST(FaultPropertyTest, EveryFaultAndCancelEndsWithTheNewTreeOrTheOldOne) {
         RunCase(i, random, limits, &totals);
         if (HasFatalFailure()) return;
     }
-    std::printf("fault runs %llu, full-disk runs %llu, allocation-fault runs %llu, cancel runs %llu, "
-                "restore-fault runs %llu, runs that lost anything %llu\n"
-                "crash points %llu, crashed folders of distinct shapes %llu, not recovered %llu\n",
-                static_cast<unsigned long long>(totals.faultRuns),
-                static_cast<unsigned long long>(totals.diskRuns),
-                static_cast<unsigned long long>(totals.memoryRuns),
-                static_cast<unsigned long long>(totals.cancelRuns),
-                static_cast<unsigned long long>(totals.restoreFaultRuns),
-                static_cast<unsigned long long>(totals.lost),
-                static_cast<unsigned long long>(totals.crashPoints),
-                static_cast<unsigned long long>(totals.crashStates),
-                static_cast<unsigned long long>(totals.unrecoverable));
+    std::printf(
+        "fault runs %llu, full-disk runs %llu, allocation-fault runs %llu, cancel runs %llu, "
+        "restore-fault runs %llu, runs that lost anything %llu\n"
+        "crash points %llu, crashed folders of distinct shapes %llu, not recovered %llu\n",
+        static_cast<unsigned long long>(totals.faultRuns),
+        static_cast<unsigned long long>(totals.diskRuns),
+        static_cast<unsigned long long>(totals.memoryRuns),
+        static_cast<unsigned long long>(totals.cancelRuns),
+        static_cast<unsigned long long>(totals.restoreFaultRuns),
+        static_cast<unsigned long long>(totals.lost),
+        static_cast<unsigned long long>(totals.crashPoints),
+        static_cast<unsigned long long>(totals.crashStates),
+        static_cast<unsigned long long>(totals.unrecoverable));
     EXPECT_EQ(totals.lost, 0u);
     EXPECT_EQ(totals.unrecoverable, 0u);
 }

@@ -20,11 +20,11 @@ namespace w = writer;
 
 // Names the generator picks from: subfolders, several dots, no extension,
 // an empty name part, and names that differ only in case.
-const char* const kNames[] = {"app.exe", "bin\\tool.dll", "bin\\Tool.dll.bak", "data\\x\\y.dat",
-                              "readme", ".config", "lib\\a.b.c", "empty.bin", "sub\\deeper\\z.txt",
-                              "README.TXT"};
-const char* const kAddNames[] = {"new.txt", "newdir\\inner\\n.bin", "bin\\plugin.dll", "data\\x\\w.dat",
-                                 "added"};
+const char* const kNames[] = {
+    "app.exe", "bin\\tool.dll", "bin\\Tool.dll.bak", "data\\x\\y.dat",     "readme",
+    ".config", "lib\\a.b.c",    "empty.bin",         "sub\\deeper\\z.txt", "README.TXT"};
+const char* const kAddNames[] = {"new.txt", "newdir\\inner\\n.bin", "bin\\plugin.dll",
+                                 "data\\x\\w.dat", "added"};
 const char* const kVersions[] = {"1.0", "2004/01/06", "v1 <beta>", "1"};
 
 uint64_t RandomTime(std::mt19937& random) {
@@ -92,16 +92,21 @@ w::Bytes BlockStream(const w::Bytes& old, const w::Bytes& data, uint32_t block) 
                               old.begin() + q + count * block)) {
                 ++count;
             }
-            if (count == 1) stream.CopyBlock(static_cast<uint32_t>(q));
-            else stream.CopyBlocks(static_cast<uint32_t>(q), count);
+            if (count == 1)
+                stream.CopyBlock(static_cast<uint32_t>(q));
+            else
+                stream.CopyBlocks(static_cast<uint32_t>(q), count);
             p += count * uint64_t{block};
             continue;
         }
         size_t end = p + block;
         while (end + block <= data.size() && findInOld(end, block) < 0) end += block;
-        w::Bytes literal(data.begin() + static_cast<long>(p), data.begin() + static_cast<long>(end));
-        if (literal.size() == block) stream.LiteralBlock(literal);
-        else stream.LiteralBlocks(literal);
+        w::Bytes literal(data.begin() + static_cast<long>(p),
+                         data.begin() + static_cast<long>(end));
+        if (literal.size() == block)
+            stream.LiteralBlock(literal);
+        else
+            stream.LiteralBlocks(literal);
         p = end;
     }
     if (p < data.size()) {
@@ -187,14 +192,16 @@ GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder
         return s;
     };
     auto take = [&](const std::string& name) {
-        return folded.insert(fold(name)).second && folded.insert(fold(BackupNameOf(name, p.oldVersion))).second;
+        return folded.insert(fold(name)).second &&
+               folded.insert(fold(BackupNameOf(name, p.oldVersion))).second;
     };
 
     const int oldCount = 1 + static_cast<int>(random() % limits.maxOldFiles);
     for (int i = 0; i < oldCount; ++i) {
         const std::string name = kNames[random() % std::size(kNames)];
         if (!take(name)) continue;
-        FileState file{RandomBytes(random, random() % (limits.maxFileSize + 1)), RandomTime(random)};
+        FileState file{RandomBytes(random, random() % (limits.maxFileSize + 1)),
+                       RandomTime(random)};
         if (name == "empty.bin") file.contents.clear();
         c.oldTree[name] = file;
         const uint64_t newTime = RandomTime(random);
@@ -258,7 +265,8 @@ GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder
         w::UpdateEntry e;
         e.name = "missing-update.txt";
         e.stream = w::DiffStream(16).End().Data();
-        p.updates.insert(p.updates.begin() + static_cast<long>(random() % (p.updates.size() + 1)), e);
+        p.updates.insert(p.updates.begin() + static_cast<long>(random() % (p.updates.size() + 1)),
+                         e);
         summary << " skip-update";
     }
     if (p.ignoreMissingDelete == 1 && random() % 2 == 0 && take("gone\\missing-delete.txt")) {
@@ -272,12 +280,15 @@ GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder
         w::RecoveryRecord record;
         for (const auto& e : p.updates) {
             auto built = c.newTree.find(e.name);
-            record.updatedDigests.push_back(w::Md5(built != c.newTree.end() ? built->second.contents : w::Bytes{}));
+            record.updatedDigests.push_back(
+                w::Md5(built != c.newTree.end() ? built->second.contents : w::Bytes{}));
         }
         for (const auto& e : p.adds) {
             auto replaced = c.oldTree.find(e.name);
-            if (replaced == c.oldTree.end()) record.replacedDigests.push_back(std::nullopt);
-            else record.replacedDigests.push_back(w::Md5(replaced->second.contents));
+            if (replaced == c.oldTree.end())
+                record.replacedDigests.push_back(std::nullopt);
+            else
+                record.replacedDigests.push_back(w::Md5(replaced->second.contents));
         }
         p.recovery = std::move(record);
     } else {

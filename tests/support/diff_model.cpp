@@ -67,7 +67,8 @@ ModelledStream ModelDiff(const std::vector<DiffOp>& ops, const Bytes& old, uint3
     consumedAt.push_back(consumed + 1);
     e.stream = s.Data();
     for (uint64_t c : consumedAt) {
-        e.progress.push_back(static_cast<intptr_t>(static_cast<double>(c) / e.stream.size() * 1000));
+        e.progress.push_back(
+            static_cast<intptr_t>(static_cast<double>(c) / e.stream.size() * 1000));
     }
     return e;
 }
@@ -81,7 +82,8 @@ Bytes RandomBytes(std::mt19937& rng, size_t size) {
     return data;
 }
 
-std::vector<DiffOp> RandomDiffOps(std::mt19937& rng, const Bytes& old, uint32_t block, size_t count) {
+std::vector<DiffOp> RandomDiffOps(std::mt19937& rng, const Bytes& old, uint32_t block,
+                                  size_t count) {
     auto below = [&](uint64_t n) { return n == 0 ? 0 : static_cast<uint32_t>(rng() % n); };
     std::vector<DiffOp> ops;
     const uint32_t oldBlocks = static_cast<uint32_t>(old.size() / block);
@@ -101,7 +103,8 @@ std::vector<DiffOp> RandomDiffOps(std::mt19937& rng, const Bytes& old, uint32_t 
                 break;
             case 3:
                 // Mostly within the block size, sometimes beyond it.
-                op.count = below(std::min<uint64_t>(old.size(), below(5) == 0 ? 3ull * block : block) + 1);
+                op.count =
+                    below(std::min<uint64_t>(old.size(), below(5) == 0 ? 3ull * block : block) + 1);
                 op.offset = below(old.size() - op.count + 1);
                 break;
             case 4:

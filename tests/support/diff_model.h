@@ -34,7 +34,6 @@ writer::Bytes RandomBytes(std::mt19937& rng, size_t size);
 std::vector<DiffOp> RandomDiffOps(std::mt19937& rng, const writer::Bytes& old, uint32_t block,
                                   size_t count);
 
-ModelledStream ModelDiff(const std::vector<DiffOp>& ops, const writer::Bytes& old,
-                         uint32_t block);
+ModelledStream ModelDiff(const std::vector<DiffOp>& ops, const writer::Bytes& old, uint32_t block);
 
 }  // namespace kzp::test

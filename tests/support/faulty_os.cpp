@@ -4,7 +4,9 @@ namespace kzp::test {
 
 namespace {
 
-uint32_t Bit(OsCall kind) { return 1u << static_cast<int>(kind); }
+uint32_t Bit(OsCall kind) {
+    return 1u << static_cast<int>(kind);
+}
 
 uint32_t MaskOf(const std::vector<OsCall>& kinds) {
     uint32_t mask = 0;
@@ -15,21 +17,22 @@ uint32_t MaskOf(const std::vector<OsCall>& kinds) {
 }  // namespace
 
 const char* OsCallName(OsCall kind) {
-    static const char* const kNames[] = {"open",   "read",   "write",          "seek",
-                                         "size",   "gettime", "settime",       "close",
-                                         "move",   "delete", "find",           "mkdir",
-                                         "heap",   "global"};
+    static const char* const kNames[] = {"open",    "read",    "write", "seek",  "size",
+                                         "gettime", "settime", "close", "move",  "delete",
+                                         "find",    "mkdir",   "heap",  "global"};
     int index = static_cast<int>(kind);
     return index >= 0 && index < static_cast<int>(OsCall::kCount) ? kNames[index] : "?";
 }
 
 std::vector<OsCall> FileCallKinds() {
-    return {OsCall::kOpen,    OsCall::kRead,    OsCall::kWrite, OsCall::kSeek,
-            OsCall::kFileSize, OsCall::kGetTime, OsCall::kSetTime, OsCall::kMove,
-            OsCall::kDelete,  OsCall::kMakeDirectory};
+    return {OsCall::kOpen,     OsCall::kRead,         OsCall::kWrite,   OsCall::kSeek,
+            OsCall::kFileSize, OsCall::kGetTime,      OsCall::kSetTime, OsCall::kMove,
+            OsCall::kDelete,   OsCall::kMakeDirectory};
 }
 
-void FaultyOs::FailNth(OsCall kind, uint64_t n) { FailNthOf({kind}, n); }
+void FaultyOs::FailNth(OsCall kind, uint64_t n) {
+    FailNthOf({kind}, n);
+}
 
 void FaultyOs::FailNthOf(const std::vector<OsCall>& kinds, uint64_t n) {
     armedMask_ = MaskOf(kinds);
@@ -39,7 +42,9 @@ void FaultyOs::FailNthOf(const std::vector<OsCall>& kinds, uint64_t n) {
     firedKind_ = OsCall::kCount;
 }
 
-void FaultyOs::FailAll(OsCall kind) { failAllMask_ |= Bit(kind); }
+void FaultyOs::FailAll(OsCall kind) {
+    failAllMask_ |= Bit(kind);
+}
 
 void FaultyOs::SetDiskSpace(uint64_t bytes) {
     diskLimited_ = true;
@@ -196,8 +201,12 @@ void* FaultyOs::GlobalAllocZero(size_t size) {
     return block;
 }
 
-ScopedOs::ScopedOs(Os& os) : previous_(TheOs()) { SetOs(&os); }
+ScopedOs::ScopedOs(Os& os) : previous_(TheOs()) {
+    SetOs(&os);
+}
 
-ScopedOs::~ScopedOs() { SetOs(&previous_); }
+ScopedOs::~ScopedOs() {
+    SetOs(&previous_);
+}
 
 }  // namespace kzp::test

@@ -18,20 +18,20 @@
 namespace kzp::test {
 
 enum class OsCall : int {
-    kOpen,        // CreateFileHandle
-    kRead,        // ReadFile
-    kWrite,       // WriteFile
-    kSeek,        // SetFilePointer
-    kFileSize,    // GetFileSize
-    kGetTime,     // GetLastWriteTime
-    kSetTime,     // SetLastWriteTime
-    kClose,       // CloseFile (a failing close still closes)
-    kMove,        // MoveFileNoReplace
-    kDelete,      // RemoveFile
-    kFind,        // FindFirstFileExists (failing: "not found")
+    kOpen,      // CreateFileHandle
+    kRead,      // ReadFile
+    kWrite,     // WriteFile
+    kSeek,      // SetFilePointer
+    kFileSize,  // GetFileSize
+    kGetTime,   // GetLastWriteTime
+    kSetTime,   // SetLastWriteTime
+    kClose,     // CloseFile (a failing close still closes)
+    kMove,      // MoveFileNoReplace
+    kDelete,    // RemoveFile
+    kFind,      // FindFirstFileExists (failing: "not found")
     kMakeDirectory,
-    kHeapAlloc,   // HeapAllocZero, HeapReAllocZero
-    kGlobalAlloc, // GlobalAllocZero
+    kHeapAlloc,    // HeapAllocZero, HeapReAllocZero
+    kGlobalAlloc,  // GlobalAllocZero
     kCount
 };
 

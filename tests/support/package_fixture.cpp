@@ -89,7 +89,9 @@ ScopedUpdaterState::ScopedUpdaterState() : state_(std::make_unique<UpdaterState>
     state_->sink = &sink_;
 }
 
-ScopedUpdaterState::~ScopedUpdaterState() { ReleaseUpdaterState(state_.get()); }
+ScopedUpdaterState::~ScopedUpdaterState() {
+    ReleaseUpdaterState(state_.get());
+}
 
 void ScopedUpdaterState::SetTargetFolder(const std::string& folder) {
     CopyText(state_->targetFolder, kMaxPath, folder.c_str());

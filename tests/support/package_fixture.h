@@ -18,7 +18,7 @@ struct UpdaterFile {
     std::string folder;  // its scratch folder (Windows form)
     std::string path;    // folder + "\update.exe"
     writer::Layout layout;
-    uint32_t size = 0;   // of the whole file
+    uint32_t size = 0;  // of the whole file
 };
 
 // Writes stub image + package. With a state, points state->packagePath (and

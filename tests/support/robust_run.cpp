@@ -75,7 +75,9 @@ WholeRun::WholeRun() : state_(std::make_unique<UpdaterState>()) {
     state_->skipConfirm = 0;
 }
 
-WholeRun::~WholeRun() { ReleaseUpdaterState(state_.get()); }
+WholeRun::~WholeRun() {
+    ReleaseUpdaterState(state_.get());
+}
 
 RunOutcome WholeRun::Run(const std::string& updaterPath) {
     CopyText(state_->packagePath, kMaxPath, updaterPath.c_str());

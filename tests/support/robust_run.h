@@ -87,8 +87,8 @@ writer::Package PackageForFolder(const std::string& target);
 // A whole run over `body` that also counts what it asked of the system.
 struct MeteredRun {
     RunOutcome outcome;
-    uint64_t reads = 0;              // calls to read a file
-    size_t largestAllocation = 0;    // the largest block asked of a heap
+    uint64_t reads = 0;            // calls to read a file
+    size_t largestAllocation = 0;  // the largest block asked of a heap
 };
 MeteredRun RunMetered(const writer::Bytes& body);
 

@@ -40,6 +40,8 @@ uint32_t ScriptedPrompts::TargetFolderDialog(UpdaterState& state) {
     return 1;
 }
 
-void ScriptedPrompts::DocumentDialog(UpdaterState&, const char* text) { documents.push_back(text); }
+void ScriptedPrompts::DocumentDialog(UpdaterState&, const char* text) {
+    documents.push_back(text);
+}
 
 }  // namespace kzp::test

@@ -19,7 +19,9 @@ namespace kzp::test {
 using Bytes = std::vector<uint8_t>;
 
 // The bytes of a text, for test data written as strings.
-inline Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+inline Bytes BytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 // The seam of this platform, installed for the whole test process.
 Os& BaseOs();

@@ -6,8 +6,8 @@ namespace kzp::test {
 
 bool SetFileTimeOf(const std::string& path, uint64_t ticks) {
     Os& os = BaseOs();
-    FileHandle f = os.CreateFileHandle(path.c_str(), kGenericWrite, kFileShareRead, false,
-                                       kOpenExisting, 0);
+    FileHandle f =
+        os.CreateFileHandle(path.c_str(), kGenericWrite, kFileShareRead, false, kOpenExisting, 0);
     if (f == kInvalidFile) return false;
     FileTime t{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
     bool ok = os.SetLastWriteTime(f, t);

@@ -35,13 +35,21 @@ NativePlatform& Platform() {
     return platform;
 }
 
-std::string Host(const std::string& path) { return Platform().os.HostPath(path); }
+std::string Host(const std::string& path) {
+    return Platform().os.HostPath(path);
+}
 
 }  // namespace
 
-Os& BaseOs() { return Platform().os; }
-PosixOs* Posix() { return &Platform().os; }
-bool OnWindows() { return false; }
+Os& BaseOs() {
+    return Platform().os;
+}
+PosixOs* Posix() {
+    return &Platform().os;
+}
+bool OnWindows() {
+    return false;
+}
 
 std::string NewScratchFolder() {
     std::string path = "C:\\scratch" + std::to_string(++Platform().next);
@@ -51,7 +59,8 @@ std::string NewScratchFolder() {
 
 bool WriteBytes(const std::string& path, const Bytes& data) {
     std::ofstream out(Host(path), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
     return static_cast<bool>(out);
 }
 
@@ -70,7 +79,9 @@ bool ReadHostFile(const fs::path& path, Bytes* data) {
 
 }  // namespace
 
-bool ReadBytes(const std::string& path, Bytes* data) { return ReadHostFile(Host(path), data); }
+bool ReadBytes(const std::string& path, Bytes* data) {
+    return ReadHostFile(Host(path), data);
+}
 
 bool PathExists(const std::string& path) {
     std::error_code ec;
@@ -93,8 +104,8 @@ std::map<std::string, Bytes> ReadTree(const std::string& folder) {
     std::map<std::string, Bytes> tree;
     fs::path root = Host(folder);
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (!it->is_regular_file()) continue;
         std::string relative = fs::relative(it->path(), root).string();
         for (char& c : relative) {

@@ -11,7 +11,9 @@ Win32Os g_os;
 std::string g_root;
 int g_next = 0;
 
-void RemoveRoot() { RemovePath(g_root); }
+void RemoveRoot() {
+    RemovePath(g_root);
+}
 
 // A fresh folder for this run: process ids repeat under Wine, so the name also
 // carries the time and is retried until the folder is new.
@@ -51,9 +53,15 @@ void ListInto(const std::string& folder, const std::string& prefix,
 
 }  // namespace
 
-Os& BaseOs() { return g_os; }
-PosixOs* Posix() { return nullptr; }
-bool OnWindows() { return true; }
+Os& BaseOs() {
+    return g_os;
+}
+PosixOs* Posix() {
+    return nullptr;
+}
+bool OnWindows() {
+    return true;
+}
 
 std::string NewScratchFolder() {
     std::string path = Root() + "\\scratch" + std::to_string(++g_next);
@@ -65,13 +73,15 @@ bool WriteBytes(const std::string& path, const Bytes& data) {
     HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    BOOL ok = data.empty() || WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    BOOL ok = data.empty() ||
+              WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
     CloseHandle(f);
     return ok && written == data.size();
 }
 
 bool ReadBytes(const std::string& path, Bytes* data) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     if (f == INVALID_HANDLE_VALUE) return false;
     DWORD size = GetFileSize(f, nullptr);
     data->assign(size, 0);
@@ -87,7 +97,8 @@ bool PathExists(const std::string& path) {
 
 bool MakeFolder(const std::string& path) {
     for (size_t i = 3; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+        if (i == path.size() || path[i] == '\\')
+            CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
     }
     return PathExists(path);
 }

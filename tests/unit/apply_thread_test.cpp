@@ -358,7 +358,8 @@ TEST_F(ApplyRunTest, StopsBeforeTheCatalogueIsSettledLeaveTextsToShow) {
     EXPECT_STREQ(state_->catalogue[kSlotErrorOccurred],
                  "[Error] An error occurred while applying the kzp file.");
     EXPECT_STREQ(state_->catalogue[kSlotNotPackageError], "[Error] This is not a kzp file.");
-    EXPECT_STREQ(state_->catalogue[kSlotPackageVersionError], "[Error] Unknown version of kzp file.");
+    EXPECT_STREQ(state_->catalogue[kSlotPackageVersionError],
+                 "[Error] Unknown version of kzp file.");
 
     // On a Japanese system the built-in texts of the same slots.
     sink_.Clear();

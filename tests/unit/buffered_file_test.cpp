@@ -40,8 +40,9 @@ TEST(FileReadCache, ScatteredReadsReturnTheFilesBytes) {
                 // Mostly short reads near the last one, sometimes far jumps
                 // and reads larger than the whole cache.
                 uint32_t at = static_cast<uint32_t>(random() % (size + 100));
-                uint32_t length = (i % 50 == 0) ? KZP_READ_CACHE_SIZE + static_cast<uint32_t>(random() % 5000)
-                                                : static_cast<uint32_t>(random() % 3000);
+                uint32_t length = (i % 50 == 0)
+                                      ? KZP_READ_CACHE_SIZE + static_cast<uint32_t>(random() % 5000)
+                                      : static_cast<uint32_t>(random() % 3000);
                 ASSERT_TRUE(cache.Seek(at));
                 // Every third read asks for the bytes in place first.
                 const uint8_t* held = nullptr;
@@ -93,8 +94,9 @@ TEST(FileWriteBuffer, PiecesOfAnySizeReachTheFileInWholeBuffers) {
         {
             FileWriteBuffer out(file, heap, capacity);
             for (int i = 0; i < 400; ++i) {
-                const uint32_t length = (i % 17 == 0) ? capacity * 2 + static_cast<uint32_t>(random() % 5000)
-                                                      : static_cast<uint32_t>(random() % 1500);
+                const uint32_t length = (i % 17 == 0)
+                                            ? capacity * 2 + static_cast<uint32_t>(random() % 5000)
+                                            : static_cast<uint32_t>(random() % 1500);
                 test::Bytes piece(length);
                 for (uint8_t& b : piece) b = static_cast<uint8_t>(random());
                 expected.insert(expected.end(), piece.begin(), piece.end());

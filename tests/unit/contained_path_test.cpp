@@ -6,22 +6,53 @@ namespace kzp {
 namespace {
 
 TEST(ContainedPathTest, AcceptsNamesInsideTheFolder) {
-    for (const char* name : {"app.exe", "bin\\tool.dll", "bin/tool.dll", "a\\\\b.txt", "a..b",
-                             "..a", "x.", "sub\\.hidden", "CONSOLE.txt", "COM0", "COM10",
-                             "LPT", "nul2.txt", "auxiliary\\..x", ".\\bin\\app.exe",
-                             "bin\\.\\app.exe", "./x", ".\\.\\x"}) {
+    for (const char* name :
+         {"app.exe", "bin\\tool.dll", "bin/tool.dll", "a\\\\b.txt", "a..b", "..a", "x.",
+          "sub\\.hidden", "CONSOLE.txt", "COM0", "COM10", "LPT", "nul2.txt", "auxiliary\\..x",
+          ".\\bin\\app.exe", "bin\\.\\app.exe", "./x", ".\\.\\x"}) {
         EXPECT_TRUE(IsContainedRelativeName(name, 1252)) << name;
         EXPECT_TRUE(IsContainedRelativeName(name, 932)) << name;
     }
 }
 
 TEST(ContainedPathTest, RefusesNamesThatLeaveTheFolder) {
-    for (const char* name : {"", "..", "..\\outside.txt", "sub\\..\\..\\x", "a/../../x", ".",
-                             ".\\a\\..", "...\\x", " .\\x", "a\\. .", "C:\\abs.txt", "C:rel.txt",
-                             "a.txt:stream", "\\abs.txt", "/abs", "\\\\server\\share\\x", "sub\\",
-                             "sub/", "CON", "con.txt", "sub\\Nul", "aux .log", "COM1",
-                             "lpt9.dat", "CONOUT$", "clock$", "*.dll", "a?.txt", "a\"b", "<x>", "a|b",
-                             "tab\t.txt", "sub\\x\x01", "sub\\.", ".\\", ". \\x", ".\\..\\x"}) {
+    for (const char* name : {"",
+                             "..",
+                             "..\\outside.txt",
+                             "sub\\..\\..\\x",
+                             "a/../../x",
+                             ".",
+                             ".\\a\\..",
+                             "...\\x",
+                             " .\\x",
+                             "a\\. .",
+                             "C:\\abs.txt",
+                             "C:rel.txt",
+                             "a.txt:stream",
+                             "\\abs.txt",
+                             "/abs",
+                             "\\\\server\\share\\x",
+                             "sub\\",
+                             "sub/",
+                             "CON",
+                             "con.txt",
+                             "sub\\Nul",
+                             "aux .log",
+                             "COM1",
+                             "lpt9.dat",
+                             "CONOUT$",
+                             "clock$",
+                             "*.dll",
+                             "a?.txt",
+                             "a\"b",
+                             "<x>",
+                             "a|b",
+                             "tab\t.txt",
+                             "sub\\x\x01",
+                             "sub\\.",
+                             ".\\",
+                             ". \\x",
+                             ".\\..\\x"}) {
         EXPECT_FALSE(IsContainedRelativeName(name, 1252)) << name;
         EXPECT_FALSE(IsContainedRelativeName(name, 932)) << name;
     }

@@ -24,15 +24,17 @@ using writer::DiffStream;
 constexpr uint64_t kEntryTime = 0x01C3D4E5F6A7B8C0ull;  // 2004
 const char kPrefix[] = "data before the stream";
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 // Reads a whole file through the seam (quicker than stream iterators for the
 // megabytes of the random streams).
 Bytes ReadWhole(const std::string& path) {
     Os& os = test::BaseOs();
     Bytes data;
-    FileHandle file = os.CreateFileHandle(path.c_str(), kGenericRead, kFileShareRead, false,
-                                          kOpenExisting, 0);
+    FileHandle file =
+        os.CreateFileHandle(path.c_str(), kGenericRead, kFileShareRead, false, kOpenExisting, 0);
     if (file == kInvalidFile) return data;
     data.resize(os.GetFileSize(file, nullptr));
     uint32_t got = 0;
@@ -62,8 +64,8 @@ class DiffDecoder : public ::testing::Test {
         return DecodeFile(oldData, updater.path, dataOffset, dataLength);
     }
 
-    DecodeRun DecodeFile(const Bytes& oldData, const std::string& updaterPath,
-                         uint32_t dataOffset, uint32_t dataLength) {
+    DecodeRun DecodeFile(const Bytes& oldData, const std::string& updaterPath, uint32_t dataOffset,
+                         uint32_t dataLength) {
         const std::string oldPath = folder_ + "\\old.bin";
         const std::string newPath = folder_ + "\\new.bin";
         test::WriteBytes(oldPath, oldData);
@@ -72,8 +74,8 @@ class DiffDecoder : public ::testing::Test {
 
         FileEntry entry{};
         std::strcpy(entry.name, "new.bin");
-        entry.fileTime = FileTime{static_cast<uint32_t>(kEntryTime),
-                                  static_cast<uint32_t>(kEntryTime >> 32)};
+        entry.fileTime =
+            FileTime{static_cast<uint32_t>(kEntryTime), static_cast<uint32_t>(kEntryTime >> 32)};
         entry.dataOffset = dataOffset;
         entry.dataLength = dataLength;
 
@@ -180,9 +182,8 @@ TEST_F(DiffDecoder, OpcodesSevenAndAboveAreSkippedOneByteEach) {
     EXPECT_EQ(run.output, Text("ok"));
     // No progress for the skipped bytes: only opcode 6 and the end.
     const uint64_t afterRange = 10 + 249 + 7;
-    EXPECT_EQ(run.progress,
-              (std::vector<intptr_t>{static_cast<intptr_t>(afterRange * 1000 / s.Data().size()),
-                                     1000}));
+    EXPECT_EQ(run.progress, (std::vector<intptr_t>{
+                                static_cast<intptr_t>(afterRange * 1000 / s.Data().size()), 1000}));
 }
 
 TEST_F(DiffDecoder, EmptyRanges) {
@@ -262,7 +263,8 @@ TEST_F(DiffDecoder, CancelInsideLiteralBlocksStopsBeforeTheNextBlock) {
     state_.sink().onSend = nullptr;
     EXPECT_EQ(run.result, kResultCancelled);
     EXPECT_EQ(run.output, Text("aaaabbbb"));
-    EXPECT_EQ(run.progress, (std::vector<intptr_t>{19 * 1000 / 36, 23 * 1000 / 36, 23 * 1000 / 36}));
+    EXPECT_EQ(run.progress,
+              (std::vector<intptr_t>{19 * 1000 / 36, 23 * 1000 / 36, 23 * 1000 / 36}));
     EXPECT_FALSE(run.stamped);
 }
 
@@ -290,7 +292,8 @@ TEST_F(DiffDecoder, CancelIsPolledBeforeTheFirstOpcodeAndInsideCopiedRanges) {
     faulty_ = nullptr;
     EXPECT_EQ(run.result, kResultCancelled);
     EXPECT_EQ(run.output, Text("xABCD"));
-    EXPECT_EQ(run.progress, (std::vector<intptr_t>{16 * 1000 / 26, 25 * 1000 / 26, 25 * 1000 / 26}));
+    EXPECT_EQ(run.progress,
+              (std::vector<intptr_t>{16 * 1000 / 26, 25 * 1000 / 26, 25 * 1000 / 26}));
 }
 
 TEST_F(DiffDecoder, LengthsAboveTheBlockSizeAreServedInPieces) {
@@ -365,14 +368,16 @@ TEST_F(DiffDecoder, ARefusedWriteIsReportedWhereItHappens) {
     // 40 blocks announced, 26 there: the 27th read fails.
     Bytes cut(whole.Data().begin(), whole.Data().begin() + 15 + 26 * kBlock);
     const uint32_t length = static_cast<uint32_t>(whole.Data().size());
-    auto value = [&](uint64_t blocks) { return static_cast<intptr_t>((15 + blocks * kBlock) * 1000 / length); };
+    auto value = [&](uint64_t blocks) {
+        return static_cast<intptr_t>((15 + blocks * kBlock) * 1000 / length);
+    };
 
     struct Case {
         const char* what;
         bool cutShort;
         int cancelAt;  // progress notification that presses Cancel, 0: none
         Result result;
-        size_t shown;         // progress notifications, the final one included
+        size_t shown;          // progress notifications, the final one included
         uint64_t finalBlocks;  // blocks the final value counts
         size_t written;
     };
@@ -380,7 +385,8 @@ TEST_F(DiffDecoder, ARefusedWriteIsReportedWhereItHappens) {
     const Case cases[] = {
         {"refused, then nothing", false, 0, kErrorNewFileWrite, 25, 25, refusedAt},
         {"refused, then the stream breaks off", true, 0, kErrorNewFileWrite, 25, 25, refusedAt},
-        {"refused, then Cancel at the next progress", false, 25, kErrorNewFileWrite, 25, 25, refusedAt},
+        {"refused, then Cancel at the next progress", false, 25, kErrorNewFileWrite, 25, 25,
+         refusedAt},
         {"Cancel before the refused block", false, 24, kResultCancelled, 25, 24, 24 * kBlock},
     };
     for (const Case& c : cases) {
@@ -415,7 +421,8 @@ TEST_F(DiffDecoder, RandomStreamsMatchTheFormat) {
         const uint32_t block = blocks[round % 7];
         const size_t oldSize = rng() % (block <= 64 ? 5000 : 2 * size_t{block} + 100);
         const Bytes old = test::RandomBytes(rng, oldSize);
-        const std::vector<test::DiffOp> ops = test::RandomDiffOps(rng, old, block, block <= 64 ? 300 : 8);
+        const std::vector<test::DiffOp> ops =
+            test::RandomDiffOps(rng, old, block, block <= 64 ? 300 : 8);
         const test::ModelledStream expected = test::ModelDiff(ops, old, block);
 
         // Once as it is, then with each buffer beneath the decoder refused

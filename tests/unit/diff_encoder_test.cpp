@@ -103,7 +103,8 @@ Bytes RoundTrip(const Bytes& old, const Bytes& now, uint32_t blockSize = kDefaul
     }
     Bytes replayed;
     EXPECT_TRUE(Replay(stream, old, &replayed));
-    EXPECT_TRUE(replayed == now) << "replayed " << replayed.size() << " bytes, expected " << now.size();
+    EXPECT_TRUE(replayed == now) << "replayed " << replayed.size() << " bytes, expected "
+                                 << now.size();
     return stream;
 }
 
@@ -149,9 +150,11 @@ TEST(DiffEncoder, RebuildsEveryKindOfChange) {
     const Bytes base = Random(100000, 1);
     Bytes oneByte = base;
     oneByte[73456] ^= 0x5A;
-    const Bytes grown = Cat({Slice(base, 0, 70000), Random(3000, 2), Slice(base, 70000, 30000), Random(5000, 3)});
+    const Bytes grown =
+        Cat({Slice(base, 0, 70000), Random(3000, 2), Slice(base, 70000, 30000), Random(5000, 3)});
     const Bytes shrunk = Cat({Slice(base, 0, 50000), Slice(base, 90000, 10000)});
-    const Bytes moved = Cat({Slice(base, 75000, 25000), Slice(base, 0, 50000), Slice(base, 50000, 25000)});
+    const Bytes moved =
+        Cat({Slice(base, 75000, 25000), Slice(base, 0, 50000), Slice(base, 50000, 25000)});
     const Bytes unrelated = Random(70000, 4);
     const Bytes zeros(100000, 0);
     struct Case {
@@ -181,7 +184,8 @@ TEST(DiffEncoder, RebuildsEveryKindOfChange) {
 
 TEST(DiffEncoder, SmallBlocksUseTheBlockOpcodes) {
     const Bytes old = Random(10000, 8);
-    const Bytes now = Cat({Slice(old, 0, 640), Random(64, 9), Random(640, 10), Slice(old, 5000, 64)});
+    const Bytes now =
+        Cat({Slice(old, 0, 640), Random(64, 9), Random(640, 10), Slice(old, 5000, 64)});
     StreamStats stats;
     OldFileIndex index(old.data(), old.size());
     EncodeOptions options;
@@ -213,8 +217,9 @@ TEST(DiffEncoder, StreamsCostWhatTheChangeCosts) {
     // more than the match saves.
     now = Cat({Slice(fresh, 0, 100), Slice(old, 777, 20), Slice(fresh, 100, 100)});
     EXPECT_EQ(RoundTrip(old, now).size(), 10u + 5 + 100 + 9 + 5 + 100 + 1);
-    EXPECT_EQ(RoundTrip(old, now, kDefaultBlockSize, MatcherKind::kAuto, kFastApplyOpcodeCost).size(),
-              10u + 5 + 220 + 1);
+    EXPECT_EQ(
+        RoundTrip(old, now, kDefaultBlockSize, MatcherKind::kAuto, kFastApplyOpcodeCost).size(),
+        10u + 5 + 220 + 1);
     // Unrelated data is one literal run per block.
     now = Random(100000, 23);
     EXPECT_EQ(RoundTrip(old, now).size(), 10u + 1 + 65536 + 5 + (100000 - 65536) + 1);
@@ -226,7 +231,9 @@ TEST(StreamCheck, NamesWhatIsWrong) {
         build(s);
         return s.Data();
     };
-    const Bytes good = stream([](writer::DiffStream& s) { s.CopyRange(0, 8).LiteralRange({1, 2}).End(); });
+    const Bytes good = stream([](writer::DiffStream& s) {
+        s.CopyRange(0, 8).LiteralRange({1, 2}).End();
+    });
     StreamCheck ok = CheckDiffStream(good.data(), good.size(), good.size(), 8);
     EXPECT_TRUE(ok.wellFormed) << ok.problem;
     EXPECT_EQ(ok.stats.OutputBytes(), 10u);
@@ -241,13 +248,16 @@ TEST(StreamCheck, NamesWhatIsWrong) {
     } bad[] = {
         {"no end", stream([](auto& s) { s.CopyRange(0, 8); }), 19, 8, "without opcode 0"},
         {"junk opcode", stream([](auto& s) { s.Byte(7).End(); }), 12, 8, "opcode 7"},
-        {"old range", stream([](auto& s) { s.CopyRange(4, 8).End(); }), 20, 8, "outside the old file"},
-        {"block past old", stream([](auto& s) { s.CopyBlock(0).End(); }), 16, 8, "outside the old file"},
+        {"old range", stream([](auto& s) { s.CopyRange(4, 8).End(); }), 20, 8,
+         "outside the old file"},
+        {"block past old", stream([](auto& s) { s.CopyBlock(0).End(); }), 16, 8,
+         "outside the old file"},
         {"blocks overflow", stream([](auto& s) { s.CopyBlocks(0, 0x10000000).End(); }), 20, 8,
          "outside the old file"},
-        {"seek limit", stream([](auto& s) { s.CopyRange(0x80000000u, 1).End(); }), 20, 0xFFFFFFFFull,
-         "outside the old file"},
-        {"long copy", stream([](auto& s) { s.CopyRange(0, 17).End(); }), 20, 100, "more than one block"},
+        {"seek limit", stream([](auto& s) { s.CopyRange(0x80000000u, 1).End(); }), 20,
+         0xFFFFFFFFull, "outside the old file"},
+        {"long copy", stream([](auto& s) { s.CopyRange(0, 17).End(); }), 20, 100,
+         "more than one block"},
         {"long literal", stream([](auto& s) { s.LiteralRange(Bytes(17, 1)).End(); }), 33, 8,
          "more than one block"},
         {"length", good, good.size() + 1, 8, "data length"},

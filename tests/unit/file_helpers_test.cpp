@@ -92,7 +92,8 @@ TEST(FileOpens, LastWriteTimesKeepHundredNanoseconds) {
     const uint64_t ticks = 127178996961234567ull;
     FileHandle f = CreateFileForWrite(path.c_str(), 0, 0);
     ASSERT_NE(f, kInvalidFile);
-    EXPECT_TRUE(TheOs().SetLastWriteTime(f, FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)}));
+    EXPECT_TRUE(TheOs().SetLastWriteTime(
+        f, FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)}));
     TheOs().CloseFile(f);
     uint64_t read = 0;
     ASSERT_TRUE(test::FileTimeOf(path, &read));
@@ -108,7 +109,8 @@ TEST(FileOpens, TimesOutsideTheFileTimeRangeAreRefused) {
     const uint64_t kept = 127178996961234567ull;
     FileHandle f = CreateFileForWrite(path.c_str(), 0, 0);
     ASSERT_NE(f, kInvalidFile);
-    ASSERT_TRUE(TheOs().SetLastWriteTime(f, FileTime{static_cast<uint32_t>(kept), static_cast<uint32_t>(kept >> 32)}));
+    ASSERT_TRUE(TheOs().SetLastWriteTime(
+        f, FileTime{static_cast<uint32_t>(kept), static_cast<uint32_t>(kept >> 32)}));
     for (uint32_t high : {0x80000000u, 0xFFFFFFFFu}) {
         EXPECT_FALSE(TheOs().SetLastWriteTime(f, FileTime{0, high})) << high;
     }
@@ -123,15 +125,16 @@ TEST(GetOsClass, MapsEachRelease) {
         OsVersion version;
         int expected;
     } cases[] = {
-        {{kPlatformWin32Nt, 3, 51}, -1}, {{kPlatformWin32Nt, 4, 0}, 3},
-        {{kPlatformWin32Nt, 5, 0}, 4},   {{kPlatformWin32Nt, 5, 1}, 6},
-        {{kPlatformWin32Nt, 5, 2}, 4},   {{kPlatformWin32Nt, 6, 1}, 6},
-        {{kPlatformWin32Nt, 10, 0}, 4},  {{kPlatformWin32Windows, 4, 0}, 1},
+        {{kPlatformWin32Nt, 3, 51}, -1},     {{kPlatformWin32Nt, 4, 0}, 3},
+        {{kPlatformWin32Nt, 5, 0}, 4},       {{kPlatformWin32Nt, 5, 1}, 6},
+        {{kPlatformWin32Nt, 5, 2}, 4},       {{kPlatformWin32Nt, 6, 1}, 6},
+        {{kPlatformWin32Nt, 10, 0}, 4},      {{kPlatformWin32Windows, 4, 0}, 1},
         {{kPlatformWin32Windows, 4, 10}, 2}, {{kPlatformWin32Windows, 4, 90}, 5},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(OsClassOf(c.version), c.expected)
-            << c.version.platformId << " " << c.version.majorVersion << "." << c.version.minorVersion;
+            << c.version.platformId << " " << c.version.majorVersion << "."
+            << c.version.minorVersion;
     }
 }
 

@@ -27,7 +27,9 @@ Bytes Content(size_t size, uint32_t seed) {
     return data;
 }
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 class FileOperations : public ::testing::Test {
   protected:
@@ -64,9 +66,8 @@ class FileOperations : public ::testing::Test {
 
     Result Update(size_t i) {
         return Run([&] {
-            return ApplyUpdateEntry(opened_->file(),
-                                    test::UpdateEntryOf(package_, updater_.layout, i),
-                                    state_.state());
+            return ApplyUpdateEntry(
+                opened_->file(), test::UpdateEntryOf(package_, updater_.layout, i), state_.state());
         });
     }
     Result Add(size_t i) {
@@ -139,7 +140,8 @@ TEST_F(FileOperations, UpdateMovesTheOldFileAsideAndRebuildsIt) {
     EXPECT_EQ(state_.ChangedFiles(), std::vector<std::string>{Path("bin\\tool.dll")});
     const Log log = Notifications();
     ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log.front(), (std::pair<uint32_t, std::string>{SN_UPDATE_FILE, Path("bin\\tool.dll")}));
+    EXPECT_EQ(log.front(),
+              (std::pair<uint32_t, std::string>{SN_UPDATE_FILE, Path("bin\\tool.dll")}));
     EXPECT_EQ(log.back(), (std::pair<uint32_t, std::string>{SN_FILE_PROGRESS, "1000"}));
 }
 
@@ -195,9 +197,9 @@ TEST_F(FileOperations, AddCopiesInChunksWithProgress) {
     EXPECT_EQ(TimeOf("new\\sub\\file.bin"), kNewTime);
 
     EXPECT_EQ(Add(1), kResultOk);
-    EXPECT_EQ(Notifications(), (Log{{SN_ADD_FILE, Path("empty.txt")},
-                                    {SN_FILE_PROGRESS, "0"},
-                                    {SN_FILE_PROGRESS, "0"}}));
+    EXPECT_EQ(
+        Notifications(),
+        (Log{{SN_ADD_FILE, Path("empty.txt")}, {SN_FILE_PROGRESS, "0"}, {SN_FILE_PROGRESS, "0"}}));
     EXPECT_TRUE(Get("empty.txt").empty());
     EXPECT_EQ(TimeOf("empty.txt"), kNewTime);
     EXPECT_EQ(state_.ChangedFiles(),
@@ -222,8 +224,7 @@ TEST_F(FileOperations, AddOntoAnExistingFile) {
     EXPECT_EQ(Notifications().size(), 3u) << "23, then the progress values; no 14";
     EXPECT_EQ(Get("conf.ini"), Text("shipped settings"));
     EXPECT_EQ(Get("conf.ini.2004_01_06.old"), Text("user settings"));
-    EXPECT_EQ(state_.ChangedFiles(), std::vector<std::string>{Path("conf.ini")})
-        << "recorded once";
+    EXPECT_EQ(state_.ChangedFiles(), std::vector<std::string>{Path("conf.ini")}) << "recorded once";
 }
 
 TEST_F(FileOperations, AnOverwritingAddIsRecordedBeforeTheFolderStep) {
@@ -259,9 +260,9 @@ TEST_F(FileOperations, AddFailuresAfterRecording) {
     };
     EXPECT_EQ(Add(0), kResultCancelled);
     state_.sink().onSend = nullptr;
-    EXPECT_EQ(Notifications(), (Log{{SN_ADD_FILE, Path("a.bin")},
-                                    {SN_FILE_PROGRESS, "341"},
-                                    {SN_FILE_PROGRESS, "341"}}));
+    EXPECT_EQ(
+        Notifications(),
+        (Log{{SN_ADD_FILE, Path("a.bin")}, {SN_FILE_PROGRESS, "341"}, {SN_FILE_PROGRESS, "341"}}));
     EXPECT_NE(TimeOf("a.bin"), kNewTime);
     EXPECT_EQ(Get("a.bin").size(), 1024u);
 
@@ -280,9 +281,9 @@ TEST_F(FileOperations, AddFailuresAfterRecording) {
     EXPECT_EQ(Add(0), kErrorNewFileWrite);
     state_.sink().onSend = nullptr;
     faulty_ = nullptr;
-    EXPECT_EQ(Notifications(), (Log{{SN_ADD_FILE, Path("a.bin")},
-                                    {SN_FILE_PROGRESS, "341"},
-                                    {SN_FILE_PROGRESS, "682"}}));
+    EXPECT_EQ(
+        Notifications(),
+        (Log{{SN_ADD_FILE, Path("a.bin")}, {SN_FILE_PROGRESS, "341"}, {SN_FILE_PROGRESS, "682"}}));
     EXPECT_EQ(Get("a.bin").size(), 1500u);
 }
 

@@ -20,7 +20,9 @@ using test::Bytes;
 using test::TreeState;
 namespace w = writer;
 
-Bytes B(const std::string& s) { return test::BytesOf(s); }
+Bytes B(const std::string& s) {
+    return test::BytesOf(s);
+}
 
 constexpr uint64_t kOldTime = 0x01D0123400000000ull;
 constexpr uint64_t kNewTime = 0x01D0567800000000ull;

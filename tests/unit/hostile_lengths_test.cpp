@@ -16,7 +16,9 @@ using test::Bytes;
 using test::TreeState;
 namespace w = writer;
 
-Bytes B(const std::string& s) { return test::BytesOf(s); }
+Bytes B(const std::string& s) {
+    return test::BytesOf(s);
+}
 
 constexpr uint64_t kOldTime = 0x01D0123400000000ull;
 // Nothing here needs more than the package reader's read-ahead and a file
@@ -42,7 +44,9 @@ class HostileLengthsTest : public testing::Test {
         return metered.outcome;
     }
 
-    void ExpectUntouched() { EXPECT_EQ(test::DescribeDifference(before_, test::ReadTreeState(target_)), ""); }
+    void ExpectUntouched() {
+        EXPECT_EQ(test::DescribeDifference(before_, test::ReadTreeState(target_)), "");
+    }
 
     std::string target_;
     TreeState before_;

@@ -19,7 +19,9 @@ using test::Bytes;
 using test::TreeState;
 namespace w = writer;
 
-Bytes B(const std::string& s) { return test::BytesOf(s); }
+Bytes B(const std::string& s) {
+    return test::BytesOf(s);
+}
 
 constexpr uint64_t kOldTime = 0x01D0123400000000ull;
 constexpr uint64_t kNewTime = 0x01D0567800000000ull;
@@ -50,8 +52,11 @@ w::UpdateEntry Update(const std::string& name, const std::string& old, const std
     e.name = name;
     e.digest = w::Md5(old);
     e.fileTime = w::FileTimeValue::FromTicks(kNewTime);
-    e.stream = w::DiffStream(8).CopyRange(0, static_cast<uint32_t>(old.size() < 8 ? old.size() : 8))
-                   .LiteralRange(B(tail)).End().Data();
+    e.stream = w::DiffStream(8)
+                   .CopyRange(0, static_cast<uint32_t>(old.size() < 8 ? old.size() : 8))
+                   .LiteralRange(B(tail))
+                   .End()
+                   .Data();
     return e;
 }
 
@@ -69,10 +74,25 @@ enum class List { kUpdate, kAdd, kDelete };
 // The digests are those of the outside file, so that nothing but the name
 // stands between the package and that file.
 const char* const kHostileNames[] = {
-    "..\\outside.txt", "sub\\..\\..\\outside.txt", "../outside.txt", ".\\..\\outside.txt",
-    "...\\outside.txt", "C:\\outside.txt", "C:outside.txt", "\\outside.txt", "/outside.txt",
-    "\\\\server\\share\\outside.txt", "sub\\", "sub/", "", "CON", "nul.txt", "sub\\aux",
-    "outside.txt:stream", "*.txt", "out?ide.txt",
+    "..\\outside.txt",
+    "sub\\..\\..\\outside.txt",
+    "../outside.txt",
+    ".\\..\\outside.txt",
+    "...\\outside.txt",
+    "C:\\outside.txt",
+    "C:outside.txt",
+    "\\outside.txt",
+    "/outside.txt",
+    "\\\\server\\share\\outside.txt",
+    "sub\\",
+    "sub/",
+    "",
+    "CON",
+    "nul.txt",
+    "sub\\aux",
+    "outside.txt:stream",
+    "*.txt",
+    "out?ide.txt",
 };
 
 TEST(HostileNamesTest, NamesOutsideTheTargetFolderAreRefusedBeforeAnythingChanges) {
@@ -91,7 +111,8 @@ TEST(HostileNamesTest, NamesOutsideTheTargetFolderAreRefusedBeforeAnythingChange
             p.updates.push_back(Update("app.exe", "old app", " v2"));
             if (list == List::kUpdate) p.updates.push_back(Update(name, "not yours", "!"));
             if (list == List::kAdd) p.adds.push_back(Add(name, "planted"));
-            if (list == List::kDelete) p.deletes.push_back({name, w::Md5(std::string("not yours"))});
+            if (list == List::kDelete)
+                p.deletes.push_back({name, w::Md5(std::string("not yours"))});
 
             test::WholeRun run;
             test::RunOutcome outcome = run.RunPackage(p);
@@ -109,7 +130,8 @@ TEST(HostileNamesTest, NamesOutsideTheTargetFolderAreRefusedBeforeAnythingChange
 
 TEST(HostileNamesTest, ADotComponentNamesTheSameFileAsWithoutIt) {
     Folders folders;
-    TreeState target{{"app.exe", {B("old app"), kOldTime}}, {"bin\\old.dll", {B("old dll"), kOldTime}}};
+    TreeState target{{"app.exe", {B("old app"), kOldTime}},
+                     {"bin\\old.dll", {B("old dll"), kOldTime}}};
     ASSERT_TRUE(test::WriteTreeState(folders.target, target));
     w::Package p = test::PackageForFolder(folders.target);
     p.updates.push_back(Update(".\\app.exe", "old app", " v2"));
@@ -158,7 +180,9 @@ TEST(HostileNamesTest, OldVersionNamesWithSeparatorsCannotPlaceBackupsElsewhere)
             test::WholeRun run;
             test::RunOutcome outcome = run.RunPackage(p);
             EXPECT_EQ(outcome.result, kErrorRename);
-            EXPECT_EQ(test::DescribeDifference(folders.Whole(target), test::ReadTreeState(folders.root)), "");
+            EXPECT_EQ(
+                test::DescribeDifference(folders.Whole(target), test::ReadTreeState(folders.root)),
+                "");
         }
     }
 }
@@ -198,7 +222,8 @@ TEST(HostileNamesTest, NamesThatMakePathsTooLongAreRefused) {
     const std::string tooLong(255, 'n');
     // Fits as a path, but its backup name (".1.0.old" longer) does not.
     const std::string noRoomForBackup(room, 'b');
-    TreeState target{{"app.exe", {B("old app"), kOldTime}}, {noRoomForBackup, {B("old b"), kOldTime}}};
+    TreeState target{{"app.exe", {B("old app"), kOldTime}},
+                     {noRoomForBackup, {B("old b"), kOldTime}}};
     ASSERT_TRUE(test::WriteTreeState(folders.target, target));
 
     struct Case {
@@ -214,7 +239,8 @@ TEST(HostileNamesTest, NamesThatMakePathsTooLongAreRefused) {
         {noRoomForBackup, List::kDelete, kErrorRename},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.name.size()) + " bytes, list " + std::to_string(static_cast<int>(c.list)));
+        SCOPED_TRACE(std::to_string(c.name.size()) + " bytes, list " +
+                     std::to_string(static_cast<int>(c.list)));
         w::Package p = test::PackageForFolder(folders.target);
         p.updates.push_back(Update("app.exe", "old app", " v2"));
         if (c.list == List::kUpdate) p.updates.push_back(Update(c.name, "old b", "!"));
@@ -222,7 +248,8 @@ TEST(HostileNamesTest, NamesThatMakePathsTooLongAreRefused) {
         if (c.list == List::kDelete) p.deletes.push_back({c.name, w::Md5(std::string("old b"))});
         test::WholeRun run;
         EXPECT_EQ(run.RunPackage(p).result, c.expected);
-        EXPECT_EQ(test::DescribeDifference(folders.Whole(target), test::ReadTreeState(folders.root)), "");
+        EXPECT_EQ(
+            test::DescribeDifference(folders.Whole(target), test::ReadTreeState(folders.root)), "");
     }
 }
 
@@ -235,12 +262,12 @@ TEST(HostileNamesTest, TheSameFileTwiceIsRefusedAndRestored) {
         uint8_t ignoreMissingDelete;
         Result expected;
     };
-    for (const Case& c : {Case{"update twice", 0, 0, kErrorRename},
-                          Case{"add twice", 0, 0, kErrorAddExists},
-                          Case{"add twice over an old file", 1, 0, kErrorRename},
-                          Case{"delete twice", 0, 0, kErrorOldFileMissing},
-                          Case{"update then delete", 0, 0, kErrorRename},
-                          Case{"update then add", 1, 0, kErrorRename}}) {
+    for (const Case& c :
+         {Case{"update twice", 0, 0, kErrorRename}, Case{"add twice", 0, 0, kErrorAddExists},
+          Case{"add twice over an old file", 1, 0, kErrorRename},
+          Case{"delete twice", 0, 0, kErrorOldFileMissing},
+          Case{"update then delete", 0, 0, kErrorRename},
+          Case{"update then add", 1, 0, kErrorRename}}) {
         SCOPED_TRACE(c.what);
         Folders folders;
         TreeState target{{"a.txt", {B("old a"), kOldTime}}};

@@ -66,7 +66,8 @@ TEST(Catalogues, EnglishTextsKeepEachSlotsConversionsAndFit) {
     for (int k = 0; k < kSlotCount; ++k) {
         const char* builtIn = FindBuiltInString(1000 + static_cast<uint32_t>(k));
         ASSERT_NE(builtIn, nullptr);
-        EXPECT_EQ(Conversions(en.texts[k]), Conversions(builtIn)) << "slot " << k << ": " << en.texts[k];
+        EXPECT_EQ(Conversions(en.texts[k]), Conversions(builtIn))
+            << "slot " << k << ": " << en.texts[k];
         EXPECT_LE(en.texts[k].size(), 255u) << k;
         EXPECT_LE(ja.texts[k].size(), 255u) << k;
         EXPECT_TRUE(FromUtf8(en.texts[k], 1252).has_value()) << k;
@@ -74,7 +75,8 @@ TEST(Catalogues, EnglishTextsKeepEachSlotsConversionsAndFit) {
         // Line breaks are stored as backslash + n, as the built-in texts have them.
         EXPECT_EQ(en.texts[k].find('\n'), std::string::npos) << k;
         EXPECT_EQ(std::string(builtIn).find("\\n") != std::string::npos,
-                  en.texts[k].find("\\n") != std::string::npos) << k;
+                  en.texts[k].find("\\n") != std::string::npos)
+            << k;
     }
 }
 
@@ -93,7 +95,8 @@ struct Tree {
     explicit Tree(const std::string& w) : windows(w), host(HostOf(w)) {}
     void Put(const std::string& name, const Bytes& data, uint64_t time) {
         std::string path = windows + "\\" + name;
-        for (size_t slash = name.find('\\'); slash != std::string::npos; slash = name.find('\\', slash + 1)) {
+        for (size_t slash = name.find('\\'); slash != std::string::npos;
+             slash = name.find('\\', slash + 1)) {
             ASSERT_TRUE(test::MakeFolder(windows + "\\" + name.substr(0, slash)));
         }
         ASSERT_TRUE(test::WriteBytes(path, data));
@@ -135,7 +138,8 @@ class MadePackageTest : public testing::Test {
         for (size_t i = 0; i < package.updates.size(); ++i) {
             const writer::Bytes& s = package.updates[i].stream;
             const std::string& name = report.updates[i].name;
-            encoder::StreamCheck check = encoder::CheckDiffStream(s.data(), s.size(), s.size(), oldFiles.at(name).size());
+            encoder::StreamCheck check =
+                encoder::CheckDiffStream(s.data(), s.size(), s.size(), oldFiles.at(name).size());
             EXPECT_TRUE(check.wellFormed) << name << ": " << check.problem;
         }
 
@@ -157,7 +161,8 @@ class MadePackageTest : public testing::Test {
         // The target now holds new (the backups aside), with new's times.
         auto result = test::ReadTree(target.windows);
         for (auto it = result.begin(); it != result.end();) {
-            it = it->first.size() > 4 && it->first.ends_with(".old") ? result.erase(it) : std::next(it);
+            it = it->first.size() > 4 && it->first.ends_with(".old") ? result.erase(it)
+                                                                     : std::next(it);
         }
         const auto expected = test::ReadTree(now.windows);
         EXPECT_EQ(result.size(), expected.size());
@@ -226,7 +231,8 @@ TEST_F(MadePackageTest, RandomTreesRoundTrip) {
         Tree old(test::NewScratchFolder());
         Tree now(test::NewScratchFolder());
         for (int f = 0; f < 12; ++f) {
-            const std::string name = (rng() % 2 ? "d" + std::to_string(rng() % 3) + "\\" : "") + "f" + std::to_string(f);
+            const std::string name =
+                (rng() % 2 ? "d" + std::to_string(rng() % 3) + "\\" : "") + "f" + std::to_string(f);
             Bytes data = Random(rng() % 40000, rng);
             const uint32_t fate = rng() % 4;  // keep, change, delete, add
             if (fate != 3) old.Put(name, data, kOldTime + f);
@@ -235,10 +241,12 @@ TEST_F(MadePackageTest, RandomTreesRoundTrip) {
                 for (int edits = 0; edits < 5 && !data.empty(); ++edits) {
                     size_t at = rng() % data.size();
                     if (rng() % 2) {
-                        data.insert(data.begin() + static_cast<long>(at), rng() % 300, static_cast<uint8_t>(rng()));
+                        data.insert(data.begin() + static_cast<long>(at), rng() % 300,
+                                    static_cast<uint8_t>(rng()));
                     } else {
                         data.erase(data.begin() + static_cast<long>(at),
-                                   data.begin() + static_cast<long>(std::min(data.size(), at + rng() % 300)));
+                                   data.begin() +
+                                       static_cast<long>(std::min(data.size(), at + rng() % 300)));
                     }
                 }
             }
@@ -272,7 +280,8 @@ TEST_F(MadePackageTest, InfoDescribesWhatWasAsked) {
     s.verifyMode = 1;
     s.blockSize = 4096;
     s.target.type = 4;
-    s.target.rules = {{1, 2, "Software\\Vendor", "Dir", "", 1}, {2, 255, "%1\\app.ini", "Paths", "Home", 0}};
+    s.target.rules = {{1, 2, "Software\\Vendor", "Dir", "", 1},
+                      {2, 255, "%1\\app.ini", "Paths", "Home", 0}};
     s.check.type = 2;
     s.check.programName = "app.exe";
     s.check.waitForExit = 1;
@@ -399,9 +408,10 @@ TEST(Settings, ProjectFileSetsEveryOption) {
     EXPECT_EQ(s.languages[1].codePage, std::optional<uint32_t>(1251));
     EXPECT_EQ(s.languages[1].texts.at(3), "X");
 
-    for (const char* bad : {R"({"titel": "typo"})", R"({"deleteBackups": "yes"})", R"({"codePage": -1})",
-                            R"({"target": {"type": "cloud"}})", R"({"languages": ["fr"]})",
-                            R"({"languages": [{"texts": {"69": "x"}, "codePage": 1252}]})", "[1]", "{"}) {
+    for (const char* bad :
+         {R"({"titel": "typo"})", R"({"deleteBackups": "yes"})", R"({"codePage": -1})",
+          R"({"target": {"type": "cloud"}})", R"({"languages": ["fr"]})",
+          R"({"languages": [{"texts": {"69": "x"}, "codePage": 1252}]})", "[1]", "{"}) {
         const std::string b = bad;
         folder.Put("bad.json", Bytes(b.begin(), b.end()), kOldTime);
         MakeSettings ignored;
@@ -436,7 +446,8 @@ TEST(InspectPackage, SurvivesCutAndDamagedFiles) {
     const writer::Bytes package(file.begin() + kPackageOffset, file.end());
     // The whole file cut inside the image, and the bare package cut anywhere.
     std::vector<writer::Bytes> cuts;
-    for (size_t length : {size_t{0}, size_t{1}, size_t{0x40}, size_t{kPackageOffset}, size_t{kPackageOffset + 1}}) {
+    for (size_t length :
+         {size_t{0}, size_t{1}, size_t{0x40}, size_t{kPackageOffset}, size_t{kPackageOffset + 1}}) {
         cuts.emplace_back(file.begin(), file.begin() + static_cast<long>(length));
     }
     for (size_t length = 0; length < package.size(); ++length) {
@@ -469,7 +480,8 @@ TEST(InspectPackage, FindsThePackageEndAsTheUpdaterDoes) {
     writer::Bytes file = SmallUpdater();
     // A PE32 header whose security directory names a table that ends the file.
     auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) file[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            file[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
     };
     const uint32_t pe = 0x80;
     put32(0x3C, pe);
@@ -506,12 +518,14 @@ TEST(RunInfo, ExitCodesSayWhatIsWrong) {
     ASSERT_TRUE(test::WriteBytes(folder + "\\good.exe", file));
     file[file.size() - 20] ^= 1;  // inside the data area
     ASSERT_TRUE(test::WriteBytes(folder + "\\damaged.exe", file));
-    ASSERT_TRUE(test::WriteBytes(folder + "\\short.exe", writer::Bytes(file.begin(), file.begin() + 0x18010)));
+    ASSERT_TRUE(test::WriteBytes(folder + "\\short.exe",
+                                 writer::Bytes(file.begin(), file.begin() + 0x18010)));
     ASSERT_TRUE(test::WriteBytes(folder + "\\text.txt", {'h', 'i'}));
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(RunInfo({HostOf(folder + "\\good.exe"), true, 1252}, out, err), kExitOk);
-    EXPECT_EQ(json::parse(out.str())["updates"][0]["stream"]["opcodes"], json::parse("[1,0,0,1,0,0,1]"));
+    EXPECT_EQ(json::parse(out.str())["updates"][0]["stream"]["opcodes"],
+              json::parse("[1,0,0,1,0,0,1]"));
     EXPECT_EQ(RunInfo({HostOf(folder + "\\damaged.exe"), false, 1252}, out, err), kExitProblems);
     EXPECT_EQ(RunInfo({HostOf(folder + "\\short.exe"), false, 1252}, out, err), kExitUnreadable);
     EXPECT_EQ(RunInfo({HostOf(folder + "\\text.txt"), false, 1252}, out, err), kExitUnreadable);

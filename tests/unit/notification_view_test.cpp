@@ -125,7 +125,8 @@ TEST_F(NotificationViewTest, EachErrorCodeLogsItsOwnSlot) {
     };
     for (const auto& c : cases) {
         Describe(SN_FAILED, c.code);
-        EXPECT_EQ(LogLines(), (std::vector<std::string>{"<" + std::to_string(c.slot) + ">", "<20>"}))
+        EXPECT_EQ(LogLines(),
+                  (std::vector<std::string>{"<" + std::to_string(c.slot) + ">", "<20>"}))
             << ResultName(c.code);
     }
 }
@@ -250,7 +251,8 @@ TEST_F(NotificationViewTest, PackageTextsFormatSafely) {
     // Texts shown without values are shown as stored: log lines, error
     // lines, labels and the Close button.
     const std::string stored = "100%% sure %s";
-    for (int slot : {kSlotIntegrityCheck, kSlotCancelled, kSlotClose, kSlotReadingInfo}) SetSlot(slot, stored);
+    for (int slot : {kSlotIntegrityCheck, kSlotCancelled, kSlotClose, kSlotReadingInfo})
+        SetSlot(slot, stored);
     Describe(SN_INTEGRITY_CHECK);
     EXPECT_EQ(LogLines(), (std::vector<std::string>{stored}));
     Describe(SN_CANCELLED);

@@ -103,9 +103,9 @@ TEST_F(Verification, MatchingFilesInBothModes) {
         const uint32_t method = mode == 0 ? SN_VERIFY_MD5 : SN_VERIFY_DATE_SIZE;
         const uint32_t file = mode == 0 ? SN_VERIFY_FILE_MD5 : SN_VERIFY_FILE_DATE_SIZE;
         EXPECT_EQ(Log(), (Lines{{method, ""},
-                              {file, Path("a.bin")},
-                              {file, Path("empty.bin")},
-                              {file, Path("b.bin")}}));
+                                {file, Path("a.bin")},
+                                {file, Path("empty.bin")},
+                                {file, Path("b.bin")}}));
     }
 }
 
@@ -142,7 +142,8 @@ TEST_F(Verification, MissingFilesAndTheIgnoreFlags) {
     }
     state_.state().ignoreMissingUpdate = 1;
     EXPECT_EQ(Verify(1), kResultOk);
-    EXPECT_EQ(Log(), (Lines{{SN_VERIFY_DATE_SIZE, ""}, {SN_VERIFY_UPDATE_SKIPPED, Path("gone.bin")}}));
+    EXPECT_EQ(Log(),
+              (Lines{{SN_VERIFY_DATE_SIZE, ""}, {SN_VERIFY_UPDATE_SKIPPED, Path("gone.bin")}}));
 
     Entry(deletes_, "gone too.bin", Bytes{}, 0);
     state_.state().ignoreMissingDelete = 2;
@@ -150,8 +151,8 @@ TEST_F(Verification, MissingFilesAndTheIgnoreFlags) {
     state_.state().ignoreMissingDelete = 1;
     EXPECT_EQ(Verify(0), kResultOk);
     EXPECT_EQ(Log(), (Lines{{SN_VERIFY_MD5, ""},
-                          {SN_VERIFY_UPDATE_SKIPPED, Path("gone.bin")},
-                          {SN_VERIFY_DELETE_SKIPPED, Path("gone too.bin")}}));
+                            {SN_VERIFY_UPDATE_SKIPPED, Path("gone.bin")},
+                            {SN_VERIFY_DELETE_SKIPPED, Path("gone too.bin")}}));
 }
 
 TEST_F(Verification, UpdatesThenDeletesThenAdds) {
@@ -164,8 +165,8 @@ TEST_F(Verification, UpdatesThenDeletesThenAdds) {
     Entry(adds_, "c.bin", Bytes{}, 0);
     EXPECT_EQ(Verify(0), kErrorDigestMismatch);
     EXPECT_EQ(Log(), (Lines{{SN_VERIFY_MD5, ""},
-                          {SN_VERIFY_FILE_MD5, Path("a.bin")},
-                          {SN_VERIFY_FILE_MD5, Path("b.bin")}}))
+                            {SN_VERIFY_FILE_MD5, Path("a.bin")},
+                            {SN_VERIFY_FILE_MD5, Path("b.bin")}}))
         << "the add list is not looked at";
 }
 
@@ -180,8 +181,8 @@ TEST_F(Verification, FilesInTheWayOfAdds) {
         state_.state().overwriteOnAdd = flag;
         EXPECT_EQ(Verify(0), kResultOk);
         EXPECT_EQ(Log(), (Lines{{SN_VERIFY_MD5, ""},
-                              {SN_VERIFY_ADD_EXISTS, Path("one.bin")},
-                              {SN_VERIFY_ADD_EXISTS, Path("two.bin")}}));
+                                {SN_VERIFY_ADD_EXISTS, Path("one.bin")},
+                                {SN_VERIFY_ADD_EXISTS, Path("two.bin")}}));
     }
     state_.state().overwriteOnAdd = 0;
     EXPECT_EQ(Verify(0), kErrorAddExists);
@@ -257,8 +258,7 @@ TEST_F(Verification, CancelWhileDigestingStopsAfterTheCurrentChunk) {
     // Before the first chunk, and before each entry.
     uint8_t nothing[16];
     Md5Digest("", 0, nothing);
-    EXPECT_EQ(CheckOldFile(Path("big.bin").c_str(), check, 0, state_.state(), 0),
-              kResultCancelled);
+    EXPECT_EQ(CheckOldFile(Path("big.bin").c_str(), check, 0, state_.state(), 0), kResultCancelled);
     EXPECT_EQ(0, std::memcmp(check, nothing, 16));
     Entry(updates_, "big.bin", data, 0);
     EXPECT_EQ(Verify(0), kResultCancelled);

@@ -84,7 +84,9 @@ struct ForwardPass {
             for (uint32_t i = 0; i < count; ++i) {
                 FileEntry entry;
                 if (!Step("entry", ReadFileEntry(file, kind, &entry))) return;
-                (kind == EntryKind::kUpdate ? updates : kind == EntryKind::kAdd ? adds : deletes)
+                (kind == EntryKind::kUpdate ? updates
+                 : kind == EntryKind::kAdd  ? adds
+                                            : deletes)
                     .push_back(entry);
             }
         }
@@ -157,10 +159,11 @@ TEST(PackageReader, WorkedExampleByteForByte) {
     Bytes package = w::BuildPackage(WorkedExample(stream), &layout);
     ASSERT_EQ(package.size(), 111 + L);
 
-    const uint8_t head[] = {'K', 'Z', 'P', ' ', 0x78, 0x00, 3, 'A', 'p', 'p', 3, '1', '.', '0',
-                            3, '1', '.', '1', 0, 0, 1, 0, 0, 3, 2, 3, 'A', 'p', 'p', 0, 0,
-                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
-                            0, 0, 0, 0, 7, 'a', 'p', 'p', '.', 'e', 'x', 'e'};
+    const uint8_t head[] = {'K', 'Z', 'P', ' ', 0x78, 0x00, 3,   'A', 'p', 'p', 3,  '1', '.',
+                            '0', 3,   '1', '.', '1',  0,    0,   1,   0,   0,   3,  2,   3,
+                            'A', 'p', 'p', 0,   0,    0,    0,   0,   0,   0,   0,  0,   0,
+                            0,   0,   0,   0,   1,    0,    0,   0,   0,   0,   0,  0,   0,
+                            0,   0,   0,   7,   'a',  'p',  'p', '.', 'e', 'x', 'e'};
     ASSERT_EQ(sizeof(head), 63u);
     EXPECT_EQ(0, std::memcmp(package.data(), head, sizeof(head)));
     // dataOffset 95 at offset 87, dataLength L at 91, the stream at 95.
@@ -330,13 +333,15 @@ TEST(PackageReader, CountsAndLengthsBeyondThePackageFailAtOnce) {
     p.updates.clear();
     p.updateCountOverride = 0xFFFFFFFF;
     ForwardPass entries;
-    EXPECT_EQ(entries.Run(WriteUpdater(w::BuildUpdaterFile(w::MakeStubImage(), p))), kErrorReadPackage);
+    EXPECT_EQ(entries.Run(WriteUpdater(w::BuildUpdaterFile(w::MakeStubImage(), p))),
+              kErrorReadPackage);
     EXPECT_EQ(entries.stoppedAt, "lists");
 
     w::Package rules = EverySection();
     rules.target.ruleCountOverride = 0xFFFFFFFF;
     ForwardPass folder;
-    EXPECT_EQ(folder.Run(WriteUpdater(w::BuildUpdaterFile(w::MakeStubImage(), rules))), kErrorReadPackage);
+    EXPECT_EQ(folder.Run(WriteUpdater(w::BuildUpdaterFile(w::MakeStubImage(), rules))),
+              kErrorReadPackage);
     EXPECT_EQ(folder.stoppedAt, "folder");
 
     // A document whose length says more than the package holds.

@@ -55,9 +55,12 @@ std::string Difference(const Tree& actual, const Tree& expected) {
     std::string out;
     for (const auto& [name, file] : actual) {
         auto it = expected.find(name);
-        if (it == expected.end()) out += " stray:" + name;
-        else if (it->second.data != file.data) out += " content:" + name;
-        else if (it->second.time != file.time) out += " time:" + name;
+        if (it == expected.end())
+            out += " stray:" + name;
+        else if (it->second.data != file.data)
+            out += " content:" + name;
+        else if (it->second.time != file.time)
+            out += " time:" + name;
     }
     for (const auto& [name, file] : expected) {
         if (actual.count(name) == 0) out += " missing:" + name;
@@ -141,7 +144,8 @@ Scenario MakeScenario(uint32_t seed, uint8_t verifyMode) {
 // Runs verification and the three lists in order, as the apply thread does.
 class ScenarioRun {
   public:
-    ScenarioRun(const Scenario& scenario, const test::UpdaterFile& updater, const std::string& target)
+    ScenarioRun(const Scenario& scenario, const test::UpdaterFile& updater,
+                const std::string& target)
         : scenario_(scenario), package_(updater.path) {
         EXPECT_TRUE(package_.ok());
         state_.SetTargetFolder(target);
@@ -210,7 +214,8 @@ class Rollback : public ::testing::TestWithParam<uint8_t> {
         // the old tree; folders a run created are removed either way, so
         // that every run creates them again.
         if (!treeIsOld_) WriteTree(target_, scenario_.oldTree);
-        for (const std::string& folder : scenario_.newFolders) test::RemovePath(target_ + "\\" + folder);
+        for (const std::string& folder : scenario_.newFolders)
+            test::RemovePath(target_ + "\\" + folder);
         treeIsOld_ = false;
         ScenarioRun run(scenario_, updater_, target_);
         faulty.ResetCounts();
@@ -406,10 +411,11 @@ TEST_F(Walks, DeleteBackupsRemovesOnlyTheRunsBackups) {
     Record("a.dll");
     Record("b.dll");
     DeleteBackupFiles(state_.state());
-    EXPECT_EQ(Files(), (std::map<std::string, std::string>{{"a.dll", "new a"},
-                                                           {"c.dll", "c"},
-                                                           {"c.dll.2004_01_06.old", "not this run's"},
-                                                           {"a.dll.2003_12_01.old", "another version's"}}));
+    EXPECT_EQ(Files(),
+              (std::map<std::string, std::string>{{"a.dll", "new a"},
+                                                  {"c.dll", "c"},
+                                                  {"c.dll.2004_01_06.old", "not this run's"},
+                                                  {"a.dll.2003_12_01.old", "another version's"}}));
 }
 
 TEST_F(Walks, AnEmptyListTouchesNothing) {

@@ -67,7 +67,8 @@ TEST(Format, FollowsWsprintfForTheConversionsTheCatalogueUses) {
     EXPECT_STREQ(out, "kzp Self Extract Updater ver.1.20");
     FormatText(out, sizeof(out), "%d.%d%%", 99, 9);
     EXPECT_STREQ(out, "99.9%");
-    FormatText(out, sizeof(out), "[%-4s|%4s|%.2s|%x|%X|%u|%c]", "ab", "cd", "xyz", 255, 255, 7u, 'q');
+    FormatText(out, sizeof(out), "[%-4s|%4s|%.2s|%x|%X|%u|%c]", "ab", "cd", "xyz", 255, 255, 7u,
+               'q');
     EXPECT_STREQ(out, "[ab  |  cd|xy|ff|FF|7|q]");
     FormatText(out, sizeof(out), "%05d", -42);
     EXPECT_STREQ(out, "-0042");

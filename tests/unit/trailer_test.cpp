@@ -106,8 +106,7 @@ TEST_F(Trailer, AppendedBytesMoveTheTrailer) {
 TEST_F(Trailer, ChunkBoundaries) {
     // Whole chunks only, one byte, nothing at all, and either side of a chunk.
     for (size_t size : {512u, 1024u, 1536u, 1u, 0u, 511u, 513u, 70000u}) {
-        EXPECT_EQ(Verify(test::WriteRawUpdaterFile(SealedBody(size, 3)).path), kResultOk)
-            << size;
+        EXPECT_EQ(Verify(test::WriteRawUpdaterFile(SealedBody(size, 3)).path), kResultOk) << size;
     }
 }
 

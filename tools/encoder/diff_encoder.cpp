@@ -13,8 +13,8 @@ namespace kzp::encoder {
 namespace {
 
 // Stream bytes of the records, as the decoder counts them.
-constexpr uint64_t kCopyCost = 9;         // opcode 3: opcode, offset, length
-constexpr uint64_t kLiteralRunCost = 5;   // opcode 6: opcode, length (+ the data)
+constexpr uint64_t kCopyCost = 9;        // opcode 3: opcode, offset, length
+constexpr uint64_t kLiteralRunCost = 5;  // opcode 6: opcode, length (+ the data)
 
 // Shorter matches rarely pay for their 9-byte record (only between two
 // copies, against a literal run of 5 + length bytes); positions whose next
@@ -59,7 +59,9 @@ inline uint32_t HashWindow(const uint8_t* p, uint32_t mask) {
     return static_cast<uint32_t>(h >> 32) & mask;
 }
 
-void PutU8(std::vector<uint8_t>& out, uint8_t v) { out.push_back(v); }
+void PutU8(std::vector<uint8_t>& out, uint8_t v) {
+    out.push_back(v);
+}
 void PutU32(std::vector<uint8_t>& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
@@ -191,7 +193,8 @@ OldFileIndex::OldFileIndex(const uint8_t* data, size_t size, MatcherKind kind)
     // Hash index: one old position per slot, sampled every `step` bytes.
     if (indexed < kHashWindow) return;
     const uint64_t positions = indexed - kHashWindow + 1;
-    const uint64_t step = std::max<uint64_t>(1, (positions + kMaxHashedPositions - 1) / kMaxHashedPositions);
+    const uint64_t step =
+        std::max<uint64_t>(1, (positions + kMaxHashedPositions - 1) / kMaxHashedPositions);
     uint64_t slots = 1;
     while (slots < 2 * (positions / step + 1)) slots <<= 1;
     hashMask_ = static_cast<uint32_t>(slots - 1);
@@ -355,7 +358,8 @@ std::vector<uint8_t> EncodeDiff(const OldFileIndex& index, const uint8_t* newDat
             via[0] = kLiteral;
         } else {
             while (!active.empty() && active.top().end < p) active.pop();
-            uint64_t best = static_cast<uint64_t>(bestLiteralBase + static_cast<int64_t>(p + literalRunCost));
+            uint64_t best =
+                static_cast<uint64_t>(bestLiteralBase + static_cast<int64_t>(p + literalRunCost));
             from[k] = bestLiteralKey;
             via[k] = kLiteral;
             if (!active.empty() && active.top().cost <= best) {

@@ -61,7 +61,7 @@ class OldFileIndex {
     Match HashMatch(const uint8_t* text, size_t size) const;
 
     const uint8_t* data_;
-    size_t size_;       // indexed bytes (at most kMaxOldOffset + 1)
+    size_t size_;  // indexed bytes (at most kMaxOldOffset + 1)
     bool useSuffixArray_;
     std::vector<int32_t> suffixes_;
     std::vector<uint32_t> buckets_;  // first rank of each two-byte prefix

@@ -64,7 +64,8 @@ StreamCheck CheckDiffStream(const uint8_t* stream, size_t available, uint64_t da
     w.Skip(sizeof(kDiffMagic));
     w.U16(&st.version);
     w.U32(&st.blockSize);
-    if (st.version > kMaxDiffVersion) return fail("stream version " + std::to_string(st.version) + " is above 100", 4);
+    if (st.version > kMaxDiffVersion)
+        return fail("stream version " + std::to_string(st.version) + " is above 100", 4);
     if (st.blockSize == 0) return fail("block size 0", 6);
     const uint64_t block = st.blockSize;
 
@@ -103,7 +104,8 @@ StreamCheck CheckDiffStream(const uint8_t* stream, size_t available, uint64_t da
                 break;
             case kOpCopyBlocks:
                 if (!w.U32(&a) || !w.U32(&b)) return fail("opcode 2 is cut short", at);
-                if (!oldRangeOk(a, block * b)) return fail("opcode 2 reads outside the old file", at);
+                if (!oldRangeOk(a, block * b))
+                    return fail("opcode 2 reads outside the old file", at);
                 st.copiedBytes += block * b;
                 break;
             case kOpCopyRange:

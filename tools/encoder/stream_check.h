@@ -14,11 +14,11 @@ struct StreamStats {
     uint32_t blockSize = 0;
     uint16_t version = 0;
     uint64_t opcodes[kOpLiteralRange + 1] = {};  // records of each opcode
-    uint64_t otherOpcodes = 0;  // bytes 7..255 met where an opcode was expected
-    uint64_t copiedBytes = 0;   // output taken from the old file
-    uint64_t literalBytes = 0;  // output taken from the stream
-    uint64_t consumed = 0;      // stream bytes up to and including opcode 0
-    uint64_t oldEnd = 0;        // the end of the furthest old-file range read
+    uint64_t otherOpcodes = 0;                   // bytes 7..255 met where an opcode was expected
+    uint64_t copiedBytes = 0;                    // output taken from the old file
+    uint64_t literalBytes = 0;                   // output taken from the stream
+    uint64_t consumed = 0;                       // stream bytes up to and including opcode 0
+    uint64_t oldEnd = 0;                         // the end of the furthest old-file range read
     uint64_t OutputBytes() const { return copiedBytes + literalBytes; }
 };
 

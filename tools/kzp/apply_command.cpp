@@ -56,7 +56,8 @@ bool ReadLine(std::string* line) {
 // The main window's part, on a console: log lines, progress, the check box.
 class ConsoleView : public StatusSink {
   public:
-    ConsoleView(UpdaterState& state, std::ostream& out, bool terminal, bool quiet, const std::string& target)
+    ConsoleView(UpdaterState& state, std::ostream& out, bool terminal, bool quiet,
+                const std::string& target)
         : state_(state), out_(out), terminal_(terminal), quiet_(quiet), target_(target) {}
 
     void Send(uint32_t code, intptr_t value) override {
@@ -116,7 +117,8 @@ class ConsoleView : public StatusSink {
     std::string Show(const char* text) const {
         std::string s = text;
         // The detail prefix is written in code page 932.
-        if (s.compare(0, 4, "\x81\x40\x81\x40") == 0 && TextCodePage() != 932) s.replace(0, 4, "  ");
+        if (s.compare(0, 4, "\x81\x40\x81\x40") == 0 && TextCodePage() != 932)
+            s.replace(0, 4, "  ");
         return ForTerminal(s, TextCodePage());
     }
 
@@ -136,7 +138,8 @@ class ConsoleView : public StatusSink {
                     if (a.control == kBarOverall) {
                         overallBar_ = static_cast<int>(a.value);
                         if (!terminal_ && !quiet_) {
-                            out_ << "progress " << overallBar_ / 10 << "." << overallBar_ % 10 << "%\n";
+                            out_ << "progress " << overallBar_ / 10 << "." << overallBar_ % 10
+                                 << "%\n";
                         }
                     }
                     DrawProgress();
@@ -181,8 +184,8 @@ class ConsoleView : public StatusSink {
         std::string bar(static_cast<size_t>(filled), '#');
         bar.resize(kWidth, '.');
         char line[160];
-        std::snprintf(line, sizeof(line), "\r\x1b[K[%s] %3d.%d%%  file %3d.%d%%  ", bar.c_str(), overallBar_ / 10,
-                      overallBar_ % 10, fileBar_ / 10, fileBar_ % 10);
+        std::snprintf(line, sizeof(line), "\r\x1b[K[%s] %3d.%d%%  file %3d.%d%%  ", bar.c_str(),
+                      overallBar_ / 10, overallBar_ % 10, fileBar_ / 10, fileBar_ % 10);
         out_ << line << step_.substr(0, 60);
         out_.flush();
         progressShown_ = true;
@@ -243,7 +246,8 @@ class ConsolePrompts : public Prompts {
             // The password is digested in the system's code page.
             std::optional<std::string> text = FromUtf8(typed, ansiCodePage);
             const std::string bytes = text ? *text : typed;
-            if (bytes.size() < kMaxPath && CheckPassword(bytes.c_str(), state.passwordDigest)) return 0;
+            if (bytes.size() < kMaxPath && CheckPassword(bytes.c_str(), state.passwordDigest))
+                return 0;
             view_.Print(view_.Show(state.catalogue[kSlotPasswordMismatch]));
         }
     }
@@ -264,7 +268,8 @@ class ConsolePrompts : public Prompts {
             std::error_code ec;
             std::string windows = WindowsPathOf(typed);
             while (windows.size() > 3 && windows.back() == '\\') windows.pop_back();
-            if (!fs::is_directory(HostPath(typed), ec) || windows.empty() || windows.size() >= kMaxPath) {
+            if (!fs::is_directory(HostPath(typed), ec) || windows.empty() ||
+                windows.size() >= kMaxPath) {
                 view_.Print(view_.Show(state.catalogue[kSlotFolderMissing]));
                 continue;
             }
@@ -304,7 +309,8 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
         Result r = RunForwardPass(*package, state, folders, PassMode::kCheckOnly, &pass);
         if (r != kResultOk) return r;
         view.Send(SN_SEPARATOR, 0);
-        r = VerifyOldFiles(pass.entries[0], pass.entries[1], pass.entries[2], pass.lists.verifyMode, state);
+        r = VerifyOldFiles(pass.entries[0], pass.entries[1], pass.entries[2], pass.lists.verifyMode,
+                           state);
         if (r != kResultOk) return r;
         view.Send(SN_SEPARATOR, 0);
         for (int32_t i = 0; i < EntryCount(pass.entries[0]); ++i) {
@@ -317,7 +323,8 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
                 if (state.ignoreMissingUpdate == 1 && !TheOs().FindFirstFileExists(path)) continue;
                 return kErrorOldFileOpen;
             }
-            OwnedFile sink(os.CreateFileHandle(kNullFilePath, kGenericWrite, 0, false, kCreateAlways, 0));
+            OwnedFile sink(
+                os.CreateFileHandle(kNullFilePath, kGenericWrite, 0, false, kCreateAlways, 0));
             StateDecodeContext decode(state);
             r = ApplyDiffStream(*package, entry, old.Get(), sink.Get(), decode);
             if (r != kResultOk) return r;
@@ -326,7 +333,8 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
         // Added files: their data must lie inside the package.
         for (int32_t i = 0; i < EntryCount(pass.entries[1]); ++i) {
             const FileEntry& entry = EntryAt(pass.entries[1], i);
-            if (static_cast<uint64_t>(entry.dataOffset) + entry.dataLength > pass.packageLength - kTrailerSize) {
+            if (static_cast<uint64_t>(entry.dataOffset) + entry.dataLength >
+                pass.packageLength - kTrailerSize) {
                 return kErrorReadPackage;
             }
         }
@@ -337,28 +345,36 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
     return result;
 }
 
-
 }  // namespace
 
 CLI::App* AddApplyCommand(CLI::App& app, ApplyOptions& o) {
-    CLI::App* apply = app.add_subcommand("apply", "apply an updater file to a folder, as the updater would");
+    CLI::App* apply =
+        app.add_subcommand("apply", "apply an updater file to a folder, as the updater would");
     apply->add_option("file", o.file, "the updater file")->required();
-    apply->add_option("-t,--target", o.target, "the folder to update (default: the package's own way of finding it)");
-    apply->add_flag("-n,--dry-run", o.dryRun, "check the old files and decode every stream without changing anything");
+    apply->add_option("-t,--target", o.target,
+                      "the folder to update (default: the package's own way of finding it)");
+    apply->add_flag("-n,--dry-run", o.dryRun,
+                    "check the old files and decode every stream without changing anything");
     apply->add_flag("-y,--yes", o.yes, "do not ask for confirmation (the updater's -F)");
-    apply->add_flag("--password-stdin", o.passwordFromStdin, "read the password from standard input, one try per line");
+    apply->add_flag("--password-stdin", o.passwordFromStdin,
+                    "read the password from standard input, one try per line");
     CLI::Option* keep = apply->add_flag_callback(
-        "--keep-backups", [&o] { o.deleteBackups = false; }, "keep the backup files (*.old) whatever the package says");
+        "--keep-backups", [&o] { o.deleteBackups = false; },
+        "keep the backup files (*.old) whatever the package says");
     CLI::Option* remove = apply->add_flag_callback(
-        "--delete-backups", [&o] { o.deleteBackups = true; }, "delete the backup files after a successful run");
+        "--delete-backups", [&o] { o.deleteBackups = true; },
+        "delete the backup files after a successful run");
     keep->excludes(remove);
-    apply->add_option("--code-page", o.codePage,
-                      "the system code page to assume: picks the language block and the password's encoding "
-                      "(default: the system's; 932 for a Japanese locale, 1252 otherwise)");
+    apply->add_option(
+        "--code-page", o.codePage,
+        "the system code page to assume: picks the language block and the password's encoding "
+        "(default: the system's; 932 for a Japanese locale, 1252 otherwise)");
     apply->add_flag("-q,--quiet", o.quiet, "print only the result");
-    apply->footer("Exit codes are the updater's: 0 success, 255 anything else (cancelled, the program still "
-                  "running, or an error); the run's result code is printed (0, 1 cancelled, 2 program running, "
-                  "0x10001..0x10012 errors). Ctrl+C cancels and restores what was changed.");
+    apply->footer(
+        "Exit codes are the updater's: 0 success, 255 anything else (cancelled, the program still "
+        "running, or an error); the run's result code is printed (0, 1 cancelled, 2 program "
+        "running, "
+        "0x10001..0x10012 errors). Ctrl+C cancels and restores what was changed.");
     return apply;
 }
 
@@ -377,7 +393,8 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
     }
     const std::string packagePath = WindowsPathOf(options.file);
     if (packagePath.empty() || packagePath.size() >= kMaxPath) {
-        err << "kzp apply: the path of " << options.file << " cannot be used (too long or outside every drive)\n";
+        err << "kzp apply: the path of " << options.file
+            << " cannot be used (too long or outside every drive)\n";
         return kExitApplyFailed;
     }
     std::string target;
@@ -423,7 +440,8 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
             WindowActions actions;
             DescribeNotification(state, SN_FAILED, static_cast<intptr_t>(r), &actions);
             for (int i = 0; i < actions.count; ++i) {
-                if (actions.items[i].kind == WindowActionKind::kLog) view.Print(view.Show(actions.items[i].text));
+                if (actions.items[i].kind == WindowActionKind::kLog)
+                    view.Print(view.Show(actions.items[i].text));
             }
         }
         state.runResult = r;

@@ -17,7 +17,7 @@ struct ApplyOptions {
     std::string file;    // the updater file (host path)
     std::string target;  // the folder to patch (host path); empty: the package's method
     bool dryRun = false;
-    bool yes = false;    // no confirmation question (the updater's -F)
+    bool yes = false;  // no confirmation question (the updater's -F)
     bool passwordFromStdin = false;
     std::optional<bool> deleteBackups;  // empty: the package's default
     std::optional<uint32_t> codePage;   // the system code page the run assumes

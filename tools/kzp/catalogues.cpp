@@ -99,7 +99,9 @@ writer::LanguageBlock JapaneseBlock() {
     for (int k = 0; k < kSlotCount; ++k) {
         const char* utf8 = FindBuiltInString(kCatalogueStringBase + static_cast<uint32_t>(k));
         std::optional<std::string> text = FromUtf8(utf8 != nullptr ? utf8 : "", kBuiltInCodePage);
-        if (!text) throw std::runtime_error("built-in text " + std::to_string(k) + " has no code page 932 form");
+        if (!text)
+            throw std::runtime_error("built-in text " + std::to_string(k) +
+                                     " has no code page 932 form");
         block.texts[k] = *text;
     }
     return block;

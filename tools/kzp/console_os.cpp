@@ -9,8 +9,12 @@ namespace {
 char nullFileToken;
 char answerKeyToken;
 
-FileHandle NullFile() { return &nullFileToken; }
-RegistryKey AnswerKey() { return &answerKeyToken; }
+FileHandle NullFile() {
+    return &nullFileToken;
+}
+RegistryKey AnswerKey() {
+    return &answerKeyToken;
+}
 
 }  // namespace
 
@@ -86,7 +90,8 @@ bool ConsoleOs::OpenRegistryKey(RegistryRoot root, const char* subKey, RegistryK
     return inner_.OpenRegistryKey(root, subKey, key);
 }
 
-bool ConsoleOs::QueryRegistryValue(RegistryKey key, const char* valueName, char* buffer, uint32_t* size) {
+bool ConsoleOs::QueryRegistryValue(RegistryKey key, const char* valueName, char* buffer,
+                                   uint32_t* size) {
     if (key == AnswerKey()) {
         const uint32_t needed = static_cast<uint32_t>(answer_.size() + 1);
         if (*size < needed) return false;
@@ -102,8 +107,9 @@ void ConsoleOs::CloseRegistryKey(RegistryKey key) {
     inner_.CloseRegistryKey(key);
 }
 
-uint32_t ConsoleOs::ReadProfileString(const char* section, const char* key, const char* defaultValue,
-                                      char* buffer, uint32_t size, const char* iniPath) {
+uint32_t ConsoleOs::ReadProfileString(const char* section, const char* key,
+                                      const char* defaultValue, char* buffer, uint32_t size,
+                                      const char* iniPath) {
     if (!answer_.empty() && size > answer_.size()) {
         std::memcpy(buffer, answer_.c_str(), answer_.size() + 1);
         return static_cast<uint32_t>(answer_.size());

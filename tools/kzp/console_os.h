@@ -37,13 +37,16 @@ class ConsoleOs : public ForwardingOs {
     bool SetLastWriteTime(FileHandle file, const FileTime& lastWrite) override;
     bool CloseFile(FileHandle file) override;
 
-    uint32_t GetAnsiCodePage() override { return codePage_ != 0 ? codePage_ : inner_.GetAnsiCodePage(); }
+    uint32_t GetAnsiCodePage() override {
+        return codePage_ != 0 ? codePage_ : inner_.GetAnsiCodePage();
+    }
 
     bool OpenRegistryKey(RegistryRoot root, const char* subKey, RegistryKey* key) override;
-    bool QueryRegistryValue(RegistryKey key, const char* valueName, char* buffer, uint32_t* size) override;
+    bool QueryRegistryValue(RegistryKey key, const char* valueName, char* buffer,
+                            uint32_t* size) override;
     void CloseRegistryKey(RegistryKey key) override;
-    uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
-                               uint32_t size, const char* iniPath) override;
+    uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                               char* buffer, uint32_t size, const char* iniPath) override;
 
   private:
     std::string answer_;

@@ -7,14 +7,18 @@ namespace kzp::tool {
 
 namespace fs = std::filesystem;
 
-fs::path HostPath(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+fs::path HostPath(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 std::string Utf8Of(const fs::path& path) {
     const std::u8string s = path.u8string();
     return std::string(s.begin(), s.end());
 }
 
-std::string DisplayPath(const fs::path& path) { return Utf8Of(path); }
+std::string DisplayPath(const fs::path& path) {
+    return Utf8Of(path);
+}
 
 Bytes ReadWholeFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -33,7 +37,8 @@ Bytes ReadWholeFile(const fs::path& path) {
 void WriteWholeFile(const fs::path& path, const Bytes& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) throw FileError("cannot create " + DisplayPath(path));
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
     out.close();
     if (!out) throw FileError("cannot write " + DisplayPath(path));
 }

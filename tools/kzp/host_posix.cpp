@@ -43,7 +43,9 @@ Os& HostPlatform(uint32_t codePage) {
     return platform;
 }
 
-InstanceHandle HostInstance() { return nullptr; }
+InstanceHandle HostInstance() {
+    return nullptr;
+}
 
 std::string WindowsPathOf(const std::string& hostPath) {
     std::error_code ec;
@@ -59,13 +61,17 @@ fs::path OwnProgramPath() {
 
 uint64_t LastWriteTicks(const fs::path& path) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) throw FileError("cannot read the time of " + DisplayPath(path));
+    if (stat(path.c_str(), &st) != 0)
+        throw FileError("cannot read the time of " + DisplayPath(path));
     const int64_t seconds = static_cast<int64_t>(st.st_mtim.tv_sec) + 11644473600LL;
     if (seconds < 0) return 0;
-    return static_cast<uint64_t>(seconds) * 10000000u + static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100u;
+    return static_cast<uint64_t>(seconds) * 10000000u +
+           static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100u;
 }
 
-bool IsTerminal(FILE* file) { return isatty(fileno(file)) != 0; }
+bool IsTerminal(FILE* file) {
+    return isatty(fileno(file)) != 0;
+}
 
 void CatchInterrupt(void (*onInterrupt)()) {
     g_onInterrupt = onInterrupt;
@@ -112,11 +118,14 @@ std::string ToUtf8(const std::string& text, uint32_t codePage) {
     std::string out;
     if (!ConvertCodePage(text, codePage, 65001, false, &out)) {
         out.clear();
-        for (unsigned char c : text) out += c < 0x80 ? std::string(1, static_cast<char>(c)) : "\xEF\xBF\xBD";
+        for (unsigned char c : text)
+            out += c < 0x80 ? std::string(1, static_cast<char>(c)) : "\xEF\xBF\xBD";
     }
     return out;
 }
 
-uint32_t TerminalCodePage() { return 65001; }
+uint32_t TerminalCodePage() {
+    return 65001;
+}
 
 }  // namespace kzp::tool

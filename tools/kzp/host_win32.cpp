@@ -20,7 +20,8 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 bool ToWide(const std::string& text, UINT codePage, std::wstring* out) {
     out->clear();
     if (text.empty()) return true;
-    int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int n =
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (n <= 0) return false;
     out->resize(static_cast<size_t>(n));
     return MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out->data(),
@@ -54,7 +55,9 @@ Os& HostPlatform(uint32_t) {
     return platform;
 }
 
-InstanceHandle HostInstance() { return GetModuleHandleA(nullptr); }
+InstanceHandle HostInstance() {
+    return GetModuleHandleA(nullptr);
+}
 
 std::string WindowsPathOf(const std::string& hostPath) {
     char full[MAX_PATH];
@@ -79,7 +82,9 @@ uint64_t LastWriteTicks(const std::filesystem::path& path) {
            data.ftLastWriteTime.dwLowDateTime;
 }
 
-bool IsTerminal(FILE* file) { return _isatty(_fileno(file)) != 0; }
+bool IsTerminal(FILE* file) {
+    return _isatty(_fileno(file)) != 0;
+}
 
 void CatchInterrupt(void (*onInterrupt)()) {
     g_onInterrupt = onInterrupt;

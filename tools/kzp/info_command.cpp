@@ -14,7 +14,9 @@ namespace {
 
 using nlohmann::json;
 
-std::string Utf8(const std::string& text, uint32_t codePage) { return ToUtf8(text, codePage); }
+std::string Utf8(const std::string& text, uint32_t codePage) {
+    return ToUtf8(text, codePage);
+}
 
 json TargetJson(const writer::Package& p, uint32_t cp) {
     const writer::TargetFolder& t = p.target;
@@ -23,7 +25,9 @@ json TargetJson(const writer::Package& p, uint32_t cp) {
         const char* name = RegistryRootName(r);
         return name != nullptr ? json(name) : json(r);
     };
-    auto base = [](uint8_t b) -> json { return b < 6 ? json(BaseFolderName(b)) : (b == 255 ? json("none") : json(b)); };
+    auto base = [](uint8_t b) -> json {
+        return b < 6 ? json(BaseFolderName(b)) : (b == 255 ? json("none") : json(b));
+    };
     switch (t.type) {
         case 0:
             j["type"] = "ask";
@@ -130,8 +134,8 @@ uint64_t CheckTicks(const writer::Digest& d) {
     return ticks;
 }
 uint32_t CheckSize(const writer::Digest& d) {
-    return static_cast<uint32_t>(d[8]) | static_cast<uint32_t>(d[9]) << 8 | static_cast<uint32_t>(d[10]) << 16 |
-           static_cast<uint32_t>(d[11]) << 24;
+    return static_cast<uint32_t>(d[8]) | static_cast<uint32_t>(d[9]) << 8 |
+           static_cast<uint32_t>(d[10]) << 16 | static_cast<uint32_t>(d[11]) << 24;
 }
 
 std::string Thousands(uint64_t v) {
@@ -282,16 +286,18 @@ void TrailerAndProblemsJson(const InspectedPackage& r, uint32_t cp, json& j) {
 void HeaderText(const InspectedPackage& r, uint32_t cp, std::ostream& o) {
     const writer::Package& p = r.package;
     auto text = [&](const std::string& s) { return ForTerminal(s, cp); };
-    o << "file            " << Thousands(r.fileSize) << " bytes; package at " << r.packageOffset << ", "
-      << Thousands(r.packageEnd - r.packageOffset) << " bytes";
-    if (r.certificateTable) o << "; signed (certificate table of " << Thousands(r.certificateSize) << " bytes)";
+    o << "file            " << Thousands(r.fileSize) << " bytes; package at " << r.packageOffset
+      << ", " << Thousands(r.packageEnd - r.packageOffset) << " bytes";
+    if (r.certificateTable)
+        o << "; signed (certificate table of " << Thousands(r.certificateSize) << " bytes)";
     o << "\nformat version  " << p.formatVersion << "\n";
     o << "title           " << text(p.title) << "\n";
     o << "old version     " << text(p.oldVersion) << "\n";
     o << "new version     " << text(p.newVersion) << "\n";
     o << "copyright       " << text(p.copyright) << "\n";
     o << "password        "
-      << (p.passwordFlag == 1 ? "yes (MD5 " + HexDigest(p.passwordDigest) + ")" : std::string("no")) << "\n";
+      << (p.passwordFlag == 1 ? "yes (MD5 " + HexDigest(p.passwordDigest) + ")" : std::string("no"))
+      << "\n";
 }
 
 void SectionsText(const writer::Package& p, uint32_t cp, std::ostream& o) {
@@ -299,14 +305,19 @@ void SectionsText(const writer::Package& p, uint32_t cp, std::ostream& o) {
     o << "delete backups  " << (p.deleteBackupsDefault ? "checked" : "cleared") << " by default\n";
     o << "languages       " << p.languages.size() << "\n";
     for (const writer::LanguageBlock& b : p.languages) {
-        o << "  code page " << b.codePage << ", font \"" << ForTerminal(b.fontFace, b.codePage) << "\" "
-          << static_cast<int>(b.fontHeight) << "; slot 8: " << ForTerminal(b.texts[8], b.codePage) << "\n";
+        o << "  code page " << b.codePage << ", font \"" << ForTerminal(b.fontFace, b.codePage)
+          << "\" " << static_cast<int>(b.fontHeight)
+          << "; slot 8: " << ForTerminal(b.texts[8], b.codePage) << "\n";
     }
-    o << "target folder   " << TargetJson(p, cp).dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
-    o << "program check   " << CheckJson(p.check, cp).dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
+    o << "target folder   "
+      << TargetJson(p, cp).dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
+    o << "program check   "
+      << CheckJson(p.check, cp).dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
     o << "launch file     " << text(p.launchFile) << "\n";
-    o << "document before " << (p.documentBefore ? std::to_string(p.documentBefore->size()) + " bytes" : "none") << "\n";
-    o << "document after  " << (p.documentAfter ? std::to_string(p.documentAfter->size()) + " bytes" : "none") << "\n";
+    o << "document before "
+      << (p.documentBefore ? std::to_string(p.documentBefore->size()) + " bytes" : "none") << "\n";
+    o << "document after  "
+      << (p.documentAfter ? std::to_string(p.documentAfter->size()) + " bytes" : "none") << "\n";
     o << "options         ignoreMissingUpdate " << int(p.ignoreMissingUpdate) << ", overwriteOnAdd "
       << int(p.overwriteOnAdd) << ", ignoreMissingDelete " << int(p.ignoreMissingDelete) << "\n";
 }
@@ -318,22 +329,25 @@ void FileEntriesText(const InspectedPackage& r, uint32_t cp, std::ostream& o) {
     o << "updates         " << p.updates.size() << "\n";
     for (size_t i = 0; i < p.updates.size(); ++i) {
         const encoder::StreamCheck& c = r.streams[i];
-        o << "  " << text(p.updates[i].name) << "  stream " << Thousands(r.updateData[i].dataLength) << " bytes -> "
-          << Thousands(c.stats.OutputBytes()) << " bytes; copied " << Thousands(c.stats.copiedBytes) << ", literal "
-          << Thousands(c.stats.literalBytes) << "; opcodes";
+        o << "  " << text(p.updates[i].name) << "  stream " << Thousands(r.updateData[i].dataLength)
+          << " bytes -> " << Thousands(c.stats.OutputBytes()) << " bytes; copied "
+          << Thousands(c.stats.copiedBytes) << ", literal " << Thousands(c.stats.literalBytes)
+          << "; opcodes";
         for (int op = 0; op < 7; ++op) o << " " << op << ":" << c.stats.opcodes[op];
         if (!c.wellFormed) o << "; NOT WELL-FORMED: " << c.problem;
         o << "\n";
     }
     o << "adds            " << p.adds.size() << "\n";
     for (size_t i = 0; i < p.adds.size(); ++i) {
-        o << "  " << text(p.adds[i].name) << "  " << Thousands(r.addData[i].dataLength) << " bytes, "
-          << FormatFileTime(p.adds[i].fileTime.Ticks()) << "\n";
+        o << "  " << text(p.adds[i].name) << "  " << Thousands(r.addData[i].dataLength)
+          << " bytes, " << FormatFileTime(p.adds[i].fileTime.Ticks()) << "\n";
     }
     o << "deletes         " << p.deletes.size() << "\n";
     for (const writer::DeleteEntry& e : p.deletes) {
         o << "  " << text(e.name);
-        if (p.verifyMode != 0) o << "  " << Thousands(CheckSize(e.digest)) << " bytes, " << FormatFileTime(CheckTicks(e.digest));
+        if (p.verifyMode != 0)
+            o << "  " << Thousands(CheckSize(e.digest)) << " bytes, "
+              << FormatFileTime(CheckTicks(e.digest));
         o << "\n";
     }
 }
@@ -357,9 +371,10 @@ std::string DescribePackageText(const InspectedPackage& r, uint32_t cp) {
     HeaderText(r, cp, o);
     SectionsText(r.package, cp, o);
     FileEntriesText(r, cp, o);
-    o << "trailer         " << (r.trailerMatches ? "matches" : "DOES NOT MATCH") << " (" << HexDigest(r.storedTrailer)
-      << ")\n";
-    for (const std::string& problem : r.problems) o << "problem: " << ForTerminal(problem, cp) << "\n";
+    o << "trailer         " << (r.trailerMatches ? "matches" : "DOES NOT MATCH") << " ("
+      << HexDigest(r.storedTrailer) << ")\n";
+    for (const std::string& problem : r.problems)
+        o << "problem: " << ForTerminal(problem, cp) << "\n";
     return o.str();
 }
 
@@ -367,11 +382,13 @@ CLI::App* AddInfoCommand(CLI::App& app, InfoOptions& o) {
     CLI::App* info = app.add_subcommand("info", "show everything an updater file or package holds");
     info->add_option("file", o.file, "the updater file (or a bare package)")->required();
     info->add_flag("--json", o.json, "print JSON instead of text");
-    info->add_option("--code-page", o.codePage,
-                     "code page of the package's texts and names (default 1252; language blocks use their own)");
-    info->footer("Exit codes: 0 the package holds together; 2 the file cannot be read or is not a package "
-                 "(cut short, wrong magic or version); 3 it was read, but its trailer does not match or a "
-                 "stream is not well-formed.");
+    info->add_option(
+        "--code-page", o.codePage,
+        "code page of the package's texts and names (default 1252; language blocks use their own)");
+    info->footer(
+        "Exit codes: 0 the package holds together; 2 the file cannot be read or is not a package "
+        "(cut short, wrong magic or version); 3 it was read, but its trailer does not match or a "
+        "stream is not well-formed.");
     return info;
 }
 

@@ -46,13 +46,15 @@ CLI::App* AddMakeCommand(CLI::App& app, MakeOptions& o) {
         ->check(CLI::IsMember({"md5", "date-size"}));
     make->add_option("--block-size", o.blockSize,
                      "block size of the diff streams in bytes (default 65536)");
-    make->add_flag("--smallest", o.smallest, "the smallest diff streams, whatever their number of opcodes");
+    make->add_flag("--smallest", o.smallest,
+                   "the smallest diff streams, whatever their number of opcodes");
     make->add_flag("--fast-apply", o.fastApply,
                    "fewer, longer opcodes: a faster apply for a somewhat larger package");
-    make->add_option("--opcode-cost", o.opcodeCost,
-                     "bytes each opcode is taken to cost for the decoder's work (--smallest 0, default " +
-                         std::to_string(encoder::kDefaultOpcodeCost) + ", --fast-apply " +
-                         std::to_string(encoder::kFastApplyOpcodeCost) + ")");
+    make->add_option(
+        "--opcode-cost", o.opcodeCost,
+        "bytes each opcode is taken to cost for the decoder's work (--smallest 0, default " +
+            std::to_string(encoder::kDefaultOpcodeCost) + ", --fast-apply " +
+            std::to_string(encoder::kFastApplyOpcodeCost) + ")");
     make->add_flag("--target-ask", o.targetAsk,
                    "the updater asks the user for the folder (the default)");
     make->add_option("--target-registry", o.targetRegistry,

@@ -61,7 +61,8 @@ uint32_t Number(const json& object, const char* key, uint32_t max, uint32_t fall
     if (!object.contains(key)) return fallback;
     const json& v = object.at(key);
     if (!v.is_number_unsigned() || v.get<uint64_t>() > max) {
-        throw SettingsError(std::string("\"") + key + "\" must be a number from 0 to " + std::to_string(max));
+        throw SettingsError(std::string("\"") + key + "\" must be a number from 0 to " +
+                            std::to_string(max));
     }
     return static_cast<uint32_t>(v.get<uint64_t>());
 }
@@ -177,11 +178,13 @@ LanguageSetting LanguageFromJson(const json& l) {
     }
     if (l.contains("codePage")) setting.codePage = Number(l, "codePage", 0xFFFFFFFFu, 0);
     if (l.contains("fontFace")) setting.fontFace = String(l, "fontFace");
-    if (l.contains("fontHeight")) setting.fontHeight = static_cast<uint8_t>(Number(l, "fontHeight", 255, 0));
+    if (l.contains("fontHeight"))
+        setting.fontHeight = static_cast<uint8_t>(Number(l, "fontHeight", 255, 0));
     if (l.contains("texts")) {
         const json& texts = l.at("texts");
         if (texts.is_array()) {
-            if (texts.size() != 69) throw SettingsError("a language's \"texts\" list must hold 69 texts");
+            if (texts.size() != 69)
+                throw SettingsError("a language's \"texts\" list must hold 69 texts");
             for (int k = 0; k < 69; ++k) {
                 if (!texts[k].is_string()) throw SettingsError("language texts must be texts");
                 setting.texts[k] = texts[k].get<std::string>();
@@ -190,7 +193,8 @@ LanguageSetting LanguageFromJson(const json& l) {
             for (auto it = texts.begin(); it != texts.end(); ++it) {
                 uint32_t slot;
                 if (!ParseNumber(it.key(), 68, &slot) || !it.value().is_string()) {
-                    throw SettingsError("language texts are keyed by slot numbers 0..68 and hold texts");
+                    throw SettingsError(
+                        "language texts are keyed by slot numbers 0..68 and hold texts");
                 }
                 setting.texts[static_cast<int>(slot)] = it.value().get<std::string>();
             }
@@ -204,8 +208,8 @@ LanguageSetting LanguageFromJson(const json& l) {
     return setting;
 }
 
-const char* const kBaseNames[] = {"windows", "system", "program-files", "windows-drive", "desktop",
-                                  "documents"};
+const char* const kBaseNames[] = {"windows",       "system",  "program-files",
+                                  "windows-drive", "desktop", "documents"};
 
 }  // namespace
 
@@ -228,8 +232,9 @@ uint8_t ParseBaseFolder(const std::string& text) {
     if (t == "none") return 255;
     uint32_t v;
     if (ParseNumber(t, 255, &v)) return static_cast<uint8_t>(v);
-    throw SettingsError("unknown base folder \"" + text +
-                        "\" (windows, system, program-files, windows-drive, desktop, documents, none)");
+    throw SettingsError(
+        "unknown base folder \"" + text +
+        "\" (windows, system, program-files, windows-drive, desktop, documents, none)");
 }
 
 uint8_t ParseWaitMode(const std::string& text) {
@@ -282,8 +287,9 @@ writer::FolderRule ParseRuleText(const std::string& text) {
         rule.name = f[4];
         rule.key = f[5];
     } else {
-        throw SettingsError("a rule is registry|VAR|ROOT|KEY|VALUE or ini|VAR|BASE|FILE|SECTION|KEY, not \"" +
-                            text + "\"");
+        throw SettingsError(
+            "a rule is registry|VAR|ROOT|KEY|VALUE or ini|VAR|BASE|FILE|SECTION|KEY, not \"" +
+            text + "\"");
     }
     rule.resultVariable = static_cast<uint8_t>(variable);
     return rule;
@@ -298,12 +304,30 @@ void LoadProjectFile(const std::string& path, MakeSettings* s) {
     } catch (const json::exception& e) {
         throw SettingsError("project file " + path + ": " + e.what());
     }
-    if (!j.is_object()) throw SettingsError("project file " + path + ": the top level must be an object");
-    static const char* const kKeys[] = {
-        "old", "new", "output", "stub", "title", "oldVersion", "newVersion", "copyright", "password",
-        "deleteBackups", "codePage", "verify", "blockSize", "target", "check", "launch",
-        "documentBefore", "documentAfter", "ignoreMissingUpdate", "overwriteOnAdd",
-        "ignoreMissingDelete", "languages"};
+    if (!j.is_object())
+        throw SettingsError("project file " + path + ": the top level must be an object");
+    static const char* const kKeys[] = {"old",
+                                        "new",
+                                        "output",
+                                        "stub",
+                                        "title",
+                                        "oldVersion",
+                                        "newVersion",
+                                        "copyright",
+                                        "password",
+                                        "deleteBackups",
+                                        "codePage",
+                                        "verify",
+                                        "blockSize",
+                                        "target",
+                                        "check",
+                                        "launch",
+                                        "documentBefore",
+                                        "documentAfter",
+                                        "ignoreMissingUpdate",
+                                        "overwriteOnAdd",
+                                        "ignoreMissingDelete",
+                                        "languages"};
     for (auto it = j.begin(); it != j.end(); ++it) {
         if (std::find_if(std::begin(kKeys), std::end(kKeys),
                          [&](const char* k) { return it.key() == k; }) == std::end(kKeys)) {

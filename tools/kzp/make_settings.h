@@ -25,9 +25,9 @@ class SettingsError : public std::runtime_error {
 struct LanguageSetting {
     std::string builtIn;  // "en", "ja", or empty for a block of its own
     std::optional<uint32_t> codePage;
-    std::optional<std::string> fontFace;   // UTF-8
+    std::optional<std::string> fontFace;  // UTF-8
     std::optional<uint8_t> fontHeight;
-    std::map<int, std::string> texts;      // slot -> UTF-8 text
+    std::map<int, std::string> texts;  // slot -> UTF-8 text
 };
 
 // Texts are UTF-8 here; they are converted to `codePage` when the package is

@@ -107,7 +107,8 @@ uint64_t PackageEndOf(const uint8_t* file, uint64_t size, uint64_t* certificateS
         !u32(directories + 36, &length)) {
         return size;
     }
-    if (length == 0 || offset < kPackageOffset || offset > size || size - offset != length) return size;
+    if (length == 0 || offset < kPackageOffset || offset > size || size - offset != length)
+        return size;
     if (certificateSize != nullptr) *certificateSize = length;
     return offset;
 }
@@ -118,10 +119,12 @@ namespace {
 // the name of the reader's operation for the same section.
 
 void ReadPackageHeader(Reader& in, writer::Package& p) {
-    if (in.Bytes(4, "the magic") != "KZP ") throw PackageError("not a kzp package (no \"KZP \" magic)", 0);
+    if (in.Bytes(4, "the magic") != "KZP ")
+        throw PackageError("not a kzp package (no \"KZP \" magic)", 0);
     p.formatVersion = in.U16("the header");
     if (p.formatVersion > kMaxFormatVersion) {
-        throw PackageError("format version " + std::to_string(p.formatVersion) + " is newer than 120", 4);
+        throw PackageError(
+            "format version " + std::to_string(p.formatVersion) + " is newer than 120", 4);
     }
     p.title = in.Short("the title");
     p.oldVersion = in.Short("the old version name");
@@ -150,7 +153,8 @@ void ReadFolderRules(Reader& in, writer::TargetFolder& t) {
     const uint32_t count = in.U32("the rule list");
     // Each rule takes at least 6 bytes: refuse counts the package cannot hold.
     if (count > in.Remaining() / 6) {
-        throw PackageError("the rule count " + std::to_string(count) + " exceeds the package", in.Pos());
+        throw PackageError("the rule count " + std::to_string(count) + " exceeds the package",
+                           in.Pos());
     }
     for (uint32_t i = 0; i < count; ++i) {
         writer::FolderRule rule;
@@ -231,11 +235,14 @@ ListCounts ReadListHeader(Reader& in, writer::Package& p) {
     n.adds = in.U32("the list header");
     n.deletes = in.U32("the list header");
     // Entries take at least 33, 17 and 17 bytes.
-    if (n.updates > in.Remaining() / 33 || n.adds > in.Remaining() / 17 || n.deletes > in.Remaining() / 17 ||
+    if (n.updates > in.Remaining() / 33 || n.adds > in.Remaining() / 17 ||
+        n.deletes > in.Remaining() / 17 ||
         static_cast<uint64_t>(n.updates) * 33 + static_cast<uint64_t>(n.adds) * 17 +
-                static_cast<uint64_t>(n.deletes) * 17 > in.Remaining()) {
-        throw PackageError("the list counts " + std::to_string(n.updates) + ", " + std::to_string(n.adds) + ", " +
-                               std::to_string(n.deletes) + " exceed the package",
+                static_cast<uint64_t>(n.deletes) * 17 >
+            in.Remaining()) {
+        throw PackageError("the list counts " + std::to_string(n.updates) + ", " +
+                               std::to_string(n.adds) + ", " + std::to_string(n.deletes) +
+                               " exceed the package",
                            in.Pos());
     }
     return n;
@@ -288,15 +295,16 @@ void CheckEntryData(const uint8_t* base, uint64_t bodySize, InspectedPackage& r)
             check.problem = "the stream starts outside the package";
             r.streams.push_back(check);
         } else {
-            r.streams.push_back(
-                encoder::CheckDiffStream(base + d.dataOffset, bodySize - d.dataOffset, d.dataLength, oldSize));
+            r.streams.push_back(encoder::CheckDiffStream(
+                base + d.dataOffset, bodySize - d.dataOffset, d.dataLength, oldSize));
         }
         if (!r.streams.back().wellFormed) {
             r.problems.push_back("update " + p.updates[i].name + ": " + r.streams.back().problem);
         }
     }
     for (size_t i = 0; i < p.adds.size(); ++i) {
-        if (!r.addData[i].inside) r.problems.push_back("add " + p.adds[i].name + ": its data lies outside the package");
+        if (!r.addData[i].inside)
+            r.problems.push_back("add " + p.adds[i].name + ": its data lies outside the package");
     }
 }
 
@@ -331,7 +339,9 @@ InspectedPackage InspectPackage(const std::vector<uint8_t>& file) {
     const uint8_t* base = file.data() + r.packageOffset;
     const uint64_t length = r.packageEnd - r.packageOffset;
     if (length < kTrailerSize) {
-        throw PackageError("no package: " + std::to_string(length) + " bytes where at least the 16-byte trailer belongs", 0);
+        throw PackageError("no package: " + std::to_string(length) +
+                               " bytes where at least the 16-byte trailer belongs",
+                           0);
     }
     const uint64_t bodySize = length - kTrailerSize;
     Reader in(base, bodySize);
@@ -354,7 +364,8 @@ InspectedPackage InspectPackage(const std::vector<uint8_t>& file) {
     return r;
 }
 
-const uint8_t* UpdateStreamData(const std::vector<uint8_t>& file, const InspectedPackage& p, size_t i) {
+const uint8_t* UpdateStreamData(const std::vector<uint8_t>& file, const InspectedPackage& p,
+                                size_t i) {
     const InspectedData& d = p.updateData.at(i);
     return d.inside ? file.data() + p.packageOffset + d.dataOffset : nullptr;
 }

@@ -33,7 +33,7 @@ struct InspectedPackage {
     uint64_t packageEnd = 0;     // end of the package (before a certificate table)
     bool certificateTable = false;
     uint64_t certificateSize = 0;
-    uint64_t listsEnd = 0;       // where the data area begins (from the package start)
+    uint64_t listsEnd = 0;  // where the data area begins (from the package start)
 
     // Header fields, sections and entries as read. Streams and contents
     // are not copied; `updateData` and `addData` say where they are.
@@ -62,7 +62,8 @@ uint64_t PackageEndOf(const uint8_t* file, uint64_t size, uint64_t* certificateS
 InspectedPackage InspectPackage(const std::vector<uint8_t>& file);
 
 // The bytes of update stream `i` or add contents `i` (empty when outside).
-const uint8_t* UpdateStreamData(const std::vector<uint8_t>& file, const InspectedPackage& p, size_t i);
+const uint8_t* UpdateStreamData(const std::vector<uint8_t>& file, const InspectedPackage& p,
+                                size_t i);
 const uint8_t* AddData(const std::vector<uint8_t>& file, const InspectedPackage& p, size_t i);
 
 }  // namespace kzp::tool

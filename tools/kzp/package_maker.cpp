@@ -43,17 +43,21 @@ writer::LanguageBlock BuildLanguage(const LanguageSetting& l) {
         for (std::string& text : block.texts) {
             text = ShortText(ToUtf8(text, builtInPage), block.codePage, label + " text");
         }
-        block.fontFace = ShortText(ToUtf8(block.fontFace, builtInPage), block.codePage, label + " font");
+        block.fontFace =
+            ShortText(ToUtf8(block.fontFace, builtInPage), block.codePage, label + " font");
     }
     if (l.fontFace) block.fontFace = ShortText(*l.fontFace, block.codePage, label + " font face");
     if (l.fontHeight) block.fontHeight = *l.fontHeight;
     for (const auto& [slot, text] : l.texts) {
-        block.texts[slot] = ShortText(text, block.codePage, label + " slot " + std::to_string(slot));
+        block.texts[slot] =
+            ShortText(text, block.codePage, label + " slot " + std::to_string(slot));
     }
     return block;
 }
 
-writer::Digest Md5Of(const Bytes& data) { return writer::Md5(data); }
+writer::Digest Md5Of(const Bytes& data) {
+    return writer::Md5(data);
+}
 
 }  // namespace
 
@@ -102,7 +106,8 @@ std::string DefaultStubPath() {
         // Beside the program (the Windows archive), then where `make install`
         // and the Linux archive put it: share/kzp beside the bin folder.
         const fs::path folder = self.parent_path();
-        for (const fs::path& image : {folder / "kzpupdater.exe", folder.parent_path() / "share" / "kzp" / "kzpupdater.exe"}) {
+        for (const fs::path& image : {folder / "kzpupdater.exe",
+                                      folder.parent_path() / "share" / "kzp" / "kzpupdater.exe"}) {
             std::error_code ec;
             if (fs::is_regular_file(image, ec)) return Utf8Of(image);
         }
@@ -114,7 +119,8 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
                              const Progress& working) {
     // The updater holds one block in memory while it decodes.
     if (s.blockSize == 0 || s.blockSize > kMaxBlockSize) {
-        throw SettingsError("the block size must be from 1 to " + std::to_string(kMaxBlockSize) + " bytes");
+        throw SettingsError("the block size must be from 1 to " + std::to_string(kMaxBlockSize) +
+                            " bytes");
     }
     const uint32_t cp = s.codePage;
     writer::Package p;
@@ -150,7 +156,8 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
     p.verifyMode = s.verifyMode;
     p.bodyAlignment = 8;
 
-    if (s.oldFolder.empty() || s.newFolder.empty()) throw SettingsError("the old and the new folder are needed");
+    if (s.oldFolder.empty() || s.newFolder.empty())
+        throw SettingsError("the old and the new folder are needed");
     const auto oldFiles = ListTree(HostPath(s.oldFolder));
     const auto newFiles = ListTree(HostPath(s.newFolder));
     MakeReport local;
@@ -163,7 +170,9 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
     writer::RecoveryRecord recovery;
     size_t number = 0;
     auto tell = [&](const std::string& what) {
-        if (working) working("[" + std::to_string(number) + "/" + std::to_string(newFiles.size()) + "] " + what);
+        if (working)
+            working("[" + std::to_string(number) + "/" + std::to_string(newFiles.size()) + "] " +
+                    what);
     };
     for (const auto& [name, newPath] : newFiles) {
         ++number;
@@ -182,7 +191,8 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             p.adds.push_back(std::move(e));
             recovery.replacedDigests.push_back(std::nullopt);
             r.adds.push_back(made);
-            if (progress) progress("add     " + name + "  " + std::to_string(made.newSize) + " bytes");
+            if (progress)
+                progress("add     " + name + "  " + std::to_string(made.newSize) + " bytes");
             continue;
         }
         Bytes oldData = ReadWholeFile(old->second);
@@ -196,15 +206,17 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         if (s.verifyMode == 0) {
             e.digest = Md5Of(oldData);
         } else {
-            if (oldData.size() > 0xFFFFFFFFu) throw SettingsError(name + " is too large for date-and-size checks");
-            e.digest = writer::DateSizeDigest(writer::FileTimeValue::FromTicks(LastWriteTicks(old->second)),
-                                              static_cast<uint32_t>(oldData.size()));
+            if (oldData.size() > 0xFFFFFFFFu)
+                throw SettingsError(name + " is too large for date-and-size checks");
+            e.digest = writer::DateSizeDigest(
+                writer::FileTimeValue::FromTicks(LastWriteTicks(old->second)),
+                static_cast<uint32_t>(oldData.size()));
         }
         MadeEntry made{name, oldData.size(), newData.size(), 0, {}};
         tell("indexing " + name + "  " + std::to_string(made.oldSize) + " bytes");
         encoder::OldFileIndex index(oldData.data(), oldData.size());
-        tell("encoding " + name + "  " + std::to_string(made.oldSize) + " -> " + std::to_string(made.newSize) +
-             " bytes");
+        tell("encoding " + name + "  " + std::to_string(made.oldSize) + " -> " +
+             std::to_string(made.newSize) + " bytes");
         e.stream = encoder::EncodeDiff(index, newData.data(), newData.size(), options, &made.stats);
         made.dataSize = e.stream.size();
         p.updates.push_back(std::move(e));
@@ -212,8 +224,9 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         r.updates.push_back(made);
         if (progress) {
             progress("update  " + name + "  " + std::to_string(made.oldSize) + " -> " +
-                     std::to_string(made.newSize) + " bytes, stream " + std::to_string(made.dataSize) +
-                     " bytes (" + std::to_string(made.stats.copiedBytes) + " copied, " +
+                     std::to_string(made.newSize) + " bytes, stream " +
+                     std::to_string(made.dataSize) + " bytes (" +
+                     std::to_string(made.stats.copiedBytes) + " copied, " +
                      std::to_string(made.stats.literalBytes) + " literal)");
         }
     }
@@ -225,9 +238,11 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         if (s.verifyMode == 0) {
             e.digest = Md5Of(oldData);
         } else {
-            if (oldData.size() > 0xFFFFFFFFu) throw SettingsError(name + " is too large for date-and-size checks");
-            e.digest = writer::DateSizeDigest(writer::FileTimeValue::FromTicks(LastWriteTicks(oldPath)),
-                                              static_cast<uint32_t>(oldData.size()));
+            if (oldData.size() > 0xFFFFFFFFu)
+                throw SettingsError(name + " is too large for date-and-size checks");
+            e.digest =
+                writer::DateSizeDigest(writer::FileTimeValue::FromTicks(LastWriteTicks(oldPath)),
+                                       static_cast<uint32_t>(oldData.size()));
         }
         p.deletes.push_back(e);
         r.deletes.push_back({name, oldData.size(), 0, 0, {}});
@@ -262,8 +277,10 @@ MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress, const Pr
     Md5Final(report.updaterDigest.data(), &md5);
     std::ofstream out(HostPath(s.output), std::ios::binary | std::ios::trunc);
     if (!out) throw FileError("cannot create " + s.output);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    out.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char*>(body.data()),
+              static_cast<std::streamsize>(body.size()));
     out.close();
     if (!out) throw FileError("cannot write " + s.output);
     return report;

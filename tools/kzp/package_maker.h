@@ -21,7 +21,7 @@ struct MadeEntry {
     std::string name;  // UTF-8, backslashes
     uint64_t oldSize = 0;
     uint64_t newSize = 0;
-    uint64_t dataSize = 0;  // stream or contents in the package
+    uint64_t dataSize = 0;       // stream or contents in the package
     encoder::StreamStats stats;  // updates only
 };
 
@@ -33,7 +33,7 @@ struct MakeReport {
     uint64_t packageSize = 0;  // package with its trailer
     uint64_t fileSize = 0;     // the whole updater file
     uint32_t padding = 0;
-    std::string stub;          // the image used
+    std::string stub;                // the image used
     writer::Digest packageDigest{};  // the package's trailer: MD5 of its body
     writer::Digest updaterDigest{};  // MD5 of the whole updater file
 };

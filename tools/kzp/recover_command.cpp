@@ -29,20 +29,28 @@ class QuietSink : public StatusSink {
 
 const char* KindName(EntryKind kind) {
     switch (kind) {
-        case EntryKind::kUpdate: return "update";
-        case EntryKind::kAdd: return "add   ";
-        case EntryKind::kDelete: return "delete";
+        case EntryKind::kUpdate:
+            return "update";
+        case EntryKind::kAdd:
+            return "add   ";
+        case EntryKind::kDelete:
+            return "delete";
     }
     return "";
 }
 
 const char* FoundName(FoundFile found) {
     switch (found) {
-        case FoundFile::kMissing: return "missing";
-        case FoundFile::kOldVersion: return "old version";
-        case FoundFile::kNewVersion: return "new version";
-        case FoundFile::kWrittenByRun: return "partly written";
-        case FoundFile::kOther: return "other contents";
+        case FoundFile::kMissing:
+            return "missing";
+        case FoundFile::kOldVersion:
+            return "old version";
+        case FoundFile::kNewVersion:
+            return "new version";
+        case FoundFile::kWrittenByRun:
+            return "partly written";
+        case FoundFile::kOther:
+            return "other contents";
     }
     return "";
 }
@@ -50,14 +58,21 @@ const char* FoundName(FoundFile found) {
 std::string StepText(const EntryRecovery& e, bool dryRun) {
     std::string text;
     switch (e.step) {
-        case RecoveryStep::kLeave: return "";
-        case RecoveryStep::kRestoreBackup: text = dryRun ? "would restore the backup" : "backup restored"; break;
-        case RecoveryStep::kRemoveFile: text = dryRun ? "would remove the file" : "file removed"; break;
-        case RecoveryStep::kLost: return "  CANNOT BE BROUGHT BACK: neither the old file nor its backup is there";
+        case RecoveryStep::kLeave:
+            return "";
+        case RecoveryStep::kRestoreBackup:
+            text = dryRun ? "would restore the backup" : "backup restored";
+            break;
+        case RecoveryStep::kRemoveFile:
+            text = dryRun ? "would remove the file" : "file removed";
+            break;
+        case RecoveryStep::kLost:
+            return "  CANNOT BE BROUGHT BACK: neither the old file nor its backup is there";
     }
-    if (e.failed) text = "FAILED: " + std::string(e.step == RecoveryStep::kRestoreBackup
-                                                      ? "the backup could not be moved back"
-                                                      : "the file could not be removed");
+    if (e.failed)
+        text = "FAILED: " + std::string(e.step == RecoveryStep::kRestoreBackup
+                                            ? "the backup could not be moved back"
+                                            : "the file could not be removed");
     return "  -> " + text;
 }
 
@@ -77,23 +92,27 @@ bool Confirmed(std::ostream& out) {
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
-
 }  // namespace
 
 CLI::App* AddRecoverCommand(CLI::App& app, RecoverOptions& o) {
     CLI::App* recover = app.add_subcommand(
-        "recover", "bring a folder that an interrupted run left half changed back to the old version");
+        "recover",
+        "bring a folder that an interrupted run left half changed back to the old version");
     recover->add_option("file", o.file, "the updater file that was run")->required();
     recover->add_option("-t,--target", o.target, "the folder it was updating")->required();
     recover->add_flag("-n,--dry-run", o.dryRun, "report what was found and change nothing");
     recover->add_flag("-y,--yes", o.yes, "do not ask before changing the folder");
-    recover->add_option("--code-page", o.codePage, "the system code page the run assumed (default: the system's)");
-    recover->footer("Reports each entry's file and backup. A finished update and an untouched folder are left as "
-                    "they are; an interrupted one gets every backup moved back and what the run wrote removed, so "
-                    "that the updater can be run again. Exit codes: 0 the folder is complete, untouched or "
-                    "recovered; 1 bad options; 2 the updater or a file cannot be read; 4 an entry cannot be "
-                    "brought back (its old file and backup are both gone; everything else was restored); 5 not "
-                    "confirmed, nothing changed.");
+    recover->add_option("--code-page", o.codePage,
+                        "the system code page the run assumed (default: the system's)");
+    recover->footer(
+        "Reports each entry's file and backup. A finished update and an untouched folder are left "
+        "as "
+        "they are; an interrupted one gets every backup moved back and what the run wrote removed, "
+        "so "
+        "that the updater can be run again. Exit codes: 0 the folder is complete, untouched or "
+        "recovered; 1 bad options; 2 the updater or a file cannot be read; 4 an entry cannot be "
+        "brought back (its old file and backup are both gone; everything else was restored); 5 not "
+        "confirmed, nothing changed.");
     return recover;
 }
 
@@ -132,17 +151,22 @@ int RunRecover(const RecoverOptions& options, std::ostream& out, std::ostream& e
     const Result examined = ExamineFolder(state, &plan);
     int exitCode = kExitOk;
     if (examined != kResultOk) {
-        err << "kzp recover: " << (examined >= kErrorOldFileMissing && examined <= kErrorOldFileRead
-                                       ? "a file of the folder cannot be read"
-                                       : "the updater's package cannot be read")
+        err << "kzp recover: "
+            << (examined >= kErrorOldFileMissing && examined <= kErrorOldFileRead
+                    ? "a file of the folder cannot be read"
+                    : "the updater's package cannot be read")
             << " (result " << ResultText(examined) << ")\n";
         exitCode = kExitUnreadable;
     } else {
-        if (!plan.hasRecord) out << "(the package has no recovery record: adds are judged by their contents)\n";
+        if (!plan.hasRecord)
+            out << "(the package has no recovery record: adds are judged by their contents)\n";
         bool changes = false;
-        for (uint32_t i = 0; i < plan.count; ++i) changes = changes || plan.entries[i].step != RecoveryStep::kLeave;
-        if (plan.verdict == FolderVerdict::kInterrupted && changes && !options.dryRun && !options.yes) {
-            for (uint32_t i = 0; i < plan.count; ++i) out << EntryLine(state, plan.entries[i], true) << "\n";
+        for (uint32_t i = 0; i < plan.count; ++i)
+            changes = changes || plan.entries[i].step != RecoveryStep::kLeave;
+        if (plan.verdict == FolderVerdict::kInterrupted && changes && !options.dryRun &&
+            !options.yes) {
+            for (uint32_t i = 0; i < plan.count; ++i)
+                out << EntryLine(state, plan.entries[i], true) << "\n";
             if (!Confirmed(out)) {
                 out << "kzp recover: nothing changed\n";
                 ReleaseRecoveryPlan(state, &plan);
@@ -167,12 +191,14 @@ int RunRecover(const RecoverOptions& options, std::ostream& out, std::ostream& e
                 break;
             case FolderVerdict::kInterrupted:
                 if (options.dryRun) {
-                    out << "kzp recover: the update was interrupted; without --dry-run the folder is brought "
+                    out << "kzp recover: the update was interrupted; without --dry-run the folder "
+                           "is brought "
                            "back to the old version"
                         << (lost > 0 ? ", except what cannot be brought back" : "") << "\n";
                     if (lost > 0) exitCode = kExitNotRecovered;
                 } else if (notBack == 0) {
-                    out << "kzp recover: the folder holds the old version again; the updater can be run again\n";
+                    out << "kzp recover: the folder holds the old version again; the updater can "
+                           "be run again\n";
                 } else {
                     out << "kzp recover: " << notBack << (notBack == 1 ? " entry" : " entries")
                         << " could not be brought back; everything else was\n";

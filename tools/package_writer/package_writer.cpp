@@ -9,7 +9,9 @@
 namespace kzp::writer {
 namespace {
 
-void PutU8(Bytes& out, uint8_t v) { out.push_back(v); }
+void PutU8(Bytes& out, uint8_t v) {
+    out.push_back(v);
+}
 
 void PutBytes(Bytes& out, const void* data, size_t size) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
@@ -103,7 +105,9 @@ Digest Md5(const Bytes& data) {
     return d;
 }
 
-Digest Md5(const std::string& data) { return Md5(Bytes(data.begin(), data.end())); }
+Digest Md5(const std::string& data) {
+    return Md5(Bytes(data.begin(), data.end()));
+}
 
 Digest DateSizeDigest(FileTimeValue time, uint32_t size) {
     Bytes b;
@@ -227,7 +231,8 @@ Bytes BuildPackage(const Package& p, Layout* layoutOut) {
         }
     }
     out.insert(out.end(), recovery.begin(), recovery.end());
-    if (out.size() > 0xFFFFFFFFull - kTrailerSize) throw std::length_error("package larger than 4 GiB");
+    if (out.size() > 0xFFFFFFFFull - kTrailerSize)
+        throw std::length_error("package larger than 4 GiB");
     layout.padding = padding;
     layout.recoverySize = static_cast<uint32_t>(recovery.size());
 
@@ -261,7 +266,8 @@ Bytes MakeStubImage() {
 }
 
 Bytes BuildUpdaterFile(const Bytes& image, const Package& package, Layout* layout) {
-    if (image.size() != kPackageOffset) throw std::invalid_argument("the updater image must be 0x18000 bytes");
+    if (image.size() != kPackageOffset)
+        throw std::invalid_argument("the updater image must be 0x18000 bytes");
     Bytes file = image;
     Bytes body = BuildPackage(package, layout);
     file.insert(file.end(), body.begin(), body.end());

@@ -92,7 +92,7 @@ struct DeleteEntry {
 // release has a file of that name (and its digest). The updater never reads
 // it; it lies at the end of the data area, just before the trailer.
 struct RecoveryRecord {
-    std::vector<Digest> updatedDigests;              // one per update entry
+    std::vector<Digest> updatedDigests;                  // one per update entry
     std::vector<std::optional<Digest>> replacedDigests;  // one per add entry
 };
 
@@ -139,8 +139,8 @@ struct Layout {
     uint32_t listsEnd = 0;  // first byte of the data area
     std::vector<uint32_t> updateOffsets;
     std::vector<uint32_t> addOffsets;
-    uint32_t bodySize = 0;  // without the trailer
-    uint32_t padding = 0;   // zeros at the end of the data area
+    uint32_t bodySize = 0;      // without the trailer
+    uint32_t padding = 0;       // zeros at the end of the data area
     uint32_t recoverySize = 0;  // the recovery record after them, 0 without one
 };
 
@@ -179,7 +179,7 @@ class DiffStream {
     DiffStream& LiteralRange(const Bytes& bytes);             // kOpLiteralRange
     DiffStream& Byte(uint8_t raw);                            // any raw byte
     DiffStream& U32(uint32_t raw);
-    DiffStream& End();                                        // kOpEnd
+    DiffStream& End();  // kOpEnd
     const Bytes& Data() const { return data_; }
     uint32_t BlockSize() const { return blockSize_; }
 
