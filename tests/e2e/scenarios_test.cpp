@@ -873,6 +873,16 @@ TEST_F(Wow64Scenario, ProgramFilesBaseIsTheX86FolderFor32BitUpdaters) {
     std::vector<std::string> log = RunExpecting(package, Outcome::kMissingOldFile);
     EXPECT_TRUE(Contains(log, Format(Slot(25), {x86 + "\\KzpE2e Wow64 App\\"}))) << Lines(log);
     EXPECT_EQ(test::ReadTree(app_), old_);
+
+    // What kzp make advises for a 64-bit program: the folder named from the
+    // Windows drive, which no view redirects.
+    char windows[MAX_PATH] = "";
+    ASSERT_NE(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+    ASSERT_EQ(Lower(programFiles.substr(0, 3)), Lower(std::string(windows, 3)));
+    package.target.rootOrBase = 3;  // the Windows drive
+    package.target.path = programFiles.substr(3) + "\\KzpE2e Wow64 App";
+    RunExpecting(package, Outcome::kApplied);
+    EXPECT_EQ(test::ReadTree(app_), new_);
 }
 
 // The system folder base: the 32-bit updater is told System32, but its file
@@ -905,6 +915,13 @@ TEST_F(Wow64Scenario, SystemFolderBaseIsRedirectedToSysWow64) {
     EXPECT_TRUE(Contains(log, Format(Slot(25), {system32 + "\\"}))) << Lines(log);
     EXPECT_EQ(test::ReadTree(sysWow64), new_);
     EXPECT_EQ(test::ReadTree(system32), old_);
+
+    // What kzp make advises for 64-bit files: Sysnative in the Windows
+    // folder, which only 32-bit programs see, is System32 itself.
+    package.target.rootOrBase = 0;  // the Windows folder
+    package.target.path = "Sysnative\\KzpE2e Wow64";
+    RunExpecting(package, Outcome::kApplied);
+    EXPECT_EQ(test::ReadTree(system32), new_);
 }
 
 // After a successful run the package's follow-up file is opened in the

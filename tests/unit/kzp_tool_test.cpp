@@ -28,6 +28,7 @@
 #include "tools/kzp/package_inspector.h"
 #include "tools/kzp/package_maker.h"
 #include "tools/kzp/text_encoding.h"
+#include "tools/kzp/wow64_warnings.h"
 
 namespace kzp::tool {
 namespace {
@@ -417,6 +418,99 @@ TEST(Settings, ProjectFileSetsEveryOption) {
         MakeSettings ignored;
         EXPECT_THROW(LoadProjectFile(folder.host + "/bad.json", &ignored), SettingsError) << bad;
     }
+}
+
+// Which ways to the target folder a 32-bit updater reads in its own view on
+// 64-bit Windows, and which it reads as a 64-bit installer wrote them.
+TEST(Wow64Warnings, NameWhatA32BitUpdaterSeesElsewhere) {
+    auto registry = [](uint8_t root, const std::string& key) {
+        writer::TargetFolder t;
+        t.type = 1;
+        t.rootOrBase = root;
+        t.path = key;
+        return t;
+    };
+    auto folder = [](uint8_t type, uint8_t base, const std::string& path) {
+        writer::TargetFolder t;
+        t.type = type;
+        t.rootOrBase = base;
+        t.path = path;
+        return t;
+    };
+    const uint8_t hkcu = 1, hklm = 2, windows = 0, system = 1, programFiles = 2, drive = 3;
+    struct Case {
+        writer::TargetFolder target;
+        const char* warning;  // a part of the one warning expected, or null for none
+    };
+    const Case cases[] = {
+        {registry(hklm, "Software\\Vendor\\App"), "Wow6432Node"},
+        {registry(hklm, "\\SOFTWARE/Vendor"), "Wow6432Node"},
+        {registry(hklm, "Software"), "Wow6432Node"},
+        {registry(hklm, "Software\\Wow6432Node\\Vendor"), nullptr},
+        {registry(hklm, "Software\\Classes\\Vendor.Document"), nullptr},
+        {registry(hklm, "SoftwareVendor\\App"), nullptr},
+        {registry(hklm, "System\\CurrentControlSet"), nullptr},
+        {registry(hkcu, "Software\\Vendor"), nullptr},
+        {folder(3, programFiles, "Vendor\\App"), "\"Program Files\\Vendor\\App\""},
+        {folder(2, programFiles, "Vendor\\app.ini"), "Program Files (x86)"},
+        {folder(3, system, "Vendor"), "SysWOW64"},
+        {folder(3, windows, "system32\\Vendor"), "Sysnative"},
+        {folder(3, windows, "System32"), "SysWOW64"},
+        {folder(3, windows, "System32x"), nullptr},
+        {folder(3, windows, "Fonts"), nullptr},
+        {folder(3, drive, "Program Files\\Vendor\\App"), nullptr},
+        {folder(0, programFiles, "Vendor"), nullptr},  // asked: nothing is read
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> warnings = Wow64Warnings(c.target);
+        const std::string what = std::to_string(c.target.type) + " " +
+                                 std::to_string(c.target.rootOrBase) + " " + c.target.path;
+        if (c.warning == nullptr) {
+            EXPECT_TRUE(warnings.empty()) << what << ": " << warnings.front();
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u) << what;
+        EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << what << ": " << warnings[0];
+    }
+
+    // Rules are named by their place; a registry rule outside the redirected
+    // key and the target's own fields draw nothing.
+    writer::TargetFolder rules;
+    rules.type = 4;
+    rules.rootOrBase = programFiles;
+    rules.rules.push_back({1, hkcu, "Software\\Vendor", "Dir", "", 0});
+    rules.rules.push_back({1, hklm, "Software\\Vendor", "Dir", "", 1});
+    rules.rules.push_back({2, system, "vendor.ini", "Setup", "Dir", 2});
+    std::vector<std::string> warnings = Wow64Warnings(rules);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(warnings[0].rfind("lookup rule 2 reads HKLM\\Software\\Vendor", 0), 0u)
+        << warnings[0];
+    EXPECT_EQ(warnings[1].rfind("lookup rule 3's INI file lies in the system folder", 0), 0u)
+        << warnings[1];
+}
+
+TEST(Wow64Warnings, OnlyX86ImagesAreTold) {
+    auto image = [](uint16_t machine, uint32_t peOffset, size_t size) {
+        writer::Bytes b(size, 0);
+        b[0] = 'M';
+        b[1] = 'Z';
+        for (int i = 0; i < 4; ++i) b[0x3C + i] = static_cast<uint8_t>(peOffset >> (8 * i));
+        if (peOffset + 6 <= size) {
+            b[peOffset] = 'P';
+            b[peOffset + 1] = 'E';
+            b[peOffset + 4] = static_cast<uint8_t>(machine);
+            b[peOffset + 5] = static_cast<uint8_t>(machine >> 8);
+        }
+        return b;
+    };
+    EXPECT_TRUE(IsX86Image(image(0x14C, 0x80, 0x200)));
+    EXPECT_FALSE(IsX86Image(image(0x8664, 0x80, 0x200)));
+    EXPECT_FALSE(IsX86Image(image(0x14C, 0x1FC, 0x200)));  // the header runs past the end
+    EXPECT_FALSE(IsX86Image(image(0x14C, 0xFFFFFFF0u, 0x200)));
+    EXPECT_FALSE(IsX86Image(writer::Bytes{'M', 'Z'}));
+    writer::Bytes notPe = image(0x14C, 0x80, 0x200);
+    notPe[0x81] = 'X';
+    EXPECT_FALSE(IsX86Image(notPe));
 }
 
 writer::Bytes SmallUpdater() {

@@ -270,6 +270,7 @@ nlohmann::json SummaryJson(const MakeSettings& s, const MakeReport& r) {
     j["updaterMd5"] = HexDigest(r.updaterDigest);
     j["packageMd5"] = HexDigest(r.packageDigest);
     j["unchanged"] = r.unchanged;
+    j["warnings"] = r.warnings;
     j["updates"] = json::array();
     for (const MadeEntry& e : r.updates) {
         j["updates"].push_back({{"name", e.name},
@@ -307,6 +308,8 @@ int RunMake(const MakeOptions& o, std::ostream& out, std::ostream& err) {
             working = [&status](const std::string& line) { status.Show(line); };
         MakeReport r = MakeUpdater(s, listing, working);
         status.Clear();
+        for (const std::string& warning : r.warnings)
+            err << "kzp make: warning: " << warning << "\n";
         if (o.json) {
             out << SummaryJson(s, r).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
                 << "\n";

@@ -15,12 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 bool ParseNumber(const std::string& text, uint32_t max, uint32_t* value) {
     if (text.empty() || text.size() > 10) return false;
     uint64_t v = 0;
@@ -212,6 +206,12 @@ const char* const kBaseNames[] = {"windows",       "system",  "program-files",
                                   "windows-drive", "desktop", "documents"};
 
 }  // namespace
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
 
 uint8_t ParseRegistryRoot(const std::string& text) {
     const std::string t = Lower(text);

@@ -61,6 +61,9 @@ struct MakeSettings {
     std::vector<LanguageSetting> languages{{"en", {}, {}, {}, {}}, {"ja", {}, {}, {}, {}}};
 };
 
+// Names in project files and options are matched in any case of ASCII letters.
+std::string Lower(std::string text);
+
 // Names used in project files and options.
 uint8_t ParseRegistryRoot(const std::string& text);  // HKCR HKCU HKLM HKU, full names, 0..3
 uint8_t ParseBaseFolder(const std::string& text);    // windows system program-files

@@ -10,6 +10,7 @@
 #include "tools/kzp/host.h"
 #include "tools/kzp/host_files.h"
 #include "tools/kzp/text_encoding.h"
+#include "tools/kzp/wow64_warnings.h"
 
 #ifndef KZP_DEFAULT_STUB
 #define KZP_DEFAULT_STUB ""
@@ -258,6 +259,7 @@ MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress, const Pr
     report.stub = s.stub.empty() ? DefaultStubPath() : s.stub;
     if (report.stub.empty()) throw SettingsError("no updater image found; name one with --stub");
     Bytes image = LoadStubImage(report.stub);
+    if (IsX86Image(image)) report.warnings = Wow64Warnings(s.target);
     writer::Package package = BuildPackage(s, &report, progress, working);
     writer::Layout layout;
     Bytes body = writer::BuildPackage(package, &layout);

@@ -65,15 +65,27 @@ JSON
 expect_code 0 "$kzp" make old new -o update.exe --project kzp.json --stub "$stub"
 grep -q "1 to update, 2 to add, 1 to delete, 1 unchanged" out.txt || fail "make summary: $(cat out.txt)"
 [ $(( $(stat -c %s update.exe) % 8 )) = 0 ] || fail "the updater is not a multiple of 8 bytes"
+# The real image is a 32-bit program: on 64-bit Windows it is given "Program
+# Files (x86)" as the Program Files base, which make says once; a folder the
+# 64-bit view names from the Windows drive draws no warning.
+warnings=0
+if head -c 2 "$stub" | grep -q MZ && [ "$(stat -c %s "$stub")" -gt 1024 ]; then
+    warnings=1
+    [ "$(grep -c '^kzp make: warning: the target folder starts at the Program Files folder' err.txt)" = 1 ] ||
+        fail "no Program Files warning for a 32-bit image: $(cat err.txt)"
+    expect_code 0 "$kzp" make old new -o drive.exe --project kzp.json --stub "$stub" \
+        --target-folder windows-drive 'Program Files\Vendor\Demo'
+fi
 [ ! -s err.txt ] || fail "make wrote to standard error, which is not a terminal: $(cat err.txt)"
 
 # The same inputs give the same updater, byte for byte; --json describes it
 # and prints nothing else.
 expect_code 0 "$kzp" make old new -o again.exe --project kzp.json --stub "$stub" --json
 cmp update.exe again.exe || fail "the same inputs gave another updater"
-python3 - out.txt again.exe <<'PY'
+python3 - out.txt again.exe "$warnings" <<'PY'
 import hashlib, json, os, sys
 j = json.load(open(sys.argv[1]))
+assert len(j["warnings"]) == int(sys.argv[3]), j["warnings"]
 data = open(sys.argv[2], 'rb').read()
 assert j["updaterSize"] == len(data) and j["packageSize"] == len(data) - 0x18000, j
 assert j["updaterMd5"] == hashlib.md5(data).hexdigest(), j["updaterMd5"]
