@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "engine/notification_view.h"
+
 namespace kzp::e2e {
 namespace {
 
@@ -42,7 +44,7 @@ std::string ClassOf(HWND window) {
 
 WindowKind Classify(HWND window) {
     if (ClassOf(window) != "#32770") return WindowKind::kOther;
-    if (GetDlgItem(window, 1016) != nullptr) return WindowKind::kMain;
+    if (GetDlgItem(window, kLogPane) != nullptr) return WindowKind::kMain;
     if (GetDlgItem(window, 1017) != nullptr) return WindowKind::kPassword;
     if (GetDlgItem(window, 1003) != nullptr) return WindowKind::kFolder;
     if (GetDlgItem(window, 1022) != nullptr) return WindowKind::kDocument;
@@ -283,7 +285,7 @@ int ProgressPosition(HWND dialog, int id) {
 }
 
 std::vector<std::string> LogLines(HWND mainWindow) {
-    std::wstring text = ReadText(GetDlgItem(mainWindow, 1016));
+    std::wstring text = ReadText(GetDlgItem(mainWindow, kLogPane));
     std::vector<std::string> lines;
     std::wstring line;
     for (size_t i = 0; i < text.size(); ++i) {

@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 
+#include "engine/notification_view.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/player.h"
 #include "tests/support/test_platform.h"
@@ -22,10 +23,6 @@ namespace kzp::e2e {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr int kCancelClose = 2;
-constexpr int kStepLabel = 1006;
-constexpr int kFileBar = 1007;
 
 const char kOld[] = "1.0";
 // The run reports progress to its window after every piece of an update's
@@ -179,7 +176,7 @@ const char* MomentName(Moment m) {
 }
 
 bool FileBarBetween(HWND main, int low, int high) {
-    int position = ProgressPosition(main, kFileBar);
+    int position = ProgressPosition(main, kBarFile);
     return position >= low && position <= high;
 }
 
@@ -248,20 +245,20 @@ class InterruptedRun : public ::testing::Test {
                 break;
             case Moment::kLargeUpdate:
                 reached = [&] {
-                    return ControlText(main, kStepLabel) == updating &&
+                    return ControlText(main, kLabelStep) == updating &&
                            FileBarBetween(main, 150, 600);
                 };
                 break;
             case Moment::kLargeAdd:
                 reached = [&] {
-                    return ControlText(main, kStepLabel) == adding &&
+                    return ControlText(main, kLabelStep) == adding &&
                            FileBarBetween(main, 150, 600);
                 };
                 break;
             case Moment::kDeleting:
                 reached = [&] {
                     // Some parts deleted, most still to come.
-                    const std::string label = ControlText(main, kStepLabel);
+                    const std::string label = ControlText(main, kLabelStep);
                     for (int i = kParts / 10; i < kParts / 2; ++i) {
                         if (label == Format(Slot(14), {PartName(i), ".bin"})) return true;
                     }
@@ -270,8 +267,8 @@ class InterruptedRun : public ::testing::Test {
                 break;
             case Moment::kDoneBeforeClose:
                 reached = [&] {
-                    return IsControlEnabled(main, kCancelClose) &&
-                           ControlText(main, kCancelClose) == Slot(2);
+                    return IsControlEnabled(main, kButtonCancelClose) &&
+                           ControlText(main, kButtonCancelClose) == Slot(2);
                 };
                 break;
         }
@@ -387,12 +384,12 @@ TEST_F(InterruptedRun, KilledAnywhereRecoversToTheOldTreeAndRunsAgain) {
             ASSERT_NE(main, nullptr) << again.Describe();
             ASSERT_TRUE(WaitUntil(
                 [&] {
-                    return IsControlEnabled(main, kCancelClose) &&
-                           ControlText(main, kCancelClose) == Slot(2);
+                    return IsControlEnabled(main, kButtonCancelClose) &&
+                           ControlText(main, kButtonCancelClose) == Slot(2);
                 },
                 kRunWait))
                 << again.Describe();
-            ASSERT_TRUE(Press(main, kCancelClose));
+            ASSERT_TRUE(Press(main, kButtonCancelClose));
             EXPECT_EQ(again.WaitForExit(), 255);
             EXPECT_EQ(Differences(TakeSnapshot(app_), killed), "");
             continue;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "engine/notification_view.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/player.h"
 #include "tests/support/test_platform.h"
@@ -17,18 +18,6 @@ namespace kzp::e2e {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Controls of the main window.
-constexpr int kCancelClose = 2;
-constexpr int kStepLabel = 1006;
-constexpr int kFileBar = 1007;
-constexpr int kHeading = 1010;
-constexpr int kCopyright = 1011;
-constexpr int kFilePercent = 1014;
-constexpr int kTotalPercent = 1015;
-constexpr int kDeleteBackups = 1019;
-constexpr int kCopyrightLabel = 1028;
-constexpr int kLogLabel = 1029;
 
 const char kTitle[] = "Sample App";
 const char kOld[] = "1.0";
@@ -170,14 +159,14 @@ class UpdaterScenario : public ::testing::Test {
     // Waits until the run has ended and the window offers Close.
     void WaitForClose(UpdaterRun& run, HWND main, const std::string& closeText) {
         bool ended = WaitUntil([&] {
-            return IsControlEnabled(main, kCancelClose) &&
-                   ControlText(main, kCancelClose) == closeText;
+            return IsControlEnabled(main, kButtonCancelClose) &&
+                   ControlText(main, kButtonCancelClose) == closeText;
         });
         ASSERT_TRUE(ended) << run.Describe() << Lines(LogLines(main));
     }
 
     void CloseAndExpectExit(UpdaterRun& run, HWND main, long exitCode) {
-        ASSERT_TRUE(Press(main, kCancelClose)) << run.Describe();
+        ASSERT_TRUE(Press(main, kButtonCancelClose)) << run.Describe();
         EXPECT_EQ(run.WaitForExit(), exitCode);
     }
 
@@ -240,10 +229,10 @@ TEST_F(UpdaterScenario, SuccessShowsTheRunAndCloseWithTheBoxCheckedDeletesBackup
     ASSERT_NE(question, nullptr) << run.Describe();
     // While the question is open the main window cannot be used, and Cancel
     // is not enabled before the file information is read.
-    EXPECT_FALSE(Press(main, kCancelClose));
+    EXPECT_FALSE(Press(main, kButtonCancelClose));
     EXPECT_EQ(WindowText(main), Format(Slot(8), {kTitle, kOld, kNew}));
-    EXPECT_EQ(ControlText(main, kHeading), Format(Slot(9), {kTitle, kOld, kNew}));
-    EXPECT_EQ(ControlText(main, kCopyright), "(c) kzp e2e");
+    EXPECT_EQ(ControlText(main, kEditHeading), Format(Slot(9), {kTitle, kOld, kNew}));
+    EXPECT_EQ(ControlText(main, kEditCopyright), "(c) kzp e2e");
     AnswerQuestion(run, true);
 
     HWND before = run.WaitFor(WindowKind::kDocument);
@@ -273,15 +262,15 @@ TEST_F(UpdaterScenario, SuccessShowsTheRunAndCloseWithTheBoxCheckedDeletesBackup
     ASSERT_TRUE(Press(after, IDOK));
 
     WaitForClose(run, main, Slot(2));
-    EXPECT_EQ(ControlText(main, kStepLabel), Slot(5));
-    EXPECT_EQ(ControlText(main, kCopyrightLabel), Slot(4));
-    EXPECT_EQ(ControlText(main, kLogLabel), Slot(6));
-    EXPECT_EQ(ControlText(main, kDeleteBackups), Slot(7));
-    EXPECT_EQ(ControlText(main, kFilePercent), "100.0%");
-    EXPECT_EQ(ControlText(main, kTotalPercent), "100.0%");
-    EXPECT_EQ(ProgressPosition(main, kFileBar), 1000);
-    EXPECT_TRUE(IsControlEnabled(main, kDeleteBackups));
-    EXPECT_TRUE(IsChecked(main, kDeleteBackups));
+    EXPECT_EQ(ControlText(main, kLabelStep), Slot(5));
+    EXPECT_EQ(ControlText(main, kLabelCopyright), Slot(4));
+    EXPECT_EQ(ControlText(main, kLabelLog), Slot(6));
+    EXPECT_EQ(ControlText(main, kCheckDeleteBackups), Slot(7));
+    EXPECT_EQ(ControlText(main, kLabelFilePercent), "100.0%");
+    EXPECT_EQ(ControlText(main, kLabelOverallPercent), "100.0%");
+    EXPECT_EQ(ProgressPosition(main, kBarFile), 1000);
+    EXPECT_TRUE(IsControlEnabled(main, kCheckDeleteBackups));
+    EXPECT_TRUE(IsChecked(main, kCheckDeleteBackups));
     EXPECT_EQ(LogLines(main), SuccessLog(exe)) << Lines(LogLines(main));
 
     EXPECT_EQ(test::ReadTree(app_), WithBackups(new_, old_, kChanged, kOld));
@@ -297,7 +286,7 @@ TEST_F(UpdaterScenario, CloseWithTheBoxClearedKeepsTheBackups) {
     HWND main = run.WaitFor(WindowKind::kMain);
     AnswerQuestion(run, true);
     WaitForClose(run, main, Slot(2));
-    ASSERT_TRUE(SetChecked(main, kDeleteBackups, false));
+    ASSERT_TRUE(SetChecked(main, kCheckDeleteBackups, false));
     CloseAndExpectExit(run, main, 0);
     EXPECT_EQ(test::ReadTree(app_), WithBackups(new_, old_, kChanged, kOld));
 }
@@ -310,7 +299,7 @@ TEST_F(UpdaterScenario, AnswerNoChangesNothingAndExitsWith255) {
     AnswerQuestion(run, false);
     WaitForClose(run, main, Slot(2));
     EXPECT_EQ(Last(LogLines(main)), Slot(21)) << Lines(LogLines(main));
-    EXPECT_FALSE(IsControlEnabled(main, kDeleteBackups));
+    EXPECT_FALSE(IsControlEnabled(main, kCheckDeleteBackups));
     CloseAndExpectExit(run, main, 255);
     EXPECT_EQ(test::ReadTree(app_), old_);
 }
@@ -463,24 +452,25 @@ void CancelWhileWriting(UpdaterRun& run, HWND main, const std::string& label, co
                         const std::string& app) {
     bool writing = WaitUntil([&] {
         if (run.Exited()) return true;
-        if (ControlText(main, kStepLabel) != label) return false;
-        int position = ProgressPosition(main, kFileBar);
+        if (ControlText(main, kLabelStep) != label) return false;
+        int position = ProgressPosition(main, kBarFile);
         return position > 0 && position < 1000;
     });
     ASSERT_TRUE(writing) << run.Describe();
-    ASSERT_TRUE(Press(main, kCancelClose)) << run.Describe();
-    ASSERT_TRUE(WaitUntil([&] { return !IsControlEnabled(main, kCancelClose); }, 10s));
-    EXPECT_FALSE(Press(main, kCancelClose));  // a second press cannot happen
+    ASSERT_TRUE(Press(main, kButtonCancelClose)) << run.Describe();
+    ASSERT_TRUE(WaitUntil([&] { return !IsControlEnabled(main, kButtonCancelClose); }, 10s));
+    EXPECT_FALSE(Press(main, kButtonCancelClose));  // a second press cannot happen
 
     ASSERT_TRUE(WaitUntil([&] {
-        return IsControlEnabled(main, kCancelClose) && ControlText(main, kCancelClose) == Slot(2);
+        return IsControlEnabled(main, kButtonCancelClose) &&
+               ControlText(main, kButtonCancelClose) == Slot(2);
     })) << run.Describe();
     std::vector<std::string> log = LogLines(main);
     EXPECT_TRUE(Contains(log, Slot(18))) << Lines(log);
     EXPECT_EQ(Tail(log, 3), (std::vector<std::string>{Slot(21), Slot(23), Slot(24)})) << Lines(log);
-    EXPECT_FALSE(IsControlEnabled(main, kDeleteBackups));
-    EXPECT_FALSE(SetChecked(main, kDeleteBackups, true));
-    ASSERT_TRUE(Press(main, kCancelClose));
+    EXPECT_FALSE(IsControlEnabled(main, kCheckDeleteBackups));
+    EXPECT_FALSE(SetChecked(main, kCheckDeleteBackups, true));
+    ASSERT_TRUE(Press(main, kButtonCancelClose));
     EXPECT_EQ(run.WaitForExit(), 255);
     EXPECT_EQ(test::ReadTree(app), before);
 }
@@ -523,11 +513,12 @@ TEST_F(UpdaterScenario, CancelDuringALongDecodeRestoresTheFolder) {
 // the last log lines and that the backups cannot be deleted.
 void ExpectFailure(UpdaterRun& run, HWND main, const std::vector<std::string>& lastLines) {
     ASSERT_TRUE(WaitUntil([&] {
-        return IsControlEnabled(main, kCancelClose) && ControlText(main, kCancelClose) == Slot(2);
+        return IsControlEnabled(main, kButtonCancelClose) &&
+               ControlText(main, kButtonCancelClose) == Slot(2);
     })) << run.Describe();
     std::vector<std::string> log = LogLines(main);
     EXPECT_EQ(Tail(log, lastLines.size()), lastLines) << Lines(log);
-    EXPECT_FALSE(IsControlEnabled(main, kDeleteBackups));
+    EXPECT_FALSE(IsControlEnabled(main, kCheckDeleteBackups));
 }
 
 TEST_F(UpdaterScenario, DamagedPackageIsRefusedBeforeTheQuestion) {
@@ -566,15 +557,15 @@ TEST_F(CodePageScenario, ProgramWithoutPackageReportsTheReadError) {
         // The catalogue is never filled; the run still leaves readable texts
         // for the error line and the Close button.
         ASSERT_TRUE(WaitUntil([&] {
-            return IsControlEnabled(main, kCancelClose) && LogLines(main).size() >= 2;
+            return IsControlEnabled(main, kButtonCancelClose) && LogLines(main).size() >= 2;
         })) << run.Describe();
         std::vector<std::string> log = LogLines(main);
         ASSERT_EQ(log.size(), 2u) << Lines(log);
         EXPECT_EQ(log[0], StartupString(japanese ? 111 : 211)) << Lines(log);
         EXPECT_EQ(log[1], japanese ? Slot(20) : StartupString(213)) << Lines(log);
-        EXPECT_EQ(ControlText(main, kCancelClose), japanese ? Slot(2) : StartupString(212));
+        EXPECT_EQ(ControlText(main, kButtonCancelClose), japanese ? Slot(2) : StartupString(212));
         EXPECT_EQ(WindowText(main), kStartCaption);
-        ASSERT_TRUE(Press(main, kCancelClose));
+        ASSERT_TRUE(Press(main, kButtonCancelClose));
         EXPECT_EQ(run.WaitForExit(), 255);
     }
 }
@@ -741,7 +732,7 @@ TEST_F(CodePageScenario, EachCodePageGetsItsOwnLanguageBlock) {
         EXPECT_EQ(WindowText(main), e.caption);
         ASSERT_TRUE(Press(box, IDYES));
         WaitForClose(run, main, e.close);
-        EXPECT_EQ(ControlText(main, kStepLabel), e.finished);
+        EXPECT_EQ(ControlText(main, kLabelStep), e.finished);
         EXPECT_EQ(Last(LogLines(main)), e.applied);
         CloseAndExpectExit(run, main, 0);
         EXPECT_EQ(test::ReadTree(app_), new_);
@@ -807,8 +798,8 @@ class Wow64Scenario : public UpdaterScenario {
                 last = {Slot(48), Format(Slot(49), {kTitle}), Slot(20)};
             }
             EXPECT_TRUE(WaitUntil([&] {
-                return IsControlEnabled(main, kCancelClose) &&
-                       ControlText(main, kCancelClose) == Slot(2);
+                return IsControlEnabled(main, kButtonCancelClose) &&
+                       ControlText(main, kButtonCancelClose) == Slot(2);
             })) << run.Describe();
             log = LogLines(main);
             EXPECT_EQ(Tail(log, last.size()), last) << Lines(log);

@@ -373,8 +373,7 @@ CLI::App* AddApplyCommand(CLI::App& app, ApplyOptions& o) {
     apply->footer(
         "Exit codes are the updater's: 0 success, 255 anything else (cancelled, the program still "
         "running, or an error); the run's result code is printed (0, 1 cancelled, 2 program "
-        "running, "
-        "0x10001..0x10012 errors). Ctrl+C cancels and restores what was changed.");
+        "running, 0x10001..0x10012 errors). Ctrl+C cancels and restores what was changed.");
     return apply;
 }
 
@@ -403,9 +402,8 @@ int RunApply(const ApplyOptions& options, std::ostream& out, std::ostream& err) 
             err << "kzp apply: " << options.target << " is not a folder\n";
             return kExitApplyFailed;
         }
-        target = WindowsPathOf(options.target);
-        while (target.size() > 3 && target.back() == '\\') target.pop_back();
-        if (target.empty() || target.size() + 1 >= kMaxPath) {
+        target = WindowsFolderOf(options.target);
+        if (target.empty()) {
             err << "kzp apply: the folder " << options.target << " cannot be used\n";
             return kExitApplyFailed;
         }

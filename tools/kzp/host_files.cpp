@@ -3,6 +3,9 @@
 #include <fstream>
 #include <system_error>
 
+#include "support/text.h"
+#include "tools/kzp/host.h"
+
 namespace kzp::tool {
 
 namespace fs = std::filesystem;
@@ -59,6 +62,13 @@ std::map<std::string, fs::path> ListTree(const fs::path& folder) {
         files.emplace(name, entry.path());
     }
     return files;
+}
+
+std::string WindowsFolderOf(const std::string& hostPath) {
+    std::string folder = WindowsPathOf(hostPath);
+    while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+    if (folder.size() + 1 >= kMaxPath) return {};
+    return folder;
 }
 
 }  // namespace kzp::tool

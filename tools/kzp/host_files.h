@@ -30,6 +30,11 @@ void WriteWholeFile(const std::filesystem::path& path, const Bytes& data);
 // to its path, in byte order of the names.
 std::map<std::string, std::filesystem::path> ListTree(const std::filesystem::path& folder);
 
+// The Windows path of a folder named on the command line, without trailing
+// separators (a drive's root keeps its own); "" when Windows cannot name it
+// in full or it leaves no room for the separator the engine appends.
+std::string WindowsFolderOf(const std::string& hostPath);
+
 // Last-write time as 100 ns ticks since 1601-01-01 UTC (one definition per
 // host, beside the others of tools/kzp/host.h).
 uint64_t LastWriteTicks(const std::filesystem::path& path);

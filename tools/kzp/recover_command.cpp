@@ -106,13 +106,11 @@ CLI::App* AddRecoverCommand(CLI::App& app, RecoverOptions& o) {
                         "the system code page the run assumed (default: the system's)");
     recover->footer(
         "Reports each entry's file and backup. A finished update and an untouched folder are left "
-        "as "
-        "they are; an interrupted one gets every backup moved back and what the run wrote removed, "
-        "so "
-        "that the updater can be run again. Exit codes: 0 the folder is complete, untouched or "
-        "recovered; 1 bad options; 2 the updater or a file cannot be read; 4 an entry cannot be "
-        "brought back (its old file and backup are both gone; everything else was restored); 5 not "
-        "confirmed, nothing changed.");
+        "as they are; an interrupted one gets every backup moved back and what the run wrote "
+        "removed, so that the updater can be run again. Exit codes: 0 the folder is complete, "
+        "untouched or recovered; 1 bad options; 2 the updater or a file cannot be read; 4 an "
+        "entry cannot be brought back (its old file and backup are both gone; everything else was "
+        "restored); 5 not confirmed, nothing changed.");
     return recover;
 }
 
@@ -128,13 +126,11 @@ int RunRecover(const RecoverOptions& options, std::ostream& out, std::ostream& e
         return kExitUsage;
     }
     const std::string packagePath = WindowsPathOf(options.file);
-    std::string target = WindowsPathOf(options.target);
-    while (target.size() > 3 && target.back() == '\\') target.pop_back();
+    std::string target = WindowsFolderOf(options.target);
     // An empty path (one Windows cannot name in full) must not become the
     // root of the drive.
     if (!target.empty() && target.back() != '\\') target += '\\';
-    if (packagePath.empty() || target.empty() || packagePath.size() >= kMaxPath ||
-        target.size() >= kMaxPath) {
+    if (packagePath.empty() || target.empty() || packagePath.size() >= kMaxPath) {
         err << "kzp recover: the paths cannot be used (too long or outside every drive)\n";
         return kExitUsage;
     }
@@ -192,8 +188,7 @@ int RunRecover(const RecoverOptions& options, std::ostream& out, std::ostream& e
             case FolderVerdict::kInterrupted:
                 if (options.dryRun) {
                     out << "kzp recover: the update was interrupted; without --dry-run the folder "
-                           "is brought "
-                           "back to the old version"
+                           "is brought back to the old version"
                         << (lost > 0 ? ", except what cannot be brought back" : "") << "\n";
                     if (lost > 0) exitCode = kExitNotRecovered;
                 } else if (notBack == 0) {
