@@ -71,7 +71,7 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
 class StreamWriter {
   public:
     StreamWriter(uint32_t blockSize, StreamStats* stats) : block_(blockSize), stats_(stats) {
-        out_.insert(out_.end(), std::begin(kDiffMagic), std::end(kDiffMagic));
+        for (uint8_t c : kDiffMagic) out_.push_back(c);
         out_.push_back(static_cast<uint8_t>(kMaxDiffVersion));
         out_.push_back(static_cast<uint8_t>(kMaxDiffVersion >> 8));
         PutU32(out_, blockSize);
