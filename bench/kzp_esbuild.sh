@@ -9,8 +9,9 @@
 # Times are medians of KZP_BENCH_RUNS runs (7; kzp make and xdelta3 -e
 # KZP_BENCH_MAKE_RUNS, 3). The machine is shared, so the targets are judged
 # by processor time (user + system); wall-clock times are printed beside.
-# KZP_BENCH_LARGE_MIB (512; 0 skips it) sizes the pair of generated files
-# with an edit every MiB on which kzp make's memory is measured.
+# KZP_BENCH_LARGE_MIB (512) and KZP_BENCH_HUGE_MIB (2047) size the pairs of
+# generated files with an edit every MiB on which kzp make's memory is
+# measured (0 skips one).
 #
 # Usage: bench/kzp_esbuild.sh KZP STUB PROBE [WORK]
 #   KZP    a release build of kzp (static, so that its memory is its own)
@@ -148,17 +149,36 @@ for pair in "A 0.28.1" "B 0.27.4"; do
     fi
 done
 
-# kzp make's memory on a large pair with an edit every MiB.
-if [ "$large_mib" -gt 0 ]; then
+# kzp make's memory on large pairs with an edit every MiB: the 512 MiB pair
+# (its package also made with --memory 0, the matcher of whole files, for
+# the size ratio) and a pair just under 2 GiB (old-file offsets and the
+# updater's positions stay below 2^31), applied and compared byte for byte.
+large() {  # MIB [reference]
+    local mib=$1
     rm -rf L && mkdir -p L/old L/new
-    "$probe" --make-pair "$large_mib" L/old/data.bin L/new/data.bin
+    "$probe" --make-pair "$mib" L/old/data.bin L/new/data.bin
     measure 1 "" "$kzp" make L/old L/new -o L/update.exe --stub "$stub" -q
     large_rss=$rss large_cpu=$cpu large_wall=$wall
     large_package=$(( $(size L/update.exe) - 98304 ))
-    echo "== generated pair: $large_mib MiB, an edit every MiB"
+    echo "== generated pair: $mib MiB, an edit every MiB"
     printf '  %-13s cpu %6s s wall %6s s, peak resident %s KiB, package %s bytes\n' "kzp make" \
         "$large_cpu" "$large_wall" "$large_rss" "$large_package"
-    check "kzp make peak memory <= 1 GiB on $large_mib MiB: $large_rss KiB" "$large_rss <= 1048576"
+    check "kzp make peak memory <= 1 GiB on $mib MiB: $large_rss KiB" "$large_rss <= 1048576"
+    if [ "${2:-}" = reference ]; then
+        measure 1 "" "$kzp" make L/old L/new -o L/whole.exe --stub "$stub" -q --memory 0
+        local whole=$(( $(size L/whole.exe) - 98304 ))
+        printf '  %-13s cpu %6s s wall %6s s, peak resident %s KiB, package %s bytes\n' \
+            "--memory 0" "$cpu" "$wall" "$rss" "$whole"
+        check "package within 10 % of the whole-file matcher's: $(ratio "$large_package" "$whole")" \
+            "$large_package <= 1.10 * $whole"
+    else
+        measure 1 "" "$kzp" apply L/update.exe --target L/old --yes -q
+        printf '  %-13s cpu %6s s wall %6s s, peak resident %s KiB\n' "kzp apply" "$cpu" "$wall" "$rss"
+        must "the applied $mib MiB file equals the new one" "$(cmp -s L/old/data.bin L/new/data.bin && echo True || echo False)"
+    fi
     rm -rf L
-fi
+}
+if [ "$large_mib" -gt 0 ]; then large "$large_mib" reference; fi
+huge_mib=${KZP_BENCH_HUGE_MIB:-2047}
+if [ "$huge_mib" -gt 0 ]; then large "$huge_mib"; fi
 exit $failed

@@ -108,6 +108,26 @@ Bytes RoundTrip(const Bytes& old, const Bytes& now, uint32_t blockSize = kDefaul
     return stream;
 }
 
+// The same through the bounded matcher with `memory` bytes.
+Bytes RoundTripBounded(const Bytes& old, const Bytes& now, uint64_t memory,
+                       uint32_t blockSize = kDefaultBlockSize) {
+    MemorySource oldFile(old.data(), old.size());
+    MemorySource newFile(now.data(), now.size());
+    StreamStats stats;
+    EncodeOptions options;
+    options.blockSize = blockSize;
+    Bytes stream = EncodeDiffBounded(oldFile, newFile, memory, options, &stats);
+    StreamCheck check = CheckDiffStream(stream.data(), stream.size(), stream.size(), old.size());
+    EXPECT_TRUE(check.wellFormed) << check.problem << " at " << check.problemOffset;
+    EXPECT_EQ(check.stats.copiedBytes, stats.copiedBytes);
+    EXPECT_EQ(check.stats.literalBytes, stats.literalBytes);
+    Bytes replayed;
+    EXPECT_TRUE(Replay(stream, old, &replayed));
+    EXPECT_TRUE(replayed == now) << "replayed " << replayed.size() << " bytes, expected "
+                                 << now.size();
+    return stream;
+}
+
 TEST(SuffixArray, MatchesPlainSortingOnSmallAndRepetitiveTexts) {
     std::mt19937 rng(7);
     std::vector<Bytes> texts = {{}, {42}, Bytes(300, 0), Bytes(257, 0xFF)};
@@ -179,6 +199,49 @@ TEST(DiffEncoder, RebuildsEveryKindOfChange) {
         RoundTrip(c.old, c.now, 64);  // whole blocks: opcodes 1, 2, 4 and 5
         RoundTrip(c.old, c.now, 1000, MatcherKind::kHash);
         RoundTrip(c.old, c.now, 1000, MatcherKind::kAuto, kFastApplyOpcodeCost);
+        // Matched in pieces: a table of 64 windows, pieces of 64 bytes of
+        // the new file, old blocks of 64 bytes; then a few pieces.
+        RoundTripBounded(c.old, c.now, 1);
+        RoundTripBounded(c.old, c.now, 2048, 64);
+        RoundTripBounded(c.old, c.now, 256 * 1024, 1000);
+    }
+}
+
+TEST(DiffEncoder, TheBoundedMatcherFindsWhatTheExactOneFinds) {
+    // An edit every 64 KiB: replaced, inserted and removed runs.
+    const Bytes old = Random(1 << 20, 31);
+    Bytes now;
+    std::mt19937 rng(32);
+    for (size_t at = 0; at < old.size(); at += 65536) {
+        const size_t cut = at + 1000 + rng() % 60000;
+        const size_t length = 1 + rng() % 3000;
+        now.insert(now.end(), old.begin() + static_cast<long>(at),
+                   old.begin() + static_cast<long>(cut));
+        const Bytes edit = Random(length, static_cast<uint32_t>(at));
+        size_t resume = cut;
+        switch (at / 65536 % 3) {
+            case 0:
+                now.insert(now.end(), edit.begin(), edit.end());
+                resume = cut + length;
+                break;
+            case 1:
+                now.insert(now.end(), edit.begin(), edit.end());
+                break;
+            default:
+                resume = cut + length;
+                break;
+        }
+        now.insert(now.end(), old.begin() + static_cast<long>(resume),
+                   old.begin() + static_cast<long>(at + 65536));
+    }
+    // Moved pieces are found too: the two halves swapped.
+    const Bytes swapped = Cat(
+        {Slice(now, now.size() / 2, now.size() - now.size() / 2), Slice(now, 0, now.size() / 2)});
+    for (const Bytes& text : {now, swapped}) {
+        const size_t exact = RoundTrip(old, text).size();
+        // A table that samples every 128th old position, pieces of 16 KiB.
+        const size_t bounded = RoundTripBounded(old, text, 128 * 1024).size();
+        EXPECT_LE(bounded, exact + exact / 10) << exact;
     }
 }
 

@@ -71,7 +71,7 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
 class StreamWriter {
   public:
     StreamWriter(uint32_t blockSize, StreamStats* stats) : block_(blockSize), stats_(stats) {
-        out_.insert(out_.end(), std::begin(kDiffMagic), std::end(kDiffMagic));
+        for (uint8_t c : kDiffMagic) out_.push_back(c);
         out_.push_back(static_cast<uint8_t>(kMaxDiffVersion));
         out_.push_back(static_cast<uint8_t>(kMaxDiffVersion >> 8));
         PutU32(out_, blockSize);
@@ -308,12 +308,12 @@ std::vector<Match> FindMatches(const OldFileIndex& index, const uint8_t* newData
     return matches;
 }
 
-std::vector<uint8_t> EncodeDiff(const OldFileIndex& index, const uint8_t* newData, size_t newSize,
-                                const EncodeOptions& options, StreamStats* stats) {
-    if (options.blockSize == 0) throw std::invalid_argument("block size 0");
-    if (newSize > 0xFFFFFFFFu) throw std::length_error("new file of 4 GiB or more");
-    std::vector<Match> matches = FindMatches(index, newData, newSize);
+namespace {
 
+// Writes the cheapest operations that rebuild newData[0..newSize) from the
+// matches (new positions relative to newData, ordered by them).
+void WriteCheapestPath(const std::vector<Match>& matches, const uint8_t* newData, size_t newSize,
+                       const EncodeOptions& options, StreamWriter& writer) {
     // The positions where an operation can begin or end.
     std::vector<uint32_t> keys;
     keys.reserve(2 * matches.size() + 2);
@@ -387,7 +387,6 @@ std::vector<uint8_t> EncodeDiff(const OldFileIndex& index, const uint8_t* newDat
     for (uint32_t k = static_cast<uint32_t>(keyCount - 1); k != 0; k = from[k]) path.push_back(k);
     std::reverse(path.begin(), path.end());
 
-    StreamWriter writer(options.blockSize, stats);
     for (uint32_t k : path) {
         const uint64_t start = keys[from[k]];
         const uint64_t end = keys[k];
@@ -397,6 +396,219 @@ std::vector<uint8_t> EncodeDiff(const OldFileIndex& index, const uint8_t* newDat
             const Match& m = matches[via[k]];
             writer.Copy(m.oldPos + (start - m.newPos), end - start);
         }
+    }
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeDiff(const OldFileIndex& index, const uint8_t* newData, size_t newSize,
+                                const EncodeOptions& options, StreamStats* stats) {
+    if (options.blockSize == 0) throw std::invalid_argument("block size 0");
+    if (newSize > 0xFFFFFFFFu) throw std::length_error("new file of 4 GiB or more");
+    const std::vector<Match> matches = FindMatches(index, newData, newSize);
+    StreamWriter writer(options.blockSize, stats);
+    WriteCheapestPath(matches, newData, newSize, options, writer);
+    return writer.Finish();
+}
+
+void MemorySource::Read(uint64_t offset, uint8_t* out, size_t length) {
+    if (offset > size_ || length > size_ - offset) throw std::out_of_range("read past the end");
+    if (length != 0) std::memcpy(out, data_ + offset, length);
+}
+
+uint64_t ExactMatcherMemory(uint64_t oldSize, uint64_t newSize) {
+    // The suffix array takes 4 bytes per old byte and its construction
+    // about as much again; the filter and the buckets are fixed.
+    return oldSize * 10 + newSize + (uint64_t{1} << kFilterBits) / 8 + (1u << 20);
+}
+
+namespace {
+
+// The bounded matcher's share of its memory: half for the table of sampled
+// windows, an eighth for the piece of the new file, a 256th for the cache
+// of old-file blocks (kCacheBlocks of them).
+constexpr uint32_t kCacheBlocks = 16;
+constexpr uint64_t kMaxCacheBlock = 1u << 20;
+constexpr uint64_t kMinCacheBlock = 64;
+constexpr uint64_t kMinPiece = 4 * kHashWindow;
+
+inline uint64_t HashWindow64(const uint8_t* p) {
+    uint64_t a = Load64(p) * 0x9E3779B97F4A7C15ull;
+    uint64_t b = Load64(p + 8) * 0xC2B2AE3D27D4EB4Full;
+    return (a ^ ((b << 31) | (b >> 33))) * 0x165667B19E3779F9ull;
+}
+
+inline uint64_t FloorPowerOfTwo(uint64_t v) {
+    uint64_t p = 1;
+    while (p * 2 <= v) p *= 2;
+    return p;
+}
+
+// Blocks of the old file, the least recently used one replaced.
+class OldBlockCache {
+  public:
+    OldBlockCache(ByteSource& source, uint64_t limit, uint64_t blockSize)
+        : source_(source),
+          limit_(limit),
+          blockSize_(blockSize),
+          memory_(blockSize * kCacheBlocks),
+          tags_(kCacheBlocks, ~uint64_t{0}),
+          used_(kCacheBlocks, 0) {}
+
+    // The byte at `pos` (below the limit) and how many follow it in its
+    // block, itself included.
+    const uint8_t* At(uint64_t pos, size_t* available) {
+        const uint64_t tag = pos / blockSize_;
+        if (tags_[last_] != tag) last_ = Load(tag);
+        used_[last_] = ++clock_;
+        const uint64_t offset = pos - tag * blockSize_;
+        *available = static_cast<size_t>(std::min(blockSize_, limit_ - tag * blockSize_) - offset);
+        return memory_.data() + last_ * blockSize_ + offset;
+    }
+
+    uint64_t Limit() const { return limit_; }
+
+  private:
+    uint32_t Load(uint64_t tag) {
+        uint32_t slot = 0;
+        for (uint32_t i = 0; i < kCacheBlocks; ++i) {
+            if (tags_[i] == tag) return i;
+            if (used_[i] < used_[slot]) slot = i;
+        }
+        const uint64_t start = tag * blockSize_;
+        source_.Read(start, memory_.data() + slot * blockSize_,
+                     static_cast<size_t>(std::min(blockSize_, limit_ - start)));
+        tags_[slot] = tag;
+        return slot;
+    }
+
+    ByteSource& source_;
+    uint64_t limit_;
+    uint64_t blockSize_;
+    std::vector<uint8_t> memory_;
+    std::vector<uint64_t> tags_;
+    std::vector<uint64_t> used_;
+    uint64_t clock_ = 0;
+    uint32_t last_ = 0;
+};
+
+// How far text[0..limit) agrees with the old file from `oldPos` on.
+size_t ForwardMatch(OldBlockCache& old, uint64_t oldPos, const uint8_t* text, size_t limit) {
+    limit = static_cast<size_t>(std::min<uint64_t>(limit, old.Limit() - oldPos));
+    size_t n = 0;
+    while (n < limit) {
+        size_t available = 0;
+        const uint8_t* p = old.At(oldPos + n, &available);
+        const size_t span = std::min(available, limit - n);
+        const size_t k = CommonPrefix(p, text + n, span);
+        n += k;
+        if (k < span) break;
+    }
+    return n;
+}
+
+// How far the bytes before `text` (at most `limit`) agree with those before
+// `oldPos`.
+size_t BackwardMatch(OldBlockCache& old, uint64_t oldPos, const uint8_t* text, size_t limit) {
+    limit = static_cast<size_t>(std::min<uint64_t>(limit, oldPos));
+    size_t n = 0;
+    while (n < limit) {
+        size_t available = 0;
+        if (*old.At(oldPos - n - 1, &available) != text[-1 - static_cast<ptrdiff_t>(n)]) break;
+        ++n;
+    }
+    return n;
+}
+
+struct Slot {
+    uint32_t pos;
+    uint32_t check;
+};
+
+}  // namespace
+
+std::vector<uint8_t> EncodeDiffBounded(ByteSource& oldFile, ByteSource& newFile,
+                                       uint64_t memoryLimit, const EncodeOptions& options,
+                                       StreamStats* stats) {
+    if (options.blockSize == 0) throw std::invalid_argument("block size 0");
+    const uint64_t newSize = newFile.Size();
+    if (newSize > 0xFFFFFFFFu) throw std::length_error("new file of 4 GiB or more");
+    // Copies must start below 2^31; matches end there too, so that no
+    // block opcode of a long copy starts beyond.
+    const uint64_t indexed = std::min<uint64_t>(oldFile.Size(), kMaxOldOffset + 1);
+
+    const uint64_t slots = std::max<uint64_t>(64, FloorPowerOfTwo(memoryLimit / 2 / sizeof(Slot)));
+    const uint64_t piece = std::max<uint64_t>(kMinPiece, memoryLimit / 8);
+    const uint64_t cacheBlock = std::clamp<uint64_t>(
+        FloorPowerOfTwo(memoryLimit / 256 / kCacheBlocks), kMinCacheBlock, kMaxCacheBlock);
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(
+        piece + kHashWindow, std::max<uint64_t>(newSize, indexed) + kHashWindow)));
+
+    // The table: the window at every `step`th old position, the first one
+    // that lands in a slot kept.
+    std::vector<Slot> table;
+    uint64_t step = 1;
+    const uint64_t mask = slots - 1;
+    if (indexed >= kHashWindow) {
+        const uint64_t positions = indexed - kHashWindow + 1;
+        step = std::max<uint64_t>(1, (positions + slots - 1) / slots);
+        table.assign(static_cast<size_t>(slots), Slot{kNoPosition, 0});
+        for (uint64_t start = 0; start < positions; start += piece) {
+            const uint64_t end = std::min(positions, start + piece);
+            oldFile.Read(start, buffer.data(), static_cast<size_t>(end - start + kHashWindow - 1));
+            for (uint64_t p = (start + step - 1) / step * step; p < end; p += step) {
+                const uint64_t h = HashWindow64(buffer.data() + (p - start));
+                Slot& slot = table[static_cast<size_t>((h >> 32) & mask)];
+                if (slot.pos == kNoPosition)
+                    slot = {static_cast<uint32_t>(p), static_cast<uint32_t>(h)};
+            }
+        }
+    }
+
+    OldBlockCache old(oldFile, indexed, cacheBlock);
+    StreamWriter writer(options.blockSize, stats);
+    std::vector<Match> matches;
+    bool haveDiagonal = false;
+    int64_t diagonal = 0;  // old position minus new position of the last match
+    for (uint64_t base = 0; base < newSize; base += piece) {
+        const size_t size = static_cast<size_t>(std::min(piece, newSize - base));
+        const uint8_t* text = buffer.data();
+        newFile.Read(base, buffer.data(), size);
+        matches.clear();
+        size_t lowest = 0;  // backward extension stops at the last match's end
+        size_t i = 0;
+        while (i < size && indexed > 0) {
+            uint64_t oldPos = kNoPosition;
+            size_t length = 0;
+            if (haveDiagonal) {
+                const int64_t o = static_cast<int64_t>(base + i) + diagonal;
+                if (o >= 0 && static_cast<uint64_t>(o) < indexed) {
+                    length = ForwardMatch(old, static_cast<uint64_t>(o), text + i, size - i);
+                    if (length >= kMinMatch) oldPos = static_cast<uint64_t>(o);
+                }
+            }
+            if (oldPos == kNoPosition && !table.empty() && i + kHashWindow <= size) {
+                const uint64_t h = HashWindow64(text + i);
+                const Slot& slot = table[static_cast<size_t>((h >> 32) & mask)];
+                if (slot.pos != kNoPosition && slot.check == static_cast<uint32_t>(h)) {
+                    length = ForwardMatch(old, slot.pos, text + i, size - i);
+                    if (length >= kHashWindow) oldPos = slot.pos;
+                }
+            }
+            if (oldPos == kNoPosition) {
+                ++i;
+                continue;
+            }
+            const size_t back = BackwardMatch(old, oldPos, text + i, i - lowest);
+            matches.push_back({static_cast<uint32_t>(i - back),
+                               static_cast<uint32_t>(oldPos - back),
+                               static_cast<uint32_t>(length + back)});
+            haveDiagonal = true;
+            diagonal = static_cast<int64_t>(oldPos) - static_cast<int64_t>(base + i);
+            i += length;
+            lowest = i;
+        }
+        WriteCheapestPath(matches, text, size, options, writer);
     }
     return writer.Finish();
 }

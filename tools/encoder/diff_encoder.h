@@ -100,4 +100,45 @@ std::vector<uint8_t> EncodeDiff(const uint8_t* oldData, size_t oldSize, const ui
                                 size_t newSize, const EncodeOptions& options = {},
                                 StreamStats* stats = nullptr);
 
+// A file read in pieces, for the encoder that never holds a file whole.
+// Read throws when the bytes cannot be had.
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    virtual uint64_t Size() const = 0;
+    virtual void Read(uint64_t offset, uint8_t* out, size_t length) = 0;
+};
+
+class MemorySource : public ByteSource {
+  public:
+    MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    uint64_t Size() const override { return size_; }
+    void Read(uint64_t offset, uint8_t* out, size_t length) override;
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+};
+
+// The memory kzp make gives the matching of one file unless told otherwise.
+constexpr uint64_t kDefaultMemoryLimit = 768ull << 20;
+
+// About the most memory the exact matcher takes for a pair of these sizes:
+// both files, the suffix array while it is built and the filter. Pairs
+// above a memory limit go to EncodeDiffBounded.
+uint64_t ExactMatcherMemory(uint64_t oldSize, uint64_t newSize);
+
+// The bounded matcher: a stream for the same change as EncodeDiff in at most
+// about `memoryLimit` bytes besides the stream itself. The old file is
+// indexed by a table of fixed size that holds one window of every few old
+// positions (the fewer the larger the file), each with a check value, and
+// is otherwise read through a small cache of blocks; the new file is read
+// and encoded a piece at a time. Matches are found where a sampled window
+// recurs or where the diagonal of the previous match goes on, so a common
+// run is found once it is a little longer than the sampling step; the
+// shortest path is then taken within each piece of the new file.
+std::vector<uint8_t> EncodeDiffBounded(ByteSource& oldFile, ByteSource& newFile,
+                                       uint64_t memoryLimit, const EncodeOptions& options,
+                                       StreamStats* stats = nullptr);
+
 }  // namespace kzp::encoder

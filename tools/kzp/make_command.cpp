@@ -55,6 +55,10 @@ CLI::App* AddMakeCommand(CLI::App& app, MakeOptions& o) {
         "bytes each opcode is taken to cost for the decoder's work (--smallest 0, default " +
             std::to_string(encoder::kDefaultOpcodeCost) + ", --fast-apply " +
             std::to_string(encoder::kFastApplyOpcodeCost) + ")");
+    make->add_option("--memory", o.memoryMiB,
+                     "MiB of memory for matching one file (default " +
+                         std::to_string(encoder::kDefaultMemoryLimit >> 20) +
+                         "); larger pairs are matched in pieces, 0: no limit");
     make->add_flag("--target-ask", o.targetAsk,
                    "the updater asks the user for the folder (the default)");
     make->add_option("--target-registry", o.targetRegistry,
@@ -221,6 +225,10 @@ MakeSettings SettingsFrom(const MakeOptions& o) {
     if (o.smallest) s.opcodeCost = encoder::kSmallestOpcodeCost;
     if (o.fastApply) s.opcodeCost = encoder::kFastApplyOpcodeCost;
     if (o.opcodeCost) s.opcodeCost = *o.opcodeCost;
+    if (o.memoryMiB) {
+        if (*o.memoryMiB > (uint64_t{1} << 40)) throw SettingsError("--memory is too large");
+        s.memoryLimit = *o.memoryMiB << 20;
+    }
     SetTargetFrom(o, s);
     SetCheckFrom(o, s);
     SetLanguagesFrom(o, s);

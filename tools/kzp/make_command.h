@@ -22,6 +22,7 @@ struct MakeOptions {
         launch;
     std::optional<std::string> documentBefore, documentAfter, verify, languages;
     std::optional<uint32_t> codePage, blockSize, opcodeCost;
+    std::optional<uint64_t> memoryMiB;
     bool fastApply = false, smallest = false;
     bool keepBackups = false, deleteBackups = false;
     bool ignoreMissingUpdate = false, overwriteOnAdd = false, ignoreMissingDelete = false;

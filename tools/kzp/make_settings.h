@@ -49,6 +49,8 @@ struct MakeSettings {
     uint32_t blockSize = 64 * 1024;
     // Cost of one opcode for the decoder, in stream bytes (see the encoder).
     uint32_t opcodeCost = encoder::kDefaultOpcodeCost;
+    // Bytes the matching of one file may take; 0: no limit.
+    uint64_t memoryLimit = encoder::kDefaultMemoryLimit;
 
     writer::TargetFolder target;  // type 0 (ask) unless set
     writer::RunningCheck check;   // type 0 (none) unless set

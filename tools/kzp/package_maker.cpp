@@ -1,6 +1,7 @@
 #include "tools/kzp/package_maker.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 
 #include "package/package_layout.h"
@@ -58,6 +59,68 @@ writer::LanguageBlock BuildLanguage(const LanguageSetting& l) {
 
 writer::Digest Md5Of(const Bytes& data) {
     return writer::Md5(data);
+}
+
+// A host file read in pieces, for the matcher of large pairs.
+class FileSource : public encoder::ByteSource {
+  public:
+    explicit FileSource(const fs::path& path)
+        : path_(path), in_(path, std::ios::binary), size_(fs::file_size(path)) {
+        if (!in_) throw FileError("cannot open " + DisplayPath(path));
+    }
+    uint64_t Size() const override { return size_; }
+    void Read(uint64_t offset, uint8_t* out, size_t length) override {
+        if (offset > size_ || length > size_ - offset) {
+            throw FileError(DisplayPath(path_) + " changed while it was read");
+        }
+        in_.seekg(static_cast<std::streamoff>(offset));
+        in_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(length));
+        if (!in_) throw FileError("cannot read " + DisplayPath(path_));
+    }
+
+  private:
+    fs::path path_;
+    std::ifstream in_;
+    uint64_t size_;
+};
+
+constexpr size_t kFilePiece = 1 << 20;
+
+writer::Digest Md5OfFile(const fs::path& path) {
+    FileSource file(path);
+    Bytes piece(kFilePiece);
+    Md5Context md5;
+    Md5Init(&md5);
+    for (uint64_t at = 0; at < file.Size(); at += piece.size()) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), file.Size() - at));
+        file.Read(at, piece.data(), n);
+        Md5Update(&md5, piece.data(), static_cast<uint32_t>(n));
+    }
+    writer::Digest digest;
+    Md5Final(digest.data(), &md5);
+    return digest;
+}
+
+bool SameContents(FileSource& a, FileSource& b) {
+    if (a.Size() != b.Size()) return false;
+    Bytes x(kFilePiece);
+    Bytes y(kFilePiece);
+    for (uint64_t at = 0; at < a.Size(); at += x.size()) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(x.size(), a.Size() - at));
+        a.Read(at, x.data(), n);
+        b.Read(at, y.data(), n);
+        if (std::memcmp(x.data(), y.data(), n) != 0) return false;
+    }
+    return true;
+}
+
+// What an update or delete entry checks the old file by.
+writer::Digest OldFileDigest(const MakeSettings& s, const std::string& name, const fs::path& path,
+                             uint64_t size) {
+    if (s.verifyMode == 0) return Md5OfFile(path);
+    if (size > 0xFFFFFFFFu) throw SettingsError(name + " is too large for date-and-size checks");
+    return writer::DateSizeDigest(writer::FileTimeValue::FromTicks(LastWriteTicks(path)),
+                                  static_cast<uint32_t>(size));
 }
 
 }  // namespace
@@ -175,14 +238,50 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             working("[" + std::to_string(number) + "/" + std::to_string(newFiles.size()) + "] " +
                     what);
     };
+    auto tellMade = [&](const MadeEntry& made) {
+        if (progress) {
+            progress("update  " + made.name + "  " + std::to_string(made.oldSize) + " -> " +
+                     std::to_string(made.newSize) + " bytes, stream " +
+                     std::to_string(made.dataSize) + " bytes (" +
+                     std::to_string(made.stats.copiedBytes) + " copied, " +
+                     std::to_string(made.stats.literalBytes) + " literal)");
+        }
+    };
     for (const auto& [name, newPath] : newFiles) {
         ++number;
         const std::string packageName = ShortText(name, cp, "the file name");
         auto old = oldFiles.find(name);
         tell("reading " + name);
+        const uint64_t time = LastWriteTicks(newPath);
+        if (old != oldFiles.end() && s.memoryLimit != 0 &&
+            encoder::ExactMatcherMemory(fs::file_size(old->second), fs::file_size(newPath)) >
+                s.memoryLimit) {
+            // Too large to hold: both files are read in pieces.
+            FileSource oldFile(old->second);
+            FileSource newFile(newPath);
+            if (newFile.Size() > 0x7FFFFFFFu) throw SettingsError(name + " is larger than 2 GiB");
+            if (SameContents(oldFile, newFile)) {
+                ++r.unchanged;
+                continue;
+            }
+            writer::UpdateEntry e;
+            e.name = packageName;
+            e.fileTime = writer::FileTimeValue::FromTicks(time);
+            e.digest = OldFileDigest(s, name, old->second, oldFile.Size());
+            MadeEntry made{name, oldFile.Size(), newFile.Size(), 0, {}};
+            tell("encoding " + name + " in pieces  " + std::to_string(made.oldSize) + " -> " +
+                 std::to_string(made.newSize) + " bytes");
+            e.stream =
+                encoder::EncodeDiffBounded(oldFile, newFile, s.memoryLimit, options, &made.stats);
+            made.dataSize = e.stream.size();
+            p.updates.push_back(std::move(e));
+            recovery.updatedDigests.push_back(Md5OfFile(newPath));
+            r.updates.push_back(made);
+            tellMade(made);
+            continue;
+        }
         Bytes newData = ReadWholeFile(newPath);
         if (newData.size() > 0x7FFFFFFFu) throw SettingsError(name + " is larger than 2 GiB");
-        const uint64_t time = LastWriteTicks(newPath);
         if (old == oldFiles.end()) {
             writer::AddEntry e;
             e.name = packageName;
@@ -204,15 +303,8 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         writer::UpdateEntry e;
         e.name = packageName;
         e.fileTime = writer::FileTimeValue::FromTicks(time);
-        if (s.verifyMode == 0) {
-            e.digest = Md5Of(oldData);
-        } else {
-            if (oldData.size() > 0xFFFFFFFFu)
-                throw SettingsError(name + " is too large for date-and-size checks");
-            e.digest = writer::DateSizeDigest(
-                writer::FileTimeValue::FromTicks(LastWriteTicks(old->second)),
-                static_cast<uint32_t>(oldData.size()));
-        }
+        e.digest = s.verifyMode == 0 ? Md5Of(oldData)
+                                     : OldFileDigest(s, name, old->second, oldData.size());
         MadeEntry made{name, oldData.size(), newData.size(), 0, {}};
         tell("indexing " + name + "  " + std::to_string(made.oldSize) + " bytes");
         encoder::OldFileIndex index(oldData.data(), oldData.size());
@@ -223,30 +315,16 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         p.updates.push_back(std::move(e));
         recovery.updatedDigests.push_back(Md5Of(newData));
         r.updates.push_back(made);
-        if (progress) {
-            progress("update  " + name + "  " + std::to_string(made.oldSize) + " -> " +
-                     std::to_string(made.newSize) + " bytes, stream " +
-                     std::to_string(made.dataSize) + " bytes (" +
-                     std::to_string(made.stats.copiedBytes) + " copied, " +
-                     std::to_string(made.stats.literalBytes) + " literal)");
-        }
+        tellMade(made);
     }
     for (const auto& [name, oldPath] : oldFiles) {
         if (newFiles.count(name) != 0) continue;
-        Bytes oldData = ReadWholeFile(oldPath);
+        const uint64_t oldSize = fs::file_size(oldPath);
         writer::DeleteEntry e;
         e.name = ShortText(name, cp, "the file name");
-        if (s.verifyMode == 0) {
-            e.digest = Md5Of(oldData);
-        } else {
-            if (oldData.size() > 0xFFFFFFFFu)
-                throw SettingsError(name + " is too large for date-and-size checks");
-            e.digest =
-                writer::DateSizeDigest(writer::FileTimeValue::FromTicks(LastWriteTicks(oldPath)),
-                                       static_cast<uint32_t>(oldData.size()));
-        }
+        e.digest = OldFileDigest(s, name, oldPath, oldSize);
         p.deletes.push_back(e);
-        r.deletes.push_back({name, oldData.size(), 0, 0, {}});
+        r.deletes.push_back({name, oldSize, 0, 0, {}});
         if (progress) progress("delete  " + name);
     }
     p.recovery = std::move(recovery);

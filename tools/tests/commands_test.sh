@@ -140,6 +140,14 @@ expect_code 255 "$kzp" apply update.exe --target target --yes
 grep -q "result 0x10009" out.txt || fail "second apply: $(cat out.txt)"
 same_tree new target || fail "a refused run changed the folder"
 
+# Matched in pieces (--memory 1: one MiB for a pair the exact matcher needs
+# more for): the same summary, digests and unchanged files, the same result.
+rm -rf target && cp -a old target
+expect_code 0 "$kzp" make old new -o pieces.exe --project kzp.json --stub "$stub" --memory 1
+grep -q "1 to update, 2 to add, 1 to delete, 1 unchanged" out.txt || fail "make --memory 1: $(cat out.txt)"
+expect_code 0 "$kzp" apply pieces.exe --target target --yes
+same_tree new target || fail "the updater matched in pieces did not apply"
+
 # A run killed half way, as it leaves the folder: app.exe rebuilt in part
 # beside its backup, the add cut short. recover brings the old release back
 # (times included, no backup left) and the updater then runs again.
