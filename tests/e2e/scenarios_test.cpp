@@ -906,13 +906,6 @@ TEST_F(Wow64Scenario, SystemFolderBaseIsRedirectedToSysWow64) {
     EXPECT_TRUE(Contains(log, Format(Slot(25), {system32 + "\\"}))) << Lines(log);
     EXPECT_EQ(test::ReadTree(sysWow64), new_);
     EXPECT_EQ(test::ReadTree(system32), old_);
-
-    // What kzp make advises for 64-bit files: Sysnative in the Windows
-    // folder, which only 32-bit programs see, is System32 itself.
-    package.target.rootOrBase = 0;  // the Windows folder
-    package.target.path = "Sysnative\\KzpE2e Wow64";
-    RunExpecting(package, Outcome::kApplied);
-    EXPECT_EQ(test::ReadTree(system32), new_);
 }
 
 // After a successful run the package's follow-up file is opened in the

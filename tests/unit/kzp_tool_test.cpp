@@ -454,7 +454,7 @@ TEST(Wow64Warnings, NameWhatA32BitUpdaterSeesElsewhere) {
         {folder(3, programFiles, "Vendor\\App"), "\"Program Files\\Vendor\\App\""},
         {folder(2, programFiles, "Vendor\\app.ini"), "Program Files (x86)"},
         {folder(3, system, "Vendor"), "SysWOW64"},
-        {folder(3, windows, "system32\\Vendor"), "Sysnative"},
+        {folder(3, windows, "system32\\Vendor"), "SysWOW64"},
         {folder(3, windows, "System32"), "SysWOW64"},
         {folder(3, windows, "System32x"), nullptr},
         {folder(3, windows, "Fonts"), nullptr},

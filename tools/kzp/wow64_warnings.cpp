@@ -66,8 +66,7 @@ std::string FolderWarning(const std::string& where, uint8_t base, const std::str
         (base == kWindowsBase && IsAtOrBelow(Normalised(path), "system32"))) {
         return where +
                " lies in the system folder: on 64-bit Windows the 32-bit updater's "
-               "accesses there go to SysWOW64. For 64-bit files, use the base windows "
-               "with \"Sysnative\\...\" (seen only by 32-bit programs).";
+               "accesses there go to SysWOW64, where a 64-bit installer's files are not.";
     }
     return {};
 }
