@@ -2,23 +2,18 @@
 
 #include <cstdint>
 
+#include "package/package_layout.h"
 #include "tools/kzp/make_settings.h"
 
 namespace kzp::tool {
 namespace {
 
-// Indices of the registry roots and base folders as the package writes them.
+// The registry root and base folder indices the package writes (see
+// ParseRegistryRoot and ParseBaseFolder).
 constexpr uint8_t kHklm = 2;
 constexpr uint8_t kWindowsBase = 0;
 constexpr uint8_t kSystemBase = 1;
 constexpr uint8_t kProgramFilesBase = 2;
-
-// The target's kinds of lookup, and the rules' kinds.
-constexpr uint8_t kTargetRegistry = 1;
-constexpr uint8_t kTargetIni = 2;
-constexpr uint8_t kTargetFolder = 3;
-constexpr uint8_t kRuleRegistry = 1;
-constexpr uint8_t kRuleIni = 2;
 
 // `path` without leading separators, lower case, with '/' as '\'.
 std::string Normalised(const std::string& path) {
@@ -89,11 +84,11 @@ std::vector<std::string> Wow64Warnings(const writer::TargetFolder& target) {
         if (!warning.empty()) warnings.push_back(std::move(warning));
     };
     const std::string targetName = "the target folder";
-    if (target.type == kTargetRegistry && IsRedirectedKey(target.rootOrBase, target.path))
+    if (target.type == kFolderRegistry && IsRedirectedKey(target.rootOrBase, target.path))
         add(RegistryWarning(targetName, target.path));
-    if (target.type == kTargetIni)
+    if (target.type == kFolderIni)
         add(FolderWarning("the target's INI file", target.rootOrBase, target.path));
-    if (target.type == kTargetFolder)
+    if (target.type == kFolderBasePlusPath)
         add(FolderWarning(targetName, target.rootOrBase, target.path));
     for (size_t i = 0; i < target.rules.size(); ++i) {
         const writer::FolderRule& rule = target.rules[i];
