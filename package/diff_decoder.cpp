@@ -9,30 +9,39 @@ namespace kzp {
 
 namespace {
 
+constexpr uint64_t kUnknownSize = ~0ull;
+
+// The old file's size, or kUnknownSize.
+uint64_t OldFileSize(FileHandle oldFile) {
+    uint32_t high = 0;
+    const uint32_t size = TheOs().GetFileSize(oldFile, &high);
+    if (size == kInvalidFileValue) return kUnknownSize;
+    return size | static_cast<uint64_t>(high) << 32;
+}
+
 // The old file's read cache: windows of 8 KiB, no more of them than the file
 // fills (a size that cannot be had gets the whole cache).
 constexpr uint32_t kOldWindow = KZP_READ_CACHE_SIZE / KZP_READ_CACHE_WINDOWS;
-uint32_t OldCacheSize(FileHandle oldFile) {
-    uint32_t high = 0;
-    const uint32_t size = TheOs().GetFileSize(oldFile, &high);
-    if (size == kInvalidFileValue || high != 0 || size >= KZP_READ_CACHE_SIZE)
-        return KZP_READ_CACHE_SIZE;
-    return (size / kOldWindow + 1) * kOldWindow;
+uint32_t OldCacheSize(uint64_t oldSize) {
+    if (oldSize >= KZP_READ_CACHE_SIZE) return KZP_READ_CACHE_SIZE;
+    return (static_cast<uint32_t>(oldSize) / kOldWindow + 1) * kOldWindow;
 }
 
 class Decoder {
   public:
     Decoder(PackageFile& package, const FileEntry& entry, FileHandle oldFile, FileHandle newFile,
             DecodeContext& context, uint8_t* work, uint32_t workSize, uint32_t blockSize,
-            uint32_t oldCache)
+            uint64_t oldSize)
         : package_(package),
           entry_(entry),
           context_(context),
-          old_(oldFile, context.Heap(), oldCache, oldCache / kOldWindow),
+          old_(oldFile, context.Heap(), OldCacheSize(oldSize), OldCacheSize(oldSize) / kOldWindow),
           out_(newFile, context.Heap(), KZP_WRITE_BUFFER_SIZE),
           work_(work),
           workSize_(workSize),
-          blockSize_(blockSize) {}
+          blockSize_(blockSize),
+          // A new version is mostly about the size of the old one.
+          sizeHint_(oldSize == kUnknownSize ? 0 : oldSize) {}
 
     Result Run();
 
@@ -57,7 +66,11 @@ class Decoder {
     uint8_t* work_;
     uint32_t workSize_;
     uint32_t blockSize_;
+    uint64_t sizeHint_;
     uint64_t consumed_ = kDiffHeaderSize;
+    // While the new file's space is taken ahead, ranges stay buffered
+    // (write-behind); once it cannot be, each range is written through.
+    bool writeBehind_ = true;
 };
 
 // Moves `size` bytes to the new file, read by `read(into, piece)`: straight
@@ -65,6 +78,13 @@ class Decoder {
 // buffer (in pieces when they exceed it).
 template <typename ReadInto>
 Result Decoder::MoveToNewFile(uint32_t size, Result readError, ReadInto read) {
+    // A range counts as written once it is accepted: either its disk space
+    // is already the file's, so that its write cannot be refused for want of
+    // it, or it goes to the file in one call, before progress counts it and
+    // before the next poll or read. So a refusal is reported as the failure
+    // of this write, never replaced by what comes after it.
+    if (writeBehind_ && !out_.SecureSpace(size, sizeHint_)) writeBehind_ = false;
+    const uint64_t start = out_.Accepted();
     while (size > 0) {
         uint32_t room = 0;
         uint8_t* into = out_.Room(&room);
@@ -73,14 +93,16 @@ Result Decoder::MoveToNewFile(uint32_t size, Result readError, ReadInto read) {
             room = workSize_;
         }
         const uint32_t piece = size < room ? size : room;
-        if (!read(into, piece)) return readError;
+        if (!read(into, piece)) {
+            // The range was cut short: its write never came.
+            out_.DropAfter(start);
+            return readError;
+        }
         const bool written = into == work_ ? out_.Write(work_, piece) : out_.Commit(piece);
         if (!written) return kErrorNewFileWrite;
         size -= piece;
     }
-    // The pieces of one range go to the file in one call, before progress
-    // counts them and before the next poll or read: a refusal is reported
-    // as the failure of this write, never replaced by what comes after it.
+    if (writeBehind_) return kResultOk;
     return out_.Flush() ? kResultOk : kErrorNewFileWrite;
 }
 
@@ -181,8 +203,12 @@ Result Decoder::Run() {
             }
         }
     }
-    // Only a range cut short by a failed read can still be buffered: its
-    // write never came, and it is dropped.
+    // However the run ends, what was accepted reaches the file and the file
+    // ends where it does. A refusal of those bytes is a write of this run
+    // that failed; a file that cannot be cut back is not the new version.
+    const bool flushed = out_.Flush();
+    const bool cut = out_.GiveBackSpace();
+    if (!flushed || (result == kResultOk && !cut)) result = kErrorNewFileWrite;
     SendProgress();
     return result;
 }
@@ -215,7 +241,7 @@ Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle 
     Result result;
     {
         Decoder decoder(package, entry, oldFile, newFile, context, work, workSize, blockSize,
-                        OldCacheSize(oldFile));
+                        OldFileSize(oldFile));
         result = decoder.Run();
     }
     os.HeapFree(context.Heap(), work);

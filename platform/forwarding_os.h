@@ -29,6 +29,9 @@ class ForwardingOs : public Os {
     uint32_t GetFileSize(FileHandle file, uint32_t* high) override {
         return inner_.GetFileSize(file, high);
     }
+    bool SetFileSize(FileHandle file, uint64_t size) override {
+        return inner_.SetFileSize(file, size);
+    }
     bool GetLastWriteTime(FileHandle file, FileTime* lastWrite) override {
         return inner_.GetLastWriteTime(file, lastWrite);
     }

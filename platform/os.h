@@ -146,6 +146,10 @@ class Os {
     // Returns the low 32 bits of the size (kInvalidFileValue on failure) and
     // stores the high half when `high` is given.
     virtual uint32_t GetFileSize(FileHandle file, uint32_t* high) = 0;
+    // Sets the size of a file opened for writing (SetEndOfFile at `size`);
+    // the file pointer stays where it was. Growing a file takes its disk
+    // space at once, so writes within the size cannot fail for want of it.
+    virtual bool SetFileSize(FileHandle file, uint64_t size) = 0;
     virtual bool GetLastWriteTime(FileHandle file, FileTime* lastWrite) = 0;
     // Sets the last-write time only; creation and access times are untouched.
     virtual bool SetLastWriteTime(FileHandle file, const FileTime& lastWrite) = 0;

@@ -177,6 +177,7 @@ bool FileWriteBuffer::Flush() {
 
 bool FileWriteBuffer::Write(const void* data, uint32_t size) {
     if (failed_) return false;
+    accepted_ += size;
     if (capacity_ == 0) return size == 0 || WriteThrough(data, size);
     // The file is written in whole buffers only, so every call of the system
     // starts at a multiple of the capacity: pieces that straddle pages cost
@@ -213,7 +214,40 @@ uint8_t* FileWriteBuffer::Room(uint32_t* size) {
 
 bool FileWriteBuffer::Commit(uint32_t size) {
     used_ += size;
+    accepted_ += size;
     return used_ < capacity_ || Flush();
+}
+
+bool FileWriteBuffer::GrowTo(uint64_t size) {
+    if (!TheOs().SetFileSize(file_, size)) return false;
+    secured_ = size;
+    return true;
+}
+
+bool FileWriteBuffer::SecureSpace(uint32_t size, uint64_t sizeHint) {
+    if (failed_) return false;
+    const uint64_t need = accepted_ + size;
+    if (need <= secured_) return true;
+    uint64_t ahead = secured_ == 0 ? sizeHint : secured_ + secured_ / 4;
+    if (ahead < need) ahead = need;
+    // Growing far ahead may ask for more than the disk has while the file
+    // itself would fit: then only what is needed is asked for.
+    return GrowTo(ahead) || (ahead > need && GrowTo(need));
+}
+
+void FileWriteBuffer::DropAfter(uint64_t accepted) {
+    if (accepted >= accepted_) return;
+    const uint64_t drop = accepted_ - accepted;
+    const uint32_t dropped = drop < used_ ? static_cast<uint32_t>(drop) : used_;
+    used_ -= dropped;
+    accepted_ -= dropped;
+}
+
+bool FileWriteBuffer::GiveBackSpace() {
+    if (secured_ <= accepted_) return true;
+    if (!TheOs().SetFileSize(file_, accepted_)) return false;
+    secured_ = accepted_;
+    return true;
 }
 
 }  // namespace kzp

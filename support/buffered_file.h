@@ -130,8 +130,27 @@ class FileWriteBuffer {
     uint8_t* Room(uint32_t* size);
     bool Commit(uint32_t size);
 
+    // Space taken ahead. A buffered write is refused, if at all, only when
+    // the buffer is flushed; on a full disk that is too late for a caller
+    // that must learn of a refusal at the write that caused it. Before
+    // accepting bytes such a caller asks for their space: the file is grown
+    // ahead of them (to at least `sizeHint` bytes at first, then by a quarter
+    // at a time), and writes within its size cannot be refused for want of
+    // space. False when the space cannot be had: from there on the caller
+    // flushes each write itself.
+    bool SecureSpace(uint32_t size, uint64_t sizeHint);
+    // Bytes handed over so far, written or buffered.
+    uint64_t Accepted() const { return accepted_; }
+    // Forgets buffered bytes beyond the first `accepted` handed over (those
+    // of a range that was cut short), as far as they are still buffered.
+    void DropAfter(uint64_t accepted);
+    // Gives back the space taken ahead beyond the bytes accepted (call after
+    // Flush): the file ends where its bytes do. False when that fails.
+    bool GiveBackSpace();
+
   private:
     bool WriteThrough(const void* data, uint32_t size);
+    bool GrowTo(uint64_t size);
 
     FileHandle file_;
     HeapHandle heap_;
@@ -139,6 +158,8 @@ class FileWriteBuffer {
     uint32_t capacity_;
     uint32_t used_ = 0;
     bool failed_ = false;
+    uint64_t accepted_ = 0;
+    uint64_t secured_ = 0;  // the file's size once grown ahead; 0: not grown
 };
 
 }  // namespace kzp

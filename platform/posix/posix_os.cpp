@@ -386,6 +386,23 @@ uint32_t PosixOs::GetFileSize(FileHandle file, uint32_t* high) {
     return static_cast<uint32_t>(size);
 }
 
+bool PosixOs::SetFileSize(FileHandle file, uint64_t size) {
+    if (file == kInvalidFile || file == nullptr || size > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    const int fd = static_cast<OpenFile*>(file)->fd;
+    struct stat st;
+    if (fstat(fd, &st) != 0) return false;
+    const off_t length = static_cast<off_t>(size);
+    // fallocate takes the blocks now; ftruncate would leave a sparse file
+    // whose writes could still meet a full disk.
+    if (length > st.st_size) {
+        const int error = posix_fallocate(fd, st.st_size, length - st.st_size);
+        if (error == 0) return true;
+        if (error != EOPNOTSUPP && error != EINVAL) return false;
+    }
+    return ftruncate(fd, length) == 0;
+}
+
 bool PosixOs::GetLastWriteTime(FileHandle file, FileTime* lastWrite) {
     if (file == kInvalidFile || file == nullptr) return false;
     struct stat st;

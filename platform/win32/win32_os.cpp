@@ -134,6 +134,22 @@ uint32_t Win32Os::GetFileSize(FileHandle file, uint32_t* high) {
     return low;
 }
 
+bool Win32Os::SetFileSize(FileHandle file, uint64_t size) {
+    HANDLE h = AsHandle(file);
+    LONG high = 0;
+    const DWORD low = ::SetFilePointer(h, 0, &high, FILE_CURRENT);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
+    LONG sizeHigh = static_cast<LONG>(size >> 32);
+    if (::SetFilePointer(h, static_cast<LONG>(size), &sizeHigh, FILE_BEGIN) ==
+            INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR) {
+        return false;
+    }
+    const bool ok = SetEndOfFile(h) != FALSE;
+    ::SetFilePointer(h, static_cast<LONG>(low), &high, FILE_BEGIN);
+    return ok;
+}
+
 bool Win32Os::GetLastWriteTime(FileHandle file, FileTime* lastWrite) {
     FILETIME t;
     if (!GetFileTime(AsHandle(file), nullptr, nullptr, &t)) return false;

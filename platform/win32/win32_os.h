@@ -16,6 +16,7 @@ class Win32Os final : public Os {
     bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) override;
     uint32_t SetFilePointer(FileHandle file, int32_t distance, SeekOrigin origin) override;
     uint32_t GetFileSize(FileHandle file, uint32_t* high) override;
+    bool SetFileSize(FileHandle file, uint64_t size) override;
     bool GetLastWriteTime(FileHandle file, FileTime* lastWrite) override;
     bool SetLastWriteTime(FileHandle file, const FileTime& lastWrite) override;
     bool CloseFile(FileHandle file) override;

@@ -17,17 +17,17 @@ uint32_t MaskOf(const std::vector<OsCall>& kinds) {
 }  // namespace
 
 const char* OsCallName(OsCall kind) {
-    static const char* const kNames[] = {"open",    "read",    "write", "seek",  "size",
-                                         "gettime", "settime", "close", "move",  "delete",
-                                         "find",    "mkdir",   "heap",  "global"};
+    static const char* const kNames[] = {"open",    "read",    "write",   "seek", "size",
+                                         "gettime", "settime", "close",   "move", "delete",
+                                         "find",    "mkdir",   "setsize", "heap", "global"};
     int index = static_cast<int>(kind);
     return index >= 0 && index < static_cast<int>(OsCall::kCount) ? kNames[index] : "?";
 }
 
 std::vector<OsCall> FileCallKinds() {
-    return {OsCall::kOpen,     OsCall::kRead,         OsCall::kWrite,   OsCall::kSeek,
-            OsCall::kFileSize, OsCall::kGetTime,      OsCall::kSetTime, OsCall::kMove,
-            OsCall::kDelete,   OsCall::kMakeDirectory};
+    return {OsCall::kOpen,     OsCall::kRead,          OsCall::kWrite,   OsCall::kSeek,
+            OsCall::kFileSize, OsCall::kGetTime,       OsCall::kSetTime, OsCall::kMove,
+            OsCall::kDelete,   OsCall::kMakeDirectory, OsCall::kSetSize};
 }
 
 void FaultyOs::FailNth(OsCall kind, uint64_t n) {
@@ -107,18 +107,43 @@ bool FaultyOs::WriteFile(FileHandle file, const void* buffer, uint32_t size, uin
     *written = 0;
     bool ok = false;
     if (!Enter(OsCall::kWrite)) {
-        if (diskLimited_ && size > diskLeft_) {
+        const uint64_t growth = diskLimited_ ? GrowthOfWrite(file, size) : 0;
+        if (growth > diskLeft_) {
             // A full disk takes what fits and refuses the rest.
-            uint32_t fits = static_cast<uint32_t>(diskLeft_);
+            uint32_t fits = static_cast<uint32_t>(size - (growth - diskLeft_));
             if (fits > 0) base_.WriteFile(file, buffer, fits, written);
-            diskLeft_ -= *written;
+            diskLeft_ = 0;
             ok = false;
         } else {
             ok = base_.WriteFile(file, buffer, size, written);
-            if (diskLimited_) diskLeft_ -= *written;
+            diskLeft_ -= growth;
         }
     }
     Leave(OsCall::kWrite);
+    return ok;
+}
+
+uint64_t FaultyOs::GrowthOfWrite(FileHandle file, uint32_t size) {
+    uint32_t high = 0;
+    const uint64_t length = base_.GetFileSize(file, &high) | static_cast<uint64_t>(high) << 32;
+    const uint64_t end = base_.SetFilePointer(file, 0, kSeekCurrent) + static_cast<uint64_t>(size);
+    return end > length ? end - length : 0;
+}
+
+bool FaultyOs::SetFileSize(FileHandle file, uint64_t size) {
+    bool ok = false;
+    if (!Enter(OsCall::kSetSize)) {
+        uint32_t high = 0;
+        const uint64_t length = base_.GetFileSize(file, &high) | static_cast<uint64_t>(high) << 32;
+        if (!diskLimited_ || size <= length) {
+            ok = base_.SetFileSize(file, size);
+            if (ok && diskLimited_) diskLeft_ += length - size;
+        } else if (size - length <= diskLeft_) {
+            ok = base_.SetFileSize(file, size);
+            if (ok) diskLeft_ -= size - length;
+        }
+    }
+    Leave(OsCall::kSetSize);
     return ok;
 }
 

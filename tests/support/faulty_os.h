@@ -30,6 +30,7 @@ enum class OsCall : int {
     kDelete,    // RemoveFile
     kFind,      // FindFirstFileExists (failing: "not found")
     kMakeDirectory,
+    kSetSize,      // SetFileSize
     kHeapAlloc,    // HeapAllocZero, HeapReAllocZero
     kGlobalAlloc,  // GlobalAllocZero
     kCount
@@ -51,8 +52,9 @@ class FaultyOs : public ForwardingOs {
     void FailNthOf(const std::vector<OsCall>& kinds, uint64_t n);
     // Every call of `kind` fails until ClearFaults.
     void FailAll(OsCall kind);
-    // Writes store at most `bytes` more bytes; the write that reaches the
-    // limit stores what fits and fails, as on a full disk.
+    // Files may grow by at most `bytes` more bytes, by writes or by
+    // SetFileSize: the write that reaches the limit stores what fits and
+    // fails, as on a full disk, and so does a SetFileSize beyond it.
     void SetDiskSpace(uint64_t bytes);
     void ClearFaults();
 
@@ -82,6 +84,7 @@ class FaultyOs : public ForwardingOs {
     bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) override;
     uint32_t SetFilePointer(FileHandle file, int32_t distance, SeekOrigin origin) override;
     uint32_t GetFileSize(FileHandle file, uint32_t* high) override;
+    bool SetFileSize(FileHandle file, uint64_t size) override;
     bool GetLastWriteTime(FileHandle file, FileTime* lastWrite) override;
     bool SetLastWriteTime(FileHandle file, const FileTime& lastWrite) override;
     bool CloseFile(FileHandle file) override;
@@ -100,6 +103,9 @@ class FaultyOs : public ForwardingOs {
     void Leave(OsCall kind) {
         if (onCall) onCall(kind);
     }
+
+    // How many bytes a write of `size` at the file pointer adds to the file.
+    uint64_t GrowthOfWrite(FileHandle file, uint32_t size);
 
     Os& base_;
     uint64_t counts_[static_cast<int>(OsCall::kCount)] = {};

@@ -153,5 +153,50 @@ TEST(FileWriteBuffer, AFullDiskFailsEveryCallFromThenOn) {
     TheOs().HeapDestroy(heap);
 }
 
+// Space taken ahead: the file grows by the hint first, by a quarter after
+// that, and by no more than needed when the disk has no more; what it
+// cannot secure it refuses, and the file is cut back to the bytes accepted.
+TEST(FileWriteBuffer, SecuresSpaceAheadAndGivesBackWhatIsLeft) {
+    test::FaultyOs os(test::BaseOs());
+    os.SetDiskSpace(9500);
+    test::ScopedOs use(os);
+    HeapHandle heap = TheOs().HeapCreate();
+    const std::string path = test::NewScratchFolder() + "\\new.bin";
+    FileHandle file = CreateFileForWrite(path.c_str(), 0, 0);
+    ASSERT_NE(file, kInvalidFile);
+    auto size = [&] { return TheOs().GetFileSize(file, nullptr); };
+    {
+        FileWriteBuffer out(file, heap, 4096);
+        const test::Bytes piece(3000, 0x5A);
+        const struct {
+            uint32_t bytes;
+            bool secured;
+            uint32_t fileSize;
+        } steps[] = {
+            {3000, true, 4000},  // the hint
+            {1000, true, 4000},  // within it
+            {1000, true, 5000},  // a quarter more
+            {3000, true, 8000},  // more than a quarter: what is needed
+            {1500, true, 9500},  // a quarter does not fit, what is needed does
+            {1, false, 9500},    // the disk is full
+        };
+        for (const auto& step : steps) {
+            SCOPED_TRACE(step.bytes);
+            EXPECT_EQ(out.SecureSpace(step.bytes, 4000), step.secured);
+            EXPECT_EQ(size(), step.fileSize);
+            if (step.secured) {
+                EXPECT_TRUE(out.Write(piece.data(), step.bytes < 3000 ? step.bytes : 3000));
+            }
+        }
+        // A range cut short: the bytes still buffered are forgotten.
+        out.DropAfter(out.Accepted() - 500);
+        EXPECT_TRUE(out.Flush());
+        EXPECT_TRUE(out.GiveBackSpace());
+        EXPECT_EQ(size(), 3000u + 1000 + 1000 + 3000 + 1500 - 500);
+    }
+    TheOs().CloseFile(file);
+    TheOs().HeapDestroy(heap);
+}
+
 }  // namespace
 }  // namespace kzp

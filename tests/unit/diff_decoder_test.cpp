@@ -412,6 +412,70 @@ TEST_F(DiffDecoder, ARefusedWriteIsReportedWhereItHappens) {
     }
 }
 
+TEST_F(DiffDecoder, WritesBehindOnlyWhereTheSpaceIsTakenAhead) {
+    // 20 literal blocks of 4 KiB after a 100 KiB old file: the new file is
+    // grown to the old one's size first, the blocks stay buffered, and the
+    // file is written and cut back to 80 KiB at the end. A write refused
+    // there (a device failing, not a full disk) is still the run's result,
+    // whatever the stream did meanwhile; a file that cannot be grown ahead
+    // is written a range at a time, as the disk-full case above needs.
+    constexpr uint32_t kBlock = 4096;
+    std::mt19937 rng(11);
+    const Bytes old = test::RandomBytes(rng, 100 * 1024);
+    Bytes literal(20 * kBlock);
+    for (uint8_t& b : literal) b = static_cast<uint8_t>(rng());
+    DiffStream whole(kBlock);
+    whole.LiteralBlocks(literal).End();
+    Bytes cut(whole.Data().begin(), whole.Data().begin() + 15 + 12 * kBlock);
+    const uint32_t length = static_cast<uint32_t>(whole.Data().size());
+
+    struct Case {
+        const char* what;
+        bool cutShort;
+        int cancelAt;           // progress notification that presses Cancel, 0: none
+        uint64_t refusedWrite;  // the Nth write fails, 0: none
+        int refusedSize;        // the Nth SetFileSize fails, 0: none, -1: every one
+        Result result;
+        uint64_t writes;
+        size_t size;      // the file's size afterwards
+        size_t literals;  // bytes of literal data it begins with
+    };
+    const size_t all = literal.size();
+    const Case cases[] = {
+        {"one write at the end", false, 0, 0, 0, kResultOk, 1, all, all},
+        {"refused at the end", false, 0, 1, 0, kErrorNewFileWrite, 1, all, 0},
+        {"refused after the stream broke off", true, 0, 1, 0, kErrorNewFileWrite, 1, 12 * kBlock,
+         0},
+        {"refused after Cancel", false, 5, 1, 0, kErrorNewFileWrite, 1, 5 * kBlock, 0},
+        {"Cancel", false, 5, 0, 0, kResultCancelled, 1, 5 * kBlock, 5 * kBlock},
+        {"not cut back", false, 0, 0, 2, kErrorNewFileWrite, 1, old.size(), all},
+        {"not cut back after Cancel", false, 5, 0, 2, kResultCancelled, 1, old.size(), 5 * kBlock},
+        {"not grown: a range at a time", false, 0, 0, -1, kResultOk, 20, all, all},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::FaultyOs faulty(test::BaseOs());
+        if (c.refusedWrite != 0) faulty.FailNth(test::OsCall::kWrite, c.refusedWrite);
+        if (c.refusedSize > 0) faulty.FailNth(test::OsCall::kSetSize, c.refusedSize);
+        if (c.refusedSize < 0) faulty.FailAll(test::OsCall::kSetSize);
+        faulty_ = &faulty;
+        int seen = 0;
+        state_.sink().onSend = [&](const test::Notification& n) {
+            if (n.code == SN_FILE_PROGRESS && ++seen == c.cancelAt) RequestCancel(state_.state());
+        };
+        DecodeRun run = Decode(old, c.cutShort ? cut : whole.Data(), {}, length);
+        state_.sink().onSend = nullptr;
+        state_.state().cancelRequested = 0;
+        faulty_ = nullptr;
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_EQ(run.stamped, c.result == kResultOk);
+        EXPECT_EQ(faulty.Count(test::OsCall::kWrite), c.writes);
+        ASSERT_EQ(run.output.size(), c.size);
+        EXPECT_TRUE(
+            std::equal(run.output.begin(), run.output.begin() + c.literals, literal.begin()));
+    }
+}
+
 // ---- random streams against a model of the format -------------------------
 
 TEST_F(DiffDecoder, RandomStreamsMatchTheFormat) {

@@ -67,6 +67,11 @@ uint32_t ConsoleOs::GetFileSize(FileHandle file, uint32_t* high) {
     return inner_.GetFileSize(file, high);
 }
 
+bool ConsoleOs::SetFileSize(FileHandle file, uint64_t size) {
+    if (file == NullFile()) return true;
+    return inner_.SetFileSize(file, size);
+}
+
 bool ConsoleOs::GetLastWriteTime(FileHandle file, FileTime* lastWrite) {
     if (file == NullFile()) return false;
     return inner_.GetLastWriteTime(file, lastWrite);
