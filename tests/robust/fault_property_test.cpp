@@ -51,6 +51,9 @@ const std::map<OsCall, std::set<Result>>& CodesOf() {
         {OsCall::kMove, {kErrorRename}},
         {OsCall::kDelete, {}},  // the run deletes nothing
         {OsCall::kMakeDirectory, {kErrorNewFileOpen}},
+        // Growing a new file ahead may fail without harm (it is then written
+        // a range at a time); cutting it back may not.
+        {OsCall::kSetSize, {kErrorNewFileWrite}},
     };
     return codes;
 }
