@@ -275,6 +275,7 @@ nlohmann::json SummaryJson(const MakeSettings& s, const MakeReport& r) {
     j["updaterSize"] = r.fileSize;
     j["packageSize"] = r.packageSize;
     j["padding"] = r.padding;
+    j["recoverySize"] = r.recoverySize;
     j["updaterMd5"] = HexDigest(r.updaterDigest);
     j["packageMd5"] = HexDigest(r.packageDigest);
     j["unchanged"] = r.unchanged;

@@ -349,6 +349,7 @@ MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress, const Pr
     report.packageSize = body.size();
     report.fileSize = image.size() + body.size();
     report.padding = layout.padding;
+    report.recoverySize = layout.recoverySize;
     std::copy(body.end() - 16, body.end(), report.packageDigest.begin());
     Md5Context md5;
     Md5Init(&md5);

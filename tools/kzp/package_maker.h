@@ -33,7 +33,8 @@ struct MakeReport {
     uint64_t packageSize = 0;  // package with its trailer
     uint64_t fileSize = 0;     // the whole updater file
     uint32_t padding = 0;
-    std::string stub;  // the image used
+    uint32_t recoverySize = 0;  // the recovery record, its footer included
+    std::string stub;           // the image used
     // Where a 32-bit image on 64-bit Windows would look elsewhere than a
     // 64-bit installer wrote (see wow64_warnings.h).
     std::vector<std::string> warnings;

@@ -93,6 +93,8 @@ data = open(sys.argv[2], 'rb').read()
 assert j["updaterSize"] == len(data) and j["packageSize"] == len(data) - 0x18000, j
 assert j["updaterMd5"] == hashlib.md5(data).hexdigest(), j["updaterMd5"]
 assert j["packageMd5"] == data[-16:].hex() == hashlib.md5(data[0x18000:-16]).hexdigest(), j["packageMd5"]
+footer = data[-36:-16]
+assert footer[12:] == b"KZPRECV1" and j["recoverySize"] == 20 + int.from_bytes(footer[8:12], "little"), j
 assert [(u["name"], u["oldSize"], u["newSize"]) for u in j["updates"]] == [("bin\\app.exe", 300000, 300007)], j
 u = j["updates"][0]
 assert u["copiedBytes"] + u["literalBytes"] == 300007 and u["literalBytes"] < 1000 and 0 < u["streamSize"] < 1000, u
