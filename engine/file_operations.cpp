@@ -35,10 +35,13 @@ Result MoveToBackup(UpdaterState& state, const char* fullPath, const char* backu
 Result CopyAddedContent(PackageFile& package, const FileEntry& entry, FileHandle file,
                         UpdaterState& state) {
     const uint32_t length = entry.dataLength;
-    // Each chunk is written before its progress is shown: a refused write
-    // ends the copy at that chunk, and a cancel or a read error that follows
-    // cannot take its place.
-    FileWriteBuffer out(file, state.heap, 0);
+    // Each chunk counts as written before its progress is shown: a refused
+    // write ends the copy at that chunk, and a cancel or a read error that
+    // follows cannot take its place. So chunks stay buffered only while the
+    // file's space is taken ahead (to the add's length at once); otherwise
+    // each goes to the file on its own.
+    FileWriteBuffer out(file, state.heap, KZP_WRITE_BUFFER_SIZE);
+    bool writeBehind = true;
 
     Result result = kResultOk;
     uint32_t remaining = length;
@@ -54,7 +57,8 @@ Result CopyAddedContent(PackageFile& package, const FileEntry& entry, FileHandle
                 break;
             }
             copied += size;
-            if (!out.Write(chunk, size)) {
+            if (writeBehind && !out.SecureSpace(size, length)) writeBehind = false;
+            if (!out.Write(chunk, size) || (!writeBehind && !out.Flush())) {
                 result = kErrorNewFileWrite;
                 break;
             }
@@ -67,7 +71,11 @@ Result CopyAddedContent(PackageFile& package, const FileEntry& entry, FileHandle
             }
         }
     }
-    if (!out.Flush() && result == kResultOk) result = kErrorNewFileWrite;
+    // However the copy ends, what was accepted reaches the file and the file
+    // ends where it does (see ApplyDiffStream).
+    const bool flushed = out.Flush();
+    const bool cut = out.GiveBackSpace();
+    if (!flushed || (result == kResultOk && !cut)) result = kErrorNewFileWrite;
     Notify(state, SN_FILE_PROGRESS, ProgressValue(copied, length));
     return result;
 }

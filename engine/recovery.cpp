@@ -68,7 +68,8 @@ bool IsOldVersion(const FileFacts& facts, const FileEntry& entry, uint8_t verify
 
 // How the file at `path` stands to an add's data: 2 the same bytes, 1 the
 // first bytes of them (a file the run was writing), 0 neither. -1 when a
-// read fails.
+// read fails. A run grows the file to the data's length before it writes,
+// so the first bytes followed by zeros up to that length are its too.
 int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& entry,
                        uint64_t size) {
     if (size > entry.dataLength) return 0;
@@ -79,6 +80,7 @@ int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& 
     uint8_t onDisk[kCompareChunk];
     uint8_t inPackage[kCompareChunk];
     int result = size == entry.dataLength ? 2 : 1;
+    bool inZeros = false;  // past the bytes written, in the space taken ahead
     for (uint64_t left = size; left > 0 && result > 0;) {
         const uint32_t chunk = left < kCompareChunk ? static_cast<uint32_t>(left) : kCompareChunk;
         uint32_t read = 0;
@@ -87,7 +89,15 @@ int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& 
             result = -1;
         } else {
             for (uint32_t i = 0; i < chunk; ++i) {
-                if (onDisk[i] != inPackage[i]) {
+                if (!inZeros && onDisk[i] != inPackage[i]) {
+                    if (size != entry.dataLength) {
+                        result = 0;
+                        break;
+                    }
+                    inZeros = true;
+                    result = 1;
+                }
+                if (inZeros && onDisk[i] != 0) {
                     result = 0;
                     break;
                 }

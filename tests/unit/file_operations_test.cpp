@@ -285,6 +285,18 @@ TEST_F(FileOperations, AddFailuresAfterRecording) {
         Notifications(),
         (Log{{SN_ADD_FILE, Path("a.bin")}, {SN_FILE_PROGRESS, "341"}, {SN_FILE_PROGRESS, "682"}}));
     EXPECT_EQ(Get("a.bin").size(), 1500u);
+
+    // With its space taken ahead, the file is written once, at the end; a
+    // device that refuses that write fails the add all the same.
+    test::RemovePath(Path("a.bin"));
+    test::FaultyOs device(test::BaseOs());
+    device.FailNth(test::OsCall::kWrite, 1);
+    faulty_ = &device;
+    state_.state().cancelRequested = 0;
+    EXPECT_EQ(Add(0), kErrorNewFileWrite);
+    faulty_ = nullptr;
+    EXPECT_EQ(device.Count(test::OsCall::kWrite), 1u);
+    EXPECT_NE(TimeOf("a.bin"), kNewTime);
 }
 
 TEST_F(FileOperations, DeleteMovesTheFileToItsBackup) {
