@@ -311,12 +311,11 @@ Result ExamineFolder(UpdaterState& state, RecoveryPlan* plan) {
         char folder[kMaxPath];
         CopyText(folder, kMaxPath, state.targetFolder);
         BaseFolderTable folders;
-        BuildBaseFolderTable(nullptr, &folders);
+        BuildBaseFolderTable(kNoWindow, &folders);
         result = RunForwardPass(package, state, folders, PassMode::kFolderGiven, &plan->pass);
         CopyText(state.targetFolder, kMaxPath, folder);
         // No window shows the package's texts.
-        if (packageFont != nullptr) os.DestroyFont(packageFont);
-        packageFont = nullptr;
+        ReleasePackageFont();
         if (result == kResultOk) {
             const ListHeader& lists = plan->pass.lists;
             const uint32_t trailerStart = kPackageOffset + plan->pass.packageLength - kTrailerSize;

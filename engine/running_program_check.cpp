@@ -45,7 +45,7 @@ Scan ScanProcessStatus(const char* programName) {
     ModuleHandle modules[kMaxModules];
     for (uint32_t p = 0; p < count; ++p) {
         ProcessHandle process = os.OpenProcessForQuery(ids[p]);
-        if (process == nullptr) continue;
+        if (process == kNoProcess) continue;
         uint32_t needed = 0;
         if (!os.EnumerateModules(process, modules, sizeof(modules), &needed)) {
             os.CloseProcess(process);

@@ -53,7 +53,7 @@ bool ComposeBasePath(const BaseFolderTable& table, uint8_t baseIndex, const char
 Result ReadRegistryText(uint8_t root, const char* keyPath, const char* valueName, char* out260) {
     if (root > kLastRegistryRoot) return kErrorTargetFolder;
     Os& os = TheOs();
-    RegistryKey key = nullptr;
+    RegistryKey key = kNoRegistryKey;
     if (!os.OpenRegistryKey(static_cast<RegistryRoot>(root), keyPath, &key)) {
         return kErrorTargetFolder;
     }
