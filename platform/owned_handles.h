@@ -77,6 +77,12 @@ class OwnedHeapBlock {
     OwnedHeapBlock& operator=(const OwnedHeapBlock&) = delete;
 
     void* Get() const { return block_; }
+    // Hands the block to the caller, who frees it from now on.
+    void* Release() {
+        void* block = block_;
+        block_ = nullptr;
+        return block;
+    }
 
   private:
     HeapHandle heap_;
