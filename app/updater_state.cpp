@@ -4,7 +4,7 @@
 
 namespace kzp {
 
-FontHandle packageFont = nullptr;
+FontHandle packageFont = kNoFont;
 uint32_t ansiCodePage = 0;
 const char* documentText = nullptr;
 
@@ -14,7 +14,7 @@ void InitUpdaterState(UpdaterState* state, InstanceHandle instance) {
     state->heap = os.HeapCreate();
     state->instance = instance;
     state->changedFiles = StringList::Create(10);
-    packageFont = nullptr;
+    packageFont = kNoFont;
     for (int k = 0; k < kCatalogueSlots; ++k) state->catalogue[k] = state->catalogueBuffers[k];
     ansiCodePage = os.GetAnsiCodePage();
     os.GetOwnModulePath(state->packagePath, kMaxPath);
@@ -22,14 +22,17 @@ void InitUpdaterState(UpdaterState* state, InstanceHandle instance) {
 }
 
 void ReleaseUpdaterState(UpdaterState* state) {
-    Os& os = TheOs();
     for (int k = 0; k < kCatalogueSlots; ++k) state->catalogue[k] = nullptr;
     StringList::Destroy(state->changedFiles);
     state->changedFiles = nullptr;
-    if (state->heap != nullptr) os.HeapDestroy(state->heap);
-    state->heap = nullptr;
-    if (packageFont != nullptr) os.DestroyFont(packageFont);
-    packageFont = nullptr;
+    if (state->heap != kNoHeap) TheOs().HeapDestroy(state->heap);
+    state->heap = kNoHeap;
+    ReleasePackageFont();
+}
+
+void ReleasePackageFont() {
+    if (packageFont != kNoFont) TheOs().DestroyFont(packageFont);
+    packageFont = kNoFont;
 }
 
 void TakePackageHeader(UpdaterState& state, const PackageHeader& header) {

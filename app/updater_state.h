@@ -64,6 +64,8 @@ extern const char* documentText;
 
 void InitUpdaterState(UpdaterState* state, InstanceHandle instance);
 void ReleaseUpdaterState(UpdaterState* state);
+// Deletes packageFont when there is one; ReleaseUpdaterState does it as well.
+void ReleasePackageFont();
 
 // The header's texts and password digest into the state (texts as stored;
 // the defaults for empty ones come later in the run).

@@ -266,7 +266,7 @@ int ChildDecode(const char* updater, const char* old, const char* created, uint3
     kzp::PosixOs os;
     kzp::SetOs(&os);
     kzp::UpdaterState state;
-    kzp::InitUpdaterState(&state, nullptr);
+    kzp::InitUpdaterState(&state, kzp::kNoInstance);
     FileHandle package =
         kzp::OpenFileForRead(os.WindowsPath(updater).c_str(), kzp::kFileShareRead, 0);
     FileHandle oldFile = kzp::OpenFileForRead(os.WindowsPath(old).c_str(), 0, 0);
@@ -314,7 +314,7 @@ int ChildTrailer(const char* path) {
     kzp::PosixOs os;
     kzp::SetOs(&os);
     kzp::UpdaterState state;
-    kzp::InitUpdaterState(&state, nullptr);
+    kzp::InitUpdaterState(&state, kzp::kNoInstance);
     FileHandle handle = kzp::OpenFileForRead(os.WindowsPath(path).c_str(), kzp::kFileShareRead, 0);
     if (handle == kzp::kInvalidFile) return 2;
     kzp::Result result;

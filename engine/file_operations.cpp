@@ -3,6 +3,7 @@
 #include "engine/notify.h"
 #include "package/diff_decoder.h"
 #include "package/package_layout.h"
+#include "platform/owned_handles.h"
 #include "support/buffered_file.h"
 #include "support/contained_path.h"
 #include "support/file_helpers.h"
@@ -135,19 +136,14 @@ Result ApplyUpdateEntry(PackageFile& package, const FileEntry& entry, UpdaterSta
     Result result = MoveToBackup(state, fullPath, backupPath);
     if (result != kResultOk) return result;
 
-    Os& os = TheOs();
-    FileHandle oldFile = OpenFileForRead(backupPath, 0, 0);
-    if (oldFile == kInvalidFile) return kErrorOldFileOpen;
-    FileHandle newFile = CreateFileForWrite(fullPath, 0, 0);
-    if (newFile == kInvalidFile) {
-        os.CloseFile(oldFile);
-        return kErrorNewFileOpen;
-    }
+    // Declared first so that it is closed last, after the old file.
+    OwnedFile newFile;
+    OwnedFile oldFile(OpenFileForRead(backupPath, 0, 0));
+    if (!oldFile.IsOpen()) return kErrorOldFileOpen;
+    newFile.Reset(CreateFileForWrite(fullPath, 0, 0));
+    if (!newFile.IsOpen()) return kErrorNewFileOpen;
     StateDecodeContext context(state);
-    result = ApplyDiffStream(package, entry, oldFile, newFile, context);
-    os.CloseFile(oldFile);
-    os.CloseFile(newFile);
-    return result;
+    return ApplyDiffStream(package, entry, oldFile.Get(), newFile.Get(), context);
 }
 
 Result ApplyAddEntry(PackageFile& package, const FileEntry& entry, UpdaterState& state) {
@@ -181,16 +177,13 @@ Result ApplyAddEntry(PackageFile& package, const FileEntry& entry, UpdaterState&
     // never created.
     if (!recorded && !RecordChange(state, fullPath)) return kErrorNewFileOpen;
 
-    Os& os = TheOs();
-    FileHandle file = CreateFileForWrite(fullPath, 0, 0);
-    if (file == kInvalidFile) return kErrorNewFileOpen;
+    OwnedFile file(CreateFileForWrite(fullPath, 0, 0));
+    if (!file.IsOpen()) return kErrorNewFileOpen;
     if (!package.Seek(static_cast<uint64_t>(kPackageOffset) + entry.dataOffset)) {
-        os.CloseFile(file);
         return kErrorReadPackage;
     }
-    Result result = CopyAddedContent(package, entry, file, state);
-    if (result == kResultOk) os.SetLastWriteTime(file, entry.fileTime);
-    os.CloseFile(file);
+    Result result = CopyAddedContent(package, entry, file.Get(), state);
+    if (result == kResultOk) TheOs().SetLastWriteTime(file.Get(), entry.fileTime);
     return result;
 }
 

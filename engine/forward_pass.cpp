@@ -8,6 +8,7 @@
 #include "package/package_layout.h"
 #include "package/package_reader.h"
 #include "package/trailer.h"
+#include "platform/owned_handles.h"
 #include "support/format.h"
 
 namespace kzp {
@@ -106,19 +107,16 @@ Result CheckRunningProgram(PackageFile& package, UpdaterState& state, PassMode m
 
 Result ReadEntries(PackageFile& package, UpdaterState& state, EntryKind kind, uint32_t count,
                    PtrArray* list) {
-    Os& os = TheOs();
     for (uint32_t i = 0; i < count; ++i) {
-        FileEntry* entry = static_cast<FileEntry*>(os.HeapAllocZero(state.heap, sizeof(FileEntry)));
+        OwnedHeapBlock block(state.heap, sizeof(FileEntry));
+        FileEntry* entry = static_cast<FileEntry*>(block.Get());
         if (entry == nullptr) return kErrorReadPackage;
-        if (IsCancelRequested(state)) {
-            os.HeapFree(state.heap, entry);
-            return kResultCancelled;
-        }
+        if (IsCancelRequested(state)) return kResultCancelled;
         if (ReadFileEntry(package, kind, entry) != kResultOk || list == nullptr ||
             list->Push(entry) < 0) {
-            os.HeapFree(state.heap, entry);
             return kErrorReadPackage;
         }
+        block.Release();  // the list holds it now
     }
     return kResultOk;
 }

@@ -5,6 +5,7 @@
 #include "engine/file_operations.h"
 #include "engine/notify.h"
 #include "package/package_records.h"
+#include "platform/owned_handles.h"
 #include "support/buffered_file.h"
 #include "support/file_helpers.h"
 #include "support/md5.h"
@@ -96,15 +97,15 @@ Result CheckOldFile(const char* path, uint8_t checkValue[16], uint8_t verifyMode
     if (!exists) return kErrorOldFileMissing;
 
     Os& os = TheOs();
-    FileHandle file = OpenFileForRead(path, 0, 0);
-    if (file == kInvalidFile) return kErrorOldFileOpen;
+    OwnedFile file(OpenFileForRead(path, 0, 0));
+    if (!file.IsOpen()) return kErrorOldFileOpen;
     Result outcome = kResultOk;
-    const uint32_t size = os.GetFileSize(file, nullptr);
+    const uint32_t size = os.GetFileSize(file.Get(), nullptr);
     if (size == kInvalidFileValue) {
         outcome = kErrorOldFileRead;
     } else if (verifyMode != 0) {
         FileTime lastWrite{};
-        if (os.GetLastWriteTime(file, &lastWrite)) {
+        if (os.GetLastWriteTime(file.Get(), &lastWrite)) {
             const uint32_t words[4] = {lastWrite.low, lastWrite.high, size, 0};
             for (int i = 0; i < 4; ++i) {
                 for (int b = 0; b < 4; ++b) {
@@ -116,9 +117,8 @@ Result CheckOldFile(const char* path, uint8_t checkValue[16], uint8_t verifyMode
             outcome = kErrorOldFileRead;
         }
     } else {
-        outcome = DigestFile(file, size, state, checkValue);
+        outcome = DigestFile(file.Get(), size, state, checkValue);
     }
-    os.CloseFile(file);
     return outcome;
 }
 

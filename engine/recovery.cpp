@@ -5,6 +5,7 @@
 #include "engine/file_operations.h"
 #include "engine/target_folder.h"
 #include "package/package_layout.h"
+#include "platform/owned_handles.h"
 #include "support/file_helpers.h"
 #include "support/md5.h"
 #include "support/text.h"
@@ -28,11 +29,11 @@ bool ReadFileFacts(const char* path, FileFacts* facts) {
     *facts = FileFacts{};
     if (!FileExists(path)) return true;
     Os& os = TheOs();
-    FileHandle file = OpenFileForRead(path, 0, 0);
-    if (file == kInvalidFile) return false;
+    OwnedFile file(OpenFileForRead(path, 0, 0));
+    if (!file.IsOpen()) return false;
     uint32_t high = 0;
-    const uint32_t low = os.GetFileSize(file, &high);
-    bool ok = low != kInvalidFileValue && os.GetLastWriteTime(file, &facts->time);
+    const uint32_t low = os.GetFileSize(file.Get(), &high);
+    bool ok = low != kInvalidFileValue && os.GetLastWriteTime(file.Get(), &facts->time);
     facts->size = (static_cast<uint64_t>(high) << 32) | low;
     Md5Context md5;
     Md5Init(&md5);
@@ -40,12 +41,11 @@ bool ReadFileFacts(const char* path, FileFacts* facts) {
     for (uint64_t left = facts->size; ok && left > 0;) {
         const uint32_t chunk = left < kCompareChunk ? static_cast<uint32_t>(left) : kCompareChunk;
         uint32_t read = 0;
-        ok = os.ReadFile(file, buffer, chunk, &read) && read == chunk;
+        ok = os.ReadFile(file.Get(), buffer, chunk, &read) && read == chunk;
         if (ok) Md5Update(&md5, buffer, chunk);
         left -= chunk;
     }
     Md5Final(facts->digest, &md5);
-    os.CloseFile(file);
     facts->present = ok;
     return ok;
 }
@@ -75,8 +75,8 @@ int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& 
     if (size > entry.dataLength) return 0;
     if (!package.Seek(static_cast<uint64_t>(kPackageOffset) + entry.dataOffset)) return -1;
     Os& os = TheOs();
-    FileHandle file = OpenFileForRead(path, 0, 0);
-    if (file == kInvalidFile) return -1;
+    OwnedFile file(OpenFileForRead(path, 0, 0));
+    if (!file.IsOpen()) return -1;
     uint8_t onDisk[kCompareChunk];
     uint8_t inPackage[kCompareChunk];
     int result = size == entry.dataLength ? 2 : 1;
@@ -84,7 +84,7 @@ int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& 
     for (uint64_t left = size; left > 0 && result > 0;) {
         const uint32_t chunk = left < kCompareChunk ? static_cast<uint32_t>(left) : kCompareChunk;
         uint32_t read = 0;
-        if (!os.ReadFile(file, onDisk, chunk, &read) || read != chunk ||
+        if (!os.ReadFile(file.Get(), onDisk, chunk, &read) || read != chunk ||
             !package.Read(inPackage, chunk)) {
             result = -1;
         } else {
@@ -105,7 +105,6 @@ int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& 
         }
         left -= chunk;
     }
-    os.CloseFile(file);
     return result;
 }
 
@@ -310,23 +309,23 @@ Result ExamineEntries(PackageFile& package, UpdaterState& state, RecoveryPlan* p
 Result ExamineFolder(UpdaterState& state, RecoveryPlan* plan) {
     *plan = RecoveryPlan{};
     PrepareForwardPass(&plan->pass);
-    FileHandle handle = OpenFileForRead(state.packagePath, kFileShareRead, 0);
-    if (handle == kInvalidFile) return kErrorOpenPackage;
+    OwnedFile file(OpenFileForRead(state.packagePath, kFileShareRead, 0));
+    if (!file.IsOpen()) return kErrorOpenPackage;
     Os& os = TheOs();
-    void* memory = os.HeapAllocZero(state.heap, sizeof(PackageFile));
+    // Freed before the package file is closed.
+    OwnedHeapBlock memory(state.heap, sizeof(PackageFile));
     Result result = kErrorReadPackage;
-    if (memory != nullptr) {
-        PackageFile& package = *new (memory) PackageFile(handle);
+    if (memory.Get() != nullptr) {
+        PackageFile& package = *new (memory.Get()) PackageFile(file.Get());
         // The folder is the caller's; the pass must not replace it.
         char folder[kMaxPath];
         CopyText(folder, kMaxPath, state.targetFolder);
         BaseFolderTable folders;
-        BuildBaseFolderTable(nullptr, &folders);
+        BuildBaseFolderTable(kNoWindow, &folders);
         result = RunForwardPass(package, state, folders, PassMode::kFolderGiven, &plan->pass);
         CopyText(state.targetFolder, kMaxPath, folder);
         // No window shows the package's texts.
-        if (packageFont != nullptr) os.DestroyFont(packageFont);
-        packageFont = nullptr;
+        ReleasePackageFont();
         if (result == kResultOk) {
             const ListHeader& lists = plan->pass.lists;
             const uint32_t trailerStart = kPackageOffset + plan->pass.packageLength - kTrailerSize;
@@ -340,9 +339,7 @@ Result ExamineFolder(UpdaterState& state, RecoveryPlan* plan) {
             result =
                 plan->entries == nullptr ? kErrorReadPackage : ExamineEntries(package, state, plan);
         }
-        os.HeapFree(state.heap, memory);
     }
-    os.CloseFile(handle);
     return result;
 }
 

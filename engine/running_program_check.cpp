@@ -1,6 +1,7 @@
 #include "engine/running_program_check.h"
 
 #include "platform/os.h"
+#include "platform/owned_handles.h"
 #include "support/file_helpers.h"
 #include "support/text.h"
 
@@ -44,30 +45,20 @@ Scan ScanProcessStatus(const char* programName) {
 
     ModuleHandle modules[kMaxModules];
     for (uint32_t p = 0; p < count; ++p) {
-        ProcessHandle process = os.OpenProcessForQuery(ids[p]);
-        if (process == nullptr) continue;
+        OwnedProcess process(os.OpenProcessForQuery(ids[p]));
+        if (!process.IsOpen()) continue;
         uint32_t needed = 0;
-        if (!os.EnumerateModules(process, modules, sizeof(modules), &needed)) {
-            os.CloseProcess(process);
-            continue;
-        }
+        if (!os.EnumerateModules(process.Get(), modules, sizeof(modules), &needed)) continue;
         uint32_t moduleCount = needed / sizeof(modules[0]);
         if (moduleCount > kMaxModules) moduleCount = kMaxModules;
         for (uint32_t m = 0; m < moduleCount; ++m) {
             char path[kMaxPath];
             path[0] = 0;
-            uint32_t length = os.GetModulePath(process, modules[m], path, kMaxPath);
-            if (length == 0) {
-                os.CloseProcess(process);
-                return Scan::kFailed;
-            }
+            uint32_t length = os.GetModulePath(process.Get(), modules[m], path, kMaxPath);
+            if (length == 0) return Scan::kFailed;
             path[kMaxPath - 1] = 0;
-            if (ModuleMatches(path, programName)) {
-                os.CloseProcess(process);
-                return Scan::kFound;
-            }
+            if (ModuleMatches(path, programName)) return Scan::kFound;
         }
-        os.CloseProcess(process);
     }
     return Scan::kNotFound;
 }
@@ -75,22 +66,17 @@ Scan ScanProcessStatus(const char* programName) {
 // One pass over a fresh Tool Help snapshot.
 Scan ScanToolHelp(const char* programName) {
     Os& os = TheOs();
-    SnapshotHandle snapshot = os.CreateProcessSnapshot();
-    if (snapshot == kInvalidSnapshot) return Scan::kFailed;
+    OwnedSnapshot snapshot(os.CreateProcessSnapshot());
+    if (!snapshot.IsOpen()) return Scan::kFailed;
     ProcessEntry entry{};
     entry.size = kProcessEntrySize;
-    Scan scan = Scan::kNotFound;
-    for (int more = os.ProcessFirst(snapshot, &entry); more == 1;
-         more = os.ProcessNext(snapshot, &entry)) {
+    for (int more = os.ProcessFirst(snapshot.Get(), &entry); more == 1;
+         more = os.ProcessNext(snapshot.Get(), &entry)) {
         entry.exeFile[sizeof(entry.exeFile) - 1] = 0;
-        if (TextEqualsIgnoreCase(entry.exeFile, programName)) {
-            scan = Scan::kFound;
-            break;
-        }
+        if (TextEqualsIgnoreCase(entry.exeFile, programName)) return Scan::kFound;
         entry.size = kProcessEntrySize;
     }
-    os.CloseSnapshot(snapshot);
-    return scan;
+    return Scan::kNotFound;
 }
 
 Result ScanUntilGone(Scan (*scan)(const char*), const char* programName, uint8_t waitForExit,

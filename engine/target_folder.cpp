@@ -5,6 +5,7 @@
 #include "engine/prompts.h"
 #include "package/package_layout.h"
 #include "package/package_reader.h"
+#include "platform/owned_handles.h"
 
 namespace kzp {
 namespace {
@@ -53,16 +54,16 @@ bool ComposeBasePath(const BaseFolderTable& table, uint8_t baseIndex, const char
 Result ReadRegistryText(uint8_t root, const char* keyPath, const char* valueName, char* out260) {
     if (root > kLastRegistryRoot) return kErrorTargetFolder;
     Os& os = TheOs();
-    RegistryKey key = nullptr;
-    if (!os.OpenRegistryKey(static_cast<RegistryRoot>(root), keyPath, &key)) {
+    RegistryKey opened = kNoRegistryKey;
+    if (!os.OpenRegistryKey(static_cast<RegistryRoot>(root), keyPath, &opened)) {
         return kErrorTargetFolder;
     }
+    OwnedRegistryKey key(opened);
     out260[0] = 0;
     char value[kMaxPath + 1];
     value[0] = 0;
     uint32_t size = kMaxPath;
-    bool ok = os.QueryRegistryValue(key, valueName, value, &size);
-    os.CloseRegistryKey(key);
+    bool ok = os.QueryRegistryValue(key.Get(), valueName, value, &size);
     if (!ok || size > kMaxPath) return kErrorTargetFolder;
     value[size] = 0;
     if (!CopyText(out260, kMaxPath, value)) {
@@ -151,14 +152,13 @@ void QueryFileVersion(const char* file, FixedFileInfo* info) {
     Os& os = TheOs();
     uint32_t size = os.VersionInfoSize(file);
     if (size == 0) return;
-    HeapHandle heap = os.ProcessHeap();
-    void* block = os.HeapAllocZero(heap, size);
-    if (block == nullptr) return;
+    OwnedHeapBlock block(os.ProcessHeap(), size);
+    if (block.Get() == nullptr) return;
     FixedFileInfo found;
-    if (os.VersionInfoBlock(file, size, block) && os.QueryRootVersionValue(block, &found)) {
+    if (os.VersionInfoBlock(file, size, block.Get()) &&
+        os.QueryRootVersionValue(block.Get(), &found)) {
         *info = found;
     }
-    os.HeapFree(heap, block);
 }
 
 void BuildBaseFolderTable(WindowHandle owner, BaseFolderTable* table) {

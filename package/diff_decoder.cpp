@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "package/package_layout.h"
+#include "platform/owned_handles.h"
 #include "support/buffered_file.h"
 
 namespace kzp {
@@ -233,19 +234,18 @@ Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle 
     // A block of no bytes describes no data.
     if (blockSize == 0) return kErrorDiffData;
 
-    Os& os = TheOs();
     uint32_t workSize = blockSize < kMaxWorkBuffer ? blockSize : kMaxWorkBuffer;
-    uint8_t* work = static_cast<uint8_t*>(os.HeapAllocZero(context.Heap(), workSize));
-    if (work == nullptr) return kErrorDiffData;
-
     Result result;
     {
-        Decoder decoder(package, entry, oldFile, newFile, context, work, workSize, blockSize,
+        // Freed after the decoder is gone and before the file's time is set.
+        OwnedHeapBlock work(context.Heap(), workSize);
+        if (work.Get() == nullptr) return kErrorDiffData;
+        Decoder decoder(package, entry, oldFile, newFile, context,
+                        static_cast<uint8_t*>(work.Get()), workSize, blockSize,
                         OldFileSize(oldFile));
         result = decoder.Run();
     }
-    os.HeapFree(context.Heap(), work);
-    if (result == kResultOk) os.SetLastWriteTime(newFile, entry.fileTime);
+    if (result == kResultOk) TheOs().SetLastWriteTime(newFile, entry.fileTime);
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "package/package_layout.h"
+#include "platform/owned_handles.h"
 
 namespace kzp {
 namespace {
@@ -38,13 +39,9 @@ Result ReadLongText(PackageFile& file, HeapHandle heap, char** text) {
     if (!file.ReadU32(&length)) return kErrorReadPackage;
     if (length == 0) return kResultOk;
     if (length > file.Remaining()) return kErrorReadPackage;
-    char* block = static_cast<char*>(TheOs().HeapAllocZero(heap, static_cast<size_t>(length) + 1));
-    if (block == nullptr) return kErrorReadPackage;
-    if (!file.Read(block, length)) {
-        TheOs().HeapFree(heap, block);
-        return kErrorReadPackage;
-    }
-    *text = block;
+    OwnedHeapBlock block(heap, static_cast<size_t>(length) + 1);
+    if (block.Get() == nullptr || !file.Read(block.Get(), length)) return kErrorReadPackage;
+    *text = static_cast<char*>(block.Release());
     return kResultOk;
 }
 
@@ -124,17 +121,15 @@ Result ReadTargetFolderSection(PackageFile& file, uint16_t formatVersion, HeapHa
     if (ruleCount * kMinFolderRule > file.Remaining()) return kErrorReadPackage;
     section->rules = PtrArray::Create(10);
     if (section->rules == nullptr) return kErrorReadPackage;
-    Os& os = TheOs();
     for (uint32_t i = 0; i < ruleCount; ++i) {
-        FolderRule* rule = static_cast<FolderRule*>(os.HeapAllocZero(heap, sizeof(FolderRule)));
+        OwnedHeapBlock block(heap, sizeof(FolderRule));
+        FolderRule* rule = static_cast<FolderRule*>(block.Get());
         if (rule == nullptr) return kErrorReadPackage;
         bool ok = file.ReadU8(&rule->ruleKind) && file.ReadU8(&rule->rootOrBase) &&
                   ReadShortString(file, rule->rulePath) && ReadShortString(file, rule->ruleName) &&
                   ReadShortString(file, rule->ruleKey) && file.ReadU8(&rule->resultVariable);
-        if (!ok || section->rules->Push(rule) < 0) {
-            os.HeapFree(heap, rule);
-            return kErrorReadPackage;
-        }
+        if (!ok || section->rules->Push(rule) < 0) return kErrorReadPackage;
+        block.Release();  // the list holds it now
     }
     return kResultOk;
 }

@@ -15,19 +15,31 @@
 
 namespace kzp {
 
-using FileHandle = void*;
-using HeapHandle = void*;
-using RegistryKey = void*;
-using ProcessHandle = void*;
-using ModuleHandle = void*;
-using SnapshotHandle = void*;
-using WindowHandle = void*;
-using InstanceHandle = void*;
-using FontHandle = void*;
+// Each kind of handle is a type of its own that holds the system's value and
+// converts into no other kind, no pointer and no number: a heap cannot be
+// passed where a file is meant. The seam's implementations turn them into what
+// they stand for (platform/win32/win32_handles.h, platform/handle_records.h).
+enum class FileHandle : uintptr_t {};
+enum class HeapHandle : uintptr_t {};
+enum class RegistryKey : uintptr_t {};
+enum class ProcessHandle : uintptr_t {};
+enum class ModuleHandle : uintptr_t {};
+enum class SnapshotHandle : uintptr_t {};
+enum class WindowHandle : uintptr_t {};
+enum class InstanceHandle : uintptr_t {};
+enum class FontHandle : uintptr_t {};
 
-// INVALID_HANDLE_VALUE.
-inline FileHandle const kInvalidFile = reinterpret_cast<FileHandle>(static_cast<intptr_t>(-1));
-inline SnapshotHandle const kInvalidSnapshot = kInvalidFile;
+// INVALID_HANDLE_VALUE: what a failed CreateFileA or snapshot returns.
+constexpr FileHandle kInvalidFile = static_cast<FileHandle>(~uintptr_t{0});
+constexpr SnapshotHandle kInvalidSnapshot = static_cast<SnapshotHandle>(~uintptr_t{0});
+// Null: what a failed HeapCreate, OpenProcess or CreateFontIndirectA returns,
+// and the values of "no window" and "no key".
+constexpr HeapHandle kNoHeap{};
+constexpr RegistryKey kNoRegistryKey{};
+constexpr ProcessHandle kNoProcess{};
+constexpr WindowHandle kNoWindow{};
+constexpr InstanceHandle kNoInstance{};
+constexpr FontHandle kNoFont{};
 
 // Result of a failed seek or size query (INVALID_SET_FILE_POINTER, INVALID_FILE_SIZE).
 constexpr uint32_t kInvalidFileValue = 0xFFFFFFFFu;

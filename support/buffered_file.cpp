@@ -7,7 +7,7 @@ namespace kzp {
 namespace {
 
 uint8_t* TakeBuffer(HeapHandle heap, uint32_t capacity) {
-    if (capacity == 0 || heap == nullptr) return nullptr;
+    if (capacity == 0 || heap == kNoHeap) return nullptr;
     return static_cast<uint8_t*>(TheOs().HeapAllocZero(heap, capacity));
 }
 

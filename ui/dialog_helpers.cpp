@@ -3,6 +3,7 @@
 #include <richedit.h>
 
 #include "app/catalogue.h"
+#include "platform/win32/win32_handles.h"
 
 namespace kzp {
 
@@ -23,8 +24,8 @@ void CentreOnScreen(HWND window) {
 
 void SetPackageFont(HWND dialog, const int* controls, int count) {
     for (int i = 0; i < count; ++i) {
-        SendDlgItemMessageA(dialog, controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(packageFont),
-                            TRUE);
+        SendDlgItemMessageA(dialog, controls[i], WM_SETFONT,
+                            reinterpret_cast<WPARAM>(ToWin32(packageFont)), TRUE);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "engine/notification_view.h"
 #include "engine/rollback.h"
 #include "engine/status_notification.h"
+#include "platform/win32/win32_handles.h"
 #include "support/text.h"
 #include "ui/dialog_helpers.h"
 
@@ -170,7 +171,7 @@ BOOL OnInitDialog(HWND window) {
     LoadFixedText(state, kStringReadErrorJa, kStringReadErrorEn, state.catalogue[kSlotReadError],
                   kMaxPath);
 
-    state.window = window;
+    state.window = FromWin32<WindowHandle>(window);
     state.cancelRequested = 0;
 
     DWORD threadId = 0;

@@ -7,6 +7,7 @@
 #include "app/catalogue.h"
 #include "app/program_helpers.h"
 #include "package/trailer.h"
+#include "platform/win32/win32_handles.h"
 #include "support/file_helpers.h"
 #include "support/text.h"
 #include "ui/dialog_helpers.h"
@@ -27,7 +28,7 @@ constexpr int kDocumentView = 1022;
 bool g_answerAccepted = false;
 
 HWND Owner(const UpdaterState& state) {
-    return static_cast<HWND>(state.window);
+    return ToWin32(state.window);
 }
 
 void Inform(HWND dialog, const char* text) {
@@ -163,8 +164,8 @@ int CALLBACK SelectInitialFolder(HWND picker, UINT message, LPARAM, LPARAM data)
 
 uint32_t AskAndAccept(HWND owner, int templateId, DLGPROC procedure) {
     g_answerAccepted = false;
-    INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(ProgramState().instance),
-                                     MAKEINTRESOURCEA(templateId), owner, procedure, 0);
+    INT_PTR result = DialogBoxParamA(ToWin32(ProgramState().instance), MAKEINTRESOURCEA(templateId),
+                                     owner, procedure, 0);
     return (result == 0 && g_answerAccepted) ? 0 : 1;
 }
 
@@ -180,7 +181,7 @@ uint32_t TargetFolderDialog(HWND owner) {
 
 uint32_t DocumentDialog(HWND owner, const char* text) {
     documentText = text;
-    INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(ProgramState().instance),
+    INT_PTR result = DialogBoxParamA(ToWin32(ProgramState().instance),
                                      MAKEINTRESOURCEA(kDocumentTemplate), owner, DocumentProc, 0);
     return static_cast<uint32_t>(result);
 }

@@ -7,6 +7,7 @@
 
 #include "app/updater_state.h"
 #include "engine/status_notification.h"
+#include "platform/win32/win32_handles.h"
 
 namespace kzp {
 
@@ -15,10 +16,10 @@ class Win32StatusSink final : public StatusSink {
     explicit Win32StatusSink(UpdaterState& state) : state_(state) {}
 
     void Send(uint32_t code, intptr_t value) override {
-        SendMessageA(static_cast<HWND>(state_.window), WM_STATUS_NOTIFICATION, code, value);
+        SendMessageA(ToWin32(state_.window), WM_STATUS_NOTIFICATION, code, value);
     }
     void Post(uint32_t code, intptr_t value) override {
-        PostMessageA(static_cast<HWND>(state_.window), WM_STATUS_NOTIFICATION, code, value);
+        PostMessageA(ToWin32(state_.window), WM_STATUS_NOTIFICATION, code, value);
     }
 
   private:

@@ -9,6 +9,7 @@
 
 #include "app/program_helpers.h"
 #include "app/updater_state.h"
+#include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_os.h"
 #include "ui/dialog_helpers.h"
 #include "ui/main_window.h"
@@ -42,7 +43,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     SetOs(&g_os);
     UpdaterState& state = ProgramState();
-    InitUpdaterState(&state, instance);
+    InitUpdaterState(&state, FromWin32<InstanceHandle>(instance));
     static Win32StatusSink sink(state);
     state.sink = &sink;
     state.prompts = &g_prompts;

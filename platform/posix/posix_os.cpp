@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/handle_records.h"
 #include "platform/posix/code_page.h"
 #include "platform/posix/posix_ini.h"
 #include "resources/string_table.h"
@@ -304,13 +305,13 @@ FileHandle PosixOs::CreateFileHandle(const char* path, uint32_t access, uint32_t
     }
     OpenFile* file = new OpenFile{fd, access, shareMode, st.st_dev, st.st_ino, host};
     openFiles_.insert(file);
-    return file;
+    return HandleOf<FileHandle>(file);
 }
 
 bool PosixOs::ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* read) {
     *read = 0;
-    if (file == kInvalidFile || file == nullptr) return false;
-    OpenFile* f = static_cast<OpenFile*>(file);
+    if (file == kInvalidFile || file == FileHandle{}) return false;
+    OpenFile* f = RecordOf<OpenFile>(file);
     if (!(f->access & kGenericRead)) return false;
     char* out = static_cast<char*>(buffer);
     while (*read < size) {
@@ -328,8 +329,8 @@ bool PosixOs::ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* r
 bool PosixOs::ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint32_t size,
                          uint32_t* read) {
     *read = 0;
-    if (file == kInvalidFile || file == nullptr || position > 0x7FFFFFFFu) return false;
-    OpenFile* f = static_cast<OpenFile*>(file);
+    if (file == kInvalidFile || file == FileHandle{} || position > 0x7FFFFFFFu) return false;
+    OpenFile* f = RecordOf<OpenFile>(file);
     if (!(f->access & kGenericRead)) return false;
     char* out = static_cast<char*>(buffer);
     while (*read < size) {
@@ -346,8 +347,8 @@ bool PosixOs::ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint3
 
 bool PosixOs::WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) {
     *written = 0;
-    if (file == kInvalidFile || file == nullptr) return false;
-    OpenFile* f = static_cast<OpenFile*>(file);
+    if (file == kInvalidFile || file == FileHandle{}) return false;
+    OpenFile* f = RecordOf<OpenFile>(file);
     if (!(f->access & kGenericWrite)) return false;
     const char* in = static_cast<const char*>(buffer);
     while (*written < size) {
@@ -362,8 +363,8 @@ bool PosixOs::WriteFile(FileHandle file, const void* buffer, uint32_t size, uint
 }
 
 uint32_t PosixOs::SetFilePointer(FileHandle file, int32_t distance, SeekOrigin origin) {
-    if (file == kInvalidFile || file == nullptr) return kInvalidFileValue;
-    OpenFile* f = static_cast<OpenFile*>(file);
+    if (file == kInvalidFile || file == FileHandle{}) return kInvalidFileValue;
+    OpenFile* f = RecordOf<OpenFile>(file);
     int64_t base = 0;
     if (origin != kSeekBegin) {
         off_t at = lseek(f->fd, 0, origin == kSeekCurrent ? SEEK_CUR : SEEK_END);
@@ -378,18 +379,18 @@ uint32_t PosixOs::SetFilePointer(FileHandle file, int32_t distance, SeekOrigin o
 }
 
 uint32_t PosixOs::GetFileSize(FileHandle file, uint32_t* high) {
-    if (file == kInvalidFile || file == nullptr) return kInvalidFileValue;
+    if (file == kInvalidFile || file == FileHandle{}) return kInvalidFileValue;
     struct stat st;
-    if (fstat(static_cast<OpenFile*>(file)->fd, &st) != 0) return kInvalidFileValue;
+    if (fstat(RecordOf<OpenFile>(file)->fd, &st) != 0) return kInvalidFileValue;
     uint64_t size = static_cast<uint64_t>(st.st_size);
     if (high != nullptr) *high = static_cast<uint32_t>(size >> 32);
     return static_cast<uint32_t>(size);
 }
 
 bool PosixOs::SetFileSize(FileHandle file, uint64_t size) {
-    if (file == kInvalidFile || file == nullptr || size > static_cast<uint64_t>(INT64_MAX))
+    if (file == kInvalidFile || file == FileHandle{} || size > static_cast<uint64_t>(INT64_MAX))
         return false;
-    const int fd = static_cast<OpenFile*>(file)->fd;
+    const int fd = RecordOf<OpenFile>(file)->fd;
     struct stat st;
     if (fstat(fd, &st) != 0) return false;
     const off_t length = static_cast<off_t>(size);
@@ -404,9 +405,9 @@ bool PosixOs::SetFileSize(FileHandle file, uint64_t size) {
 }
 
 bool PosixOs::GetLastWriteTime(FileHandle file, FileTime* lastWrite) {
-    if (file == kInvalidFile || file == nullptr) return false;
+    if (file == kInvalidFile || file == FileHandle{}) return false;
     struct stat st;
-    if (fstat(static_cast<OpenFile*>(file)->fd, &st) != 0) return false;
+    if (fstat(RecordOf<OpenFile>(file)->fd, &st) != 0) return false;
     // Host times outside what a FILETIME holds are taken as its first or
     // last one.
     const int64_t seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
@@ -423,8 +424,8 @@ bool PosixOs::GetLastWriteTime(FileHandle file, FileTime* lastWrite) {
 }
 
 bool PosixOs::SetLastWriteTime(FileHandle file, const FileTime& lastWrite) {
-    if (file == kInvalidFile || file == nullptr) return false;
-    OpenFile* f = static_cast<OpenFile*>(file);
+    if (file == kInvalidFile || file == FileHandle{}) return false;
+    OpenFile* f = RecordOf<OpenFile>(file);
     if (!(f->access & kGenericWrite)) return false;  // needs FILE_WRITE_ATTRIBUTES
     const uint64_t raw = (static_cast<uint64_t>(lastWrite.high) << 32) | lastWrite.low;
     // A time with the top bit set is no valid FILETIME (the system refuses
@@ -447,8 +448,8 @@ bool PosixOs::SetLastWriteTime(FileHandle file, const FileTime& lastWrite) {
 }
 
 bool PosixOs::CloseFile(FileHandle file) {
-    if (file == kInvalidFile || file == nullptr) return false;
-    OpenFile* f = static_cast<OpenFile*>(file);
+    if (file == kInvalidFile || file == FileHandle{}) return false;
+    OpenFile* f = RecordOf<OpenFile>(file);
     std::lock_guard<std::mutex> lock(mutex_);
     if (openFiles_.erase(f) == 0) return false;
     close(f->fd);
@@ -522,29 +523,29 @@ bool PosixOs::MakeDirectory(const char* path) {
 // ---- memory -------------------------------------------------------------
 
 HeapHandle PosixOs::HeapCreate() {
-    return new Heap;
+    return HandleOf<HeapHandle>(new Heap);
 }
 
 void PosixOs::HeapDestroy(HeapHandle heap) {
-    if (heap != nullptr && heap != processHeap_) delete static_cast<Heap*>(heap);
+    if (heap != kNoHeap && heap != ProcessHeap()) delete RecordOf<Heap>(heap);
 }
 
 HeapHandle PosixOs::ProcessHeap() {
-    return processHeap_;
+    return HandleOf<HeapHandle>(processHeap_);
 }
 
 void* PosixOs::HeapAllocZero(HeapHandle heap, size_t size) {
-    if (heap == nullptr) return nullptr;
-    return static_cast<Heap*>(heap)->Alloc(size);
+    if (heap == kNoHeap) return nullptr;
+    return RecordOf<Heap>(heap)->Alloc(size);
 }
 
 void* PosixOs::HeapReAllocZero(HeapHandle heap, void* block, size_t size) {
-    if (heap == nullptr) return nullptr;
-    return static_cast<Heap*>(heap)->ReAlloc(block, size);
+    if (heap == kNoHeap) return nullptr;
+    return RecordOf<Heap>(heap)->ReAlloc(block, size);
 }
 
 void PosixOs::HeapFree(HeapHandle heap, void* block) {
-    if (heap != nullptr) static_cast<Heap*>(heap)->Free(block);
+    if (heap != kNoHeap) RecordOf<Heap>(heap)->Free(block);
 }
 
 void* PosixOs::GlobalAllocZero(size_t size) {
@@ -631,11 +632,11 @@ int PosixOs::LoadStringResource(InstanceHandle, uint32_t id, char* buffer, int s
 
 FontHandle PosixOs::CreateFontFrom(const FontDescription& font) {
     lastFont_ = font;
-    return new FontDescription(font);
+    return HandleOf<FontHandle>(new FontDescription(font));
 }
 
 void PosixOs::DestroyFont(FontHandle font) {
-    delete static_cast<FontDescription*>(font);
+    delete RecordOf<FontDescription>(font);
 }
 
 // ---- registry -------------------------------------------------------------
@@ -643,13 +644,13 @@ void PosixOs::DestroyFont(FontHandle font) {
 bool PosixOs::OpenRegistryKey(RegistryRoot root, const char* subKey, RegistryKey* key) {
     auto it = registry_.find(RegistryKeyName(root, subKey));
     if (it == registry_.end()) return false;
-    *key = &it->second;
+    *key = HandleOf<RegistryKey>(&it->second);
     return true;
 }
 
 bool PosixOs::QueryRegistryValue(RegistryKey key, const char* valueName, char* buffer,
                                  uint32_t* size) {
-    auto* values = static_cast<std::map<std::string, std::string>*>(key);
+    auto* values = RecordOf<std::map<std::string, std::string>>(key);
     auto it = values->find(Lower(valueName));
     if (it == values->end()) return false;
     uint32_t needed = static_cast<uint32_t>(it->second.size() + 1);
@@ -752,51 +753,51 @@ struct OpenedProcess {
 ProcessHandle PosixOs::OpenProcessForQuery(uint32_t processId) {
     for (const Process& p : CurrentProcesses()) {
         if (p.id != processId) continue;
-        if (!p.canOpen) return nullptr;
-        return new OpenedProcess{p.modules, p.canListModules};
+        if (!p.canOpen) return kNoProcess;
+        return HandleOf<ProcessHandle>(new OpenedProcess{p.modules, p.canListModules});
     }
-    return nullptr;
+    return kNoProcess;
 }
 
 bool PosixOs::EnumerateModules(ProcessHandle process, ModuleHandle* modules, uint32_t size,
                                uint32_t* needed) {
-    auto* p = static_cast<OpenedProcess*>(process);
+    auto* p = RecordOf<OpenedProcess>(process);
     if (p == nullptr || !p->canListModules) return false;
     uint32_t count = static_cast<uint32_t>(p->modules.size());
     *needed = count * static_cast<uint32_t>(sizeof(ModuleHandle));
     uint32_t capacity = size / static_cast<uint32_t>(sizeof(ModuleHandle));
     for (uint32_t i = 0; i < count && i < capacity; ++i) {
-        modules[i] = reinterpret_cast<ModuleHandle>(static_cast<uintptr_t>(i + 1));
+        modules[i] = HandleNumber<ModuleHandle>(i + 1);
     }
     return true;
 }
 
 uint32_t PosixOs::GetModulePath(ProcessHandle process, ModuleHandle module, char* buffer,
                                 uint32_t size) {
-    auto* p = static_cast<OpenedProcess*>(process);
-    uintptr_t index = reinterpret_cast<uintptr_t>(module);
+    auto* p = RecordOf<OpenedProcess>(process);
+    uintptr_t index = NumberOf(module);
     if (p == nullptr || index == 0 || index > p->modules.size()) return 0;
     return CopyOut(p->modules[index - 1], buffer, size);
 }
 
 void PosixOs::CloseProcess(ProcessHandle process) {
-    delete static_cast<OpenedProcess*>(process);
+    delete RecordOf<OpenedProcess>(process);
 }
 
 SnapshotHandle PosixOs::CreateProcessSnapshot() {
     if (processProbe_ && !processProbe_()) return kInvalidSnapshot;
     Snapshot* snapshot = new Snapshot;
     snapshot->processes = CurrentProcesses();
-    return snapshot;
+    return HandleOf<SnapshotHandle>(snapshot);
 }
 
 int PosixOs::ProcessFirst(SnapshotHandle snapshot, ProcessEntry* entry) {
-    static_cast<Snapshot*>(snapshot)->next = 0;
+    RecordOf<Snapshot>(snapshot)->next = 0;
     return ProcessNext(snapshot, entry);
 }
 
 int PosixOs::ProcessNext(SnapshotHandle snapshot, ProcessEntry* entry) {
-    Snapshot* s = static_cast<Snapshot*>(snapshot);
+    Snapshot* s = RecordOf<Snapshot>(snapshot);
     if (entry->size != kProcessEntrySize || s->next >= s->processes.size()) return 0;
     const Process& p = s->processes[s->next++];
     entry->processId = p.id;
@@ -805,7 +806,7 @@ int PosixOs::ProcessNext(SnapshotHandle snapshot, ProcessEntry* entry) {
 }
 
 void PosixOs::CloseSnapshot(SnapshotHandle snapshot) {
-    if (snapshot != kInvalidSnapshot) delete static_cast<Snapshot*>(snapshot);
+    if (snapshot != kInvalidSnapshot) delete RecordOf<Snapshot>(snapshot);
 }
 
 }  // namespace kzp

@@ -7,12 +7,10 @@
 
 #include <string.h>
 
+#include "platform/win32/win32_handles.h"
+
 namespace kzp {
 namespace {
-
-HANDLE AsHandle(FileHandle file) {
-    return static_cast<HANDLE>(file);
-}
 
 HKEY RootKey(RegistryRoot root) {
     switch (root) {
@@ -72,7 +70,7 @@ int WalkProcess(ProcessWalkFn walk, SnapshotHandle snapshot, ProcessEntry* entry
     // The check sets the 32-bit record size; the record of this build is what
     // the call accepts.
     native.dwSize = sizeof(native);
-    int result = walk(static_cast<HANDLE>(snapshot), &native);
+    int result = walk(ToWin32(snapshot), &native);
     entry->processId = native.th32ProcessID;
     memcpy(entry->exeFile, native.szExeFile, sizeof(entry->exeFile));
     entry->exeFile[sizeof(entry->exeFile) - 1] = 0;
@@ -90,13 +88,14 @@ FileHandle Win32Os::CreateFileHandle(const char* path, uint32_t access, uint32_t
     attributes.nLength = sizeof(attributes);
     attributes.lpSecurityDescriptor = nullptr;
     attributes.bInheritHandle = FALSE;
-    return CreateFileA(path, access, shareMode, noInheritAttributes ? &attributes : nullptr,
-                       disposition, flagsAndAttributes, nullptr);
+    return FromWin32<FileHandle>(CreateFileA(path, access, shareMode,
+                                             noInheritAttributes ? &attributes : nullptr,
+                                             disposition, flagsAndAttributes, nullptr));
 }
 
 bool Win32Os::ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* read) {
     DWORD got = 0;
-    BOOL ok = ::ReadFile(AsHandle(file), buffer, size, &got, nullptr);
+    BOOL ok = ::ReadFile(ToWin32(file), buffer, size, &got, nullptr);
     *read = got;
     return ok != FALSE;
 }
@@ -110,7 +109,7 @@ bool Win32Os::ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint3
     OVERLAPPED at = {};
     at.Offset = position;
     DWORD got = 0;
-    BOOL ok = ::ReadFile(AsHandle(file), buffer, size, &got, &at);
+    BOOL ok = ::ReadFile(ToWin32(file), buffer, size, &got, &at);
     *read = got;
     // At or past the end the call fails with ERROR_HANDLE_EOF: a short read.
     return ok != FALSE || GetLastError() == ERROR_HANDLE_EOF;
@@ -118,24 +117,24 @@ bool Win32Os::ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint3
 
 bool Win32Os::WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) {
     DWORD put = 0;
-    BOOL ok = ::WriteFile(AsHandle(file), buffer, size, &put, nullptr);
+    BOOL ok = ::WriteFile(ToWin32(file), buffer, size, &put, nullptr);
     *written = put;
     return ok != FALSE;
 }
 
 uint32_t Win32Os::SetFilePointer(FileHandle file, int32_t distance, SeekOrigin origin) {
-    return ::SetFilePointer(AsHandle(file), distance, nullptr, origin);
+    return ::SetFilePointer(ToWin32(file), distance, nullptr, origin);
 }
 
 uint32_t Win32Os::GetFileSize(FileHandle file, uint32_t* high) {
     DWORD h = 0;
-    DWORD low = ::GetFileSize(AsHandle(file), &h);
+    DWORD low = ::GetFileSize(ToWin32(file), &h);
     if (high != nullptr) *high = h;
     return low;
 }
 
 bool Win32Os::SetFileSize(FileHandle file, uint64_t size) {
-    HANDLE h = AsHandle(file);
+    HANDLE h = ToWin32(file);
     LONG high = 0;
     const DWORD low = ::SetFilePointer(h, 0, &high, FILE_CURRENT);
     if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
@@ -152,7 +151,7 @@ bool Win32Os::SetFileSize(FileHandle file, uint64_t size) {
 
 bool Win32Os::GetLastWriteTime(FileHandle file, FileTime* lastWrite) {
     FILETIME t;
-    if (!GetFileTime(AsHandle(file), nullptr, nullptr, &t)) return false;
+    if (!GetFileTime(ToWin32(file), nullptr, nullptr, &t)) return false;
     lastWrite->low = t.dwLowDateTime;
     lastWrite->high = t.dwHighDateTime;
     return true;
@@ -162,11 +161,11 @@ bool Win32Os::SetLastWriteTime(FileHandle file, const FileTime& lastWrite) {
     FILETIME t;
     t.dwLowDateTime = lastWrite.low;
     t.dwHighDateTime = lastWrite.high;
-    return SetFileTime(AsHandle(file), nullptr, nullptr, &t) != FALSE;
+    return SetFileTime(ToWin32(file), nullptr, nullptr, &t) != FALSE;
 }
 
 bool Win32Os::CloseFile(FileHandle file) {
-    return CloseHandle(AsHandle(file)) != FALSE;
+    return CloseHandle(ToWin32(file)) != FALSE;
 }
 
 bool Win32Os::MoveFileNoReplace(const char* from, const char* to) {
@@ -192,30 +191,30 @@ bool Win32Os::MakeDirectory(const char* path) {
 // ---- memory -------------------------------------------------------------
 
 HeapHandle Win32Os::HeapCreate() {
-    return ::HeapCreate(0, 0, 0);
+    return FromWin32<HeapHandle>(::HeapCreate(0, 0, 0));
 }
 
 void Win32Os::HeapDestroy(HeapHandle heap) {
-    ::HeapDestroy(static_cast<HANDLE>(heap));
+    ::HeapDestroy(ToWin32(heap));
 }
 
 HeapHandle Win32Os::ProcessHeap() {
-    return GetProcessHeap();
+    return FromWin32<HeapHandle>(GetProcessHeap());
 }
 
 void* Win32Os::HeapAllocZero(HeapHandle heap, size_t size) {
-    if (heap == nullptr) return nullptr;
-    return HeapAlloc(static_cast<HANDLE>(heap), HEAP_ZERO_MEMORY, size);
+    if (heap == kNoHeap) return nullptr;
+    return HeapAlloc(ToWin32(heap), HEAP_ZERO_MEMORY, size);
 }
 
 void* Win32Os::HeapReAllocZero(HeapHandle heap, void* block, size_t size) {
-    if (heap == nullptr) return nullptr;
+    if (heap == kNoHeap) return nullptr;
     if (block == nullptr) return HeapAllocZero(heap, size);
-    return HeapReAlloc(static_cast<HANDLE>(heap), HEAP_ZERO_MEMORY, block, size);
+    return HeapReAlloc(ToWin32(heap), HEAP_ZERO_MEMORY, block, size);
 }
 
 void Win32Os::HeapFree(HeapHandle heap, void* block) {
-    if (heap != nullptr && block != nullptr) ::HeapFree(static_cast<HANDLE>(heap), 0, block);
+    if (heap != kNoHeap && block != nullptr) ::HeapFree(ToWin32(heap), 0, block);
 }
 
 void* Win32Os::GlobalAllocZero(size_t size) {
@@ -268,7 +267,7 @@ uint32_t Win32Os::GetSystemFolder(char* buffer, uint32_t size) {
 void Win32Os::GetSpecialFolder(WindowHandle owner, int csidl, char* buffer260) {
     LPITEMIDLIST list = nullptr;
     buffer260[0] = 0;
-    if (SHGetSpecialFolderLocation(static_cast<HWND>(owner), csidl, &list) != S_OK) return;
+    if (SHGetSpecialFolderLocation(ToWin32(owner), csidl, &list) != S_OK) return;
     SHGetPathFromIDListA(list, buffer260);
     CoTaskMemFree(list);
 }
@@ -294,7 +293,7 @@ bool Win32Os::QueryRootVersionValue(const void* block, FixedFileInfo* info) {
 }
 
 int Win32Os::LoadStringResource(InstanceHandle instance, uint32_t id, char* buffer, int size) {
-    return LoadStringA(static_cast<HINSTANCE>(instance), id, buffer, size);
+    return LoadStringA(ToWin32(instance), id, buffer, size);
 }
 
 FontHandle Win32Os::CreateFontFrom(const FontDescription& font) {
@@ -315,11 +314,11 @@ FontHandle Win32Os::CreateFontFrom(const FontDescription& font) {
     logFont.lfPitchAndFamily = font.pitchAndFamily;
     static_assert(sizeof(logFont.lfFaceName) == sizeof(font.faceName), "face fields match");
     memcpy(logFont.lfFaceName, font.faceName, sizeof(logFont.lfFaceName));
-    return CreateFontIndirectA(&logFont);
+    return FromWin32<FontHandle>(CreateFontIndirectA(&logFont));
 }
 
 void Win32Os::DestroyFont(FontHandle font) {
-    if (font != nullptr) DeleteObject(static_cast<HGDIOBJ>(font));
+    if (font != kNoFont) DeleteObject(ToWin32(font));
 }
 
 // ---- registry -------------------------------------------------------------
@@ -327,21 +326,21 @@ void Win32Os::DestroyFont(FontHandle font) {
 bool Win32Os::OpenRegistryKey(RegistryRoot root, const char* subKey, RegistryKey* key) {
     HKEY opened = nullptr;
     if (RegOpenKeyExA(RootKey(root), subKey, 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
-    *key = opened;
+    *key = FromWin32<RegistryKey>(opened);
     return true;
 }
 
 bool Win32Os::QueryRegistryValue(RegistryKey key, const char* valueName, char* buffer,
                                  uint32_t* size) {
     DWORD length = *size;
-    LONG status = RegQueryValueExA(static_cast<HKEY>(key), valueName, nullptr, nullptr,
+    LONG status = RegQueryValueExA(ToWin32(key), valueName, nullptr, nullptr,
                                    reinterpret_cast<BYTE*>(buffer), &length);
     *size = length;
     return status == ERROR_SUCCESS;
 }
 
 void Win32Os::CloseRegistryKey(RegistryKey key) {
-    RegCloseKey(static_cast<HKEY>(key));
+    RegCloseKey(ToWin32(key));
 }
 
 // ---- INI files --------------------------------------------------------------
@@ -387,14 +386,15 @@ bool Win32Os::EnumerateProcesses(uint32_t* ids, uint32_t size, uint32_t* returne
 }
 
 ProcessHandle Win32Os::OpenProcessForQuery(uint32_t processId) {
-    return OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    return FromWin32<ProcessHandle>(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
 }
 
 bool Win32Os::EnumerateModules(ProcessHandle process, ModuleHandle* modules, uint32_t size,
                                uint32_t* needed) {
     DWORD bytes = 0;
     BOOL ok = g_processStatus.enumProcessModules != nullptr &&
-              g_processStatus.enumProcessModules(static_cast<HANDLE>(process),
+              g_processStatus.enumProcessModules(ToWin32(process),
                                                  reinterpret_cast<HMODULE*>(modules), size, &bytes);
     *needed = bytes;
     return ok != FALSE;
@@ -403,12 +403,11 @@ bool Win32Os::EnumerateModules(ProcessHandle process, ModuleHandle* modules, uin
 uint32_t Win32Os::GetModulePath(ProcessHandle process, ModuleHandle module, char* buffer,
                                 uint32_t size) {
     if (g_processStatus.getModuleFileNameEx == nullptr) return 0;
-    return g_processStatus.getModuleFileNameEx(static_cast<HANDLE>(process),
-                                               static_cast<HMODULE>(module), buffer, size);
+    return g_processStatus.getModuleFileNameEx(ToWin32(process), ToWin32(module), buffer, size);
 }
 
 void Win32Os::CloseProcess(ProcessHandle process) {
-    CloseHandle(static_cast<HANDLE>(process));
+    CloseHandle(ToWin32(process));
 }
 
 bool Win32Os::HasToolHelp() {
@@ -419,7 +418,7 @@ bool Win32Os::HasToolHelp() {
 SnapshotHandle Win32Os::CreateProcessSnapshot() {
     ToolHelp t = LoadToolHelp();
     if (t.createSnapshot == nullptr) return kInvalidSnapshot;
-    return t.createSnapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0);
+    return FromWin32<SnapshotHandle>(t.createSnapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0));
 }
 
 int Win32Os::ProcessFirst(SnapshotHandle snapshot, ProcessEntry* entry) {
@@ -431,7 +430,7 @@ int Win32Os::ProcessNext(SnapshotHandle snapshot, ProcessEntry* entry) {
 }
 
 void Win32Os::CloseSnapshot(SnapshotHandle snapshot) {
-    if (snapshot != kInvalidSnapshot) CloseHandle(static_cast<HANDLE>(snapshot));
+    if (snapshot != kInvalidSnapshot) CloseHandle(ToWin32(snapshot));
 }
 
 }  // namespace kzp

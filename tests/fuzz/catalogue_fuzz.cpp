@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Static: a fresh 20 KB record and 64 KB read-ahead per input would cost
     // more than the pass itself.
     static UpdaterState* state = new UpdaterState;
-    InitUpdaterState(state, nullptr);  // reads the ANSI code page
+    InitUpdaterState(state, kNoInstance);  // reads the ANSI code page
     state->threadHandle = kNoThread;
     fuzz::CopyField(state->title, input.ShortText());
     fuzz::CopyField(state->oldVersion, input.ShortText());
@@ -94,8 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char path[kMaxPath];
     fuzz::CopyField(path, input.ShortText());
     // The open and read error slots as the window fills them before the run.
-    TheOs().LoadStringResource(nullptr, kStringOpenErrorJa, state->catalogue[kSlotOpenError], 260);
-    TheOs().LoadStringResource(nullptr, kStringReadErrorJa, state->catalogue[kSlotReadError], 260);
+    TheOs().LoadStringResource(kNoInstance, kStringOpenErrorJa, state->catalogue[kSlotOpenError],
+                               260);
+    TheOs().LoadStringResource(kNoInstance, kStringReadErrorJa, state->catalogue[kSlotReadError],
+                               260);
     state->changedFiles->Add("C:\\App\\a.exe");
 
     fuzz::Refill(section, 0, input.Rest(), input.RestSize());

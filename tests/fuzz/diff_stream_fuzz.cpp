@@ -193,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Static: a fresh 20 KB record and 64 KB read-ahead per input would cost
     // more than the pass itself.
     static UpdaterState* state = new UpdaterState;
-    InitUpdaterState(state, nullptr);
+    InitUpdaterState(state, kNoInstance);
     fuzz::CancellingSink sink(*state, cancelAfter);
     state->sink = &sink;
     Os& os = TheOs();

@@ -77,7 +77,7 @@ void ForwardPass(PackageFile& file, UpdaterState& state) {
     // Read and resolved: registry values and INI files come from the seam's
     // tables (empty here), a folder prompt is answered with Cancel.
     BaseFolderTable folders;
-    BuildBaseFolderTable(nullptr, &folders);
+    BuildBaseFolderTable(kNoWindow, &folders);
     result = ResolveTargetFolder(file, header.formatVersion, state, folders);
     RequireTerminated(state.targetFolder);
     Require(result == kResultOk || result == kResultCancelled || result == kErrorReadPackage ||
@@ -131,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Static: a fresh 20 KB record and 64 KB read-ahead per input would cost
     // more than the pass itself.
     static UpdaterState* state = new UpdaterState;
-    InitUpdaterState(state, nullptr);
+    InitUpdaterState(state, kNoInstance);
     FileHandle handle = OpenFileForRead(updater.windowsPath.c_str(), kFileShareRead, 0);
     fuzz::Require(handle != kInvalidFile, "cannot open the updater file");
     static void* fileMemory = operator new(sizeof(PackageFile));

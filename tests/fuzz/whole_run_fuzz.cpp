@@ -146,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Refill(setup->updater, kPackageOffset, body.data(), body.size());
 
     static UpdaterState* state = new UpdaterState;
-    InitUpdaterState(state, nullptr);
+    InitUpdaterState(state, kNoInstance);
     fuzz::LastPost sink;
     fuzz::Answers answers;
     state->sink = &sink;

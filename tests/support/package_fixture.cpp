@@ -85,7 +85,7 @@ FileEntry DeleteEntryOf(const writer::Package& package, size_t i) {
 }
 
 ScopedUpdaterState::ScopedUpdaterState() : state_(std::make_unique<UpdaterState>()) {
-    InitUpdaterState(state_.get(), nullptr);
+    InitUpdaterState(state_.get(), kNoInstance);
     state_->sink = &sink_;
 }
 

@@ -67,7 +67,7 @@ void PutU32At(writer::Bytes* body, size_t offset, uint32_t value) {
 }
 
 WholeRun::WholeRun() : state_(std::make_unique<UpdaterState>()) {
-    InitUpdaterState(state_.get(), nullptr);
+    InitUpdaterState(state_.get(), kNoInstance);
     state_->sink = &sink_;
     state_->prompts = &prompts_;
     // The window starts the thread before the run; -F is not given.
@@ -84,8 +84,7 @@ RunOutcome WholeRun::Run(const std::string& updaterPath) {
     ApplyThread(state_.get());
     // The font is the window's; there is one per process, and the next run
     // would start without it.
-    if (packageFont != nullptr) TheOs().DestroyFont(packageFont);
-    packageFont = nullptr;
+    ReleasePackageFont();
     RunOutcome outcome;
     outcome.result = state_->runResult;
     const auto& all = sink_.All();

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/handle_records.h"
 #include "tests/support/test_platform.h"
 
 namespace kzp::test {
@@ -72,13 +73,13 @@ bool SimulatedSystem::QueryRootVersionValue(const void* block, FixedFileInfo* in
 bool SimulatedSystem::OpenRegistryKey(RegistryRoot root, const char* subKey, RegistryKey* key) {
     auto it = registry_.find(KeyName(root, subKey));
     if (it == registry_.end()) return false;
-    *key = &it->second;
+    *key = HandleOf<RegistryKey>(&it->second);
     return true;
 }
 
 bool SimulatedSystem::QueryRegistryValue(RegistryKey key, const char* valueName, char* buffer,
                                          uint32_t* size) {
-    auto* values = static_cast<std::map<std::string, std::string>*>(key);
+    auto* values = RecordOf<std::map<std::string, std::string>>(key);
     auto it = values->find(Lower(valueName));
     if (it == values->end()) return false;
     const std::string& bytes = it->second;
@@ -119,28 +120,28 @@ bool SimulatedSystem::EnumerateProcesses(uint32_t* ids, uint32_t size, uint32_t*
 ProcessHandle SimulatedSystem::OpenProcessForQuery(uint32_t processId) {
     for (size_t i = 0; i < snapshot_.size(); ++i) {
         if (snapshot_[i].id != processId) continue;
-        if (!snapshot_[i].canOpen) return nullptr;
-        return reinterpret_cast<ProcessHandle>(i + 1);
+        if (!snapshot_[i].canOpen) return kNoProcess;
+        return HandleNumber<ProcessHandle>(i + 1);
     }
-    return nullptr;
+    return kNoProcess;
 }
 
 bool SimulatedSystem::EnumerateModules(ProcessHandle process, ModuleHandle* modules, uint32_t size,
                                        uint32_t* needed) {
-    const Process& p = snapshot_.at(reinterpret_cast<size_t>(process) - 1);
+    const Process& p = snapshot_.at(NumberOf(process) - 1);
     if (!p.canListModules) return false;
     const size_t count = p.modules.size();
     *needed = static_cast<uint32_t>(count * sizeof(ModuleHandle));
     for (size_t i = 0; i < count && (i + 1) * sizeof(ModuleHandle) <= size; ++i) {
-        modules[i] = reinterpret_cast<ModuleHandle>(i + 1);
+        modules[i] = HandleNumber<ModuleHandle>(i + 1);
     }
     return true;
 }
 
 uint32_t SimulatedSystem::GetModulePath(ProcessHandle process, ModuleHandle module, char* buffer,
                                         uint32_t size) {
-    const Process& p = snapshot_.at(reinterpret_cast<size_t>(process) - 1);
-    size_t index = reinterpret_cast<size_t>(module);
+    const Process& p = snapshot_.at(NumberOf(process) - 1);
+    size_t index = NumberOf(module);
     if (index == 0 || index > p.modules.size() || size == 0) return 0;
     const std::string& path = p.modules[index - 1];
     // GetModuleFileNameExA cuts a long path to the buffer.
@@ -151,7 +152,7 @@ uint32_t SimulatedSystem::GetModulePath(ProcessHandle process, ModuleHandle modu
 }
 
 SnapshotHandle SimulatedSystem::CreateProcessSnapshot() {
-    return Scan() ? static_cast<SnapshotHandle>(this) : kInvalidSnapshot;
+    return Scan() ? HandleOf<SnapshotHandle>(this) : kInvalidSnapshot;
 }
 
 int SimulatedSystem::ProcessFirst(SnapshotHandle snapshot, ProcessEntry* entry) {

@@ -60,7 +60,7 @@ class ApplyRunTest : public testing::Test {
   protected:
     void SetUp() override {
         state_ = std::make_unique<UpdaterState>();
-        InitUpdaterState(state_.get(), nullptr);
+        InitUpdaterState(state_.get(), kNoInstance);
         state_->sink = &sink_;
         state_->prompts = &prompts_;
         state_->threadHandle = 1;
@@ -125,8 +125,7 @@ class ApplyRunTest : public testing::Test {
     }
     Result RunThread() {
         // One font per process: the product runs the thread once.
-        if (packageFont != nullptr) TheOs().DestroyFont(packageFont);
-        packageFont = nullptr;
+        ReleasePackageFont();
         OpenHandles handles;
         {
             test::ScopedOs use(handles);
@@ -370,7 +369,7 @@ TEST_F(ApplyRunTest, StopsBeforeTheCatalogueIsSettledLeaveTextsToShow) {
     EXPECT_EQ(RunFile(badMagic), kErrorNotPackage);
     EXPECT_EQ(Codes(), (std::vector<uint32_t>{1}));
     char builtIn[kMaxPath] = {};
-    TheOs().LoadStringResource(nullptr, kCatalogueStringBase + kSlotClose, builtIn, kMaxPath);
+    TheOs().LoadStringResource(kNoInstance, kCatalogueStringBase + kSlotClose, builtIn, kMaxPath);
     EXPECT_NE(builtIn[0], 0);
     EXPECT_STREQ(state_->catalogue[kSlotClose], builtIn);
 

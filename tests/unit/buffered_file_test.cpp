@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/buffered_file.h"
+#include "platform/owned_handles.h"
 #include "support/file_helpers.h"
 #include "tests/support/faulty_os.h"
 #include "tests/support/test_platform.h"
@@ -29,12 +30,12 @@ TEST(FileReadCache, ScatteredReadsReturnTheFilesBytes) {
     test::FaultyOs seekAndRead(test::BaseOs());
     for (Os* os : {&TheOs(), static_cast<Os*>(&seekAndRead)}) {
         test::ScopedOs use(*os);
-        HeapHandle heap = TheOs().HeapCreate();
-        FileHandle file = OpenFileForRead(path.c_str(), 0, 0);
-        ASSERT_NE(file, kInvalidFile);
+        OwnedHeap heap(TheOs().HeapCreate());
+        OwnedFile file(OpenFileForRead(path.c_str(), 0, 0));
+        ASSERT_TRUE(file.IsOpen());
         for (uint32_t windows : {1u, 3u, 8u, KZP_READ_CACHE_WINDOWS}) {
             SCOPED_TRACE(std::to_string(windows) + " windows");
-            FileReadCache cache(file, heap, KZP_READ_CACHE_SIZE, windows);
+            FileReadCache cache(file.Get(), heap.Get(), KZP_READ_CACHE_SIZE, windows);
             test::Bytes got(2 * KZP_READ_CACHE_SIZE);
             for (int i = 0; i < 3000; ++i) {
                 // Mostly short reads near the last one, sometimes far jumps
@@ -61,8 +62,6 @@ TEST(FileReadCache, ScatteredReadsReturnTheFilesBytes) {
             }
             EXPECT_FALSE(cache.Seek(0x80000000u));
         }
-        TheOs().CloseFile(file);
-        TheOs().HeapDestroy(heap);
     }
 }
 
@@ -88,11 +87,11 @@ TEST(FileWriteBuffer, PiecesOfAnySizeReachTheFileInWholeBuffers) {
     WriteSizes os(test::BaseOs());
     {
         test::ScopedOs use(os);
-        HeapHandle heap = TheOs().HeapCreate();
-        FileHandle file = CreateFileForWrite(path.c_str(), 0, 0);
-        ASSERT_NE(file, kInvalidFile);
+        OwnedHeap heap(TheOs().HeapCreate());
+        OwnedFile file(CreateFileForWrite(path.c_str(), 0, 0));
+        ASSERT_TRUE(file.IsOpen());
         {
-            FileWriteBuffer out(file, heap, capacity);
+            FileWriteBuffer out(file.Get(), heap.Get(), capacity);
             for (int i = 0; i < 400; ++i) {
                 const uint32_t length = (i % 17 == 0)
                                             ? capacity * 2 + static_cast<uint32_t>(random() % 5000)
@@ -118,8 +117,6 @@ TEST(FileWriteBuffer, PiecesOfAnySizeReachTheFileInWholeBuffers) {
             }
             ASSERT_TRUE(out.Flush());
         }
-        TheOs().CloseFile(file);
-        TheOs().HeapDestroy(heap);
     }
     test::Bytes got;
     ASSERT_TRUE(test::ReadBytes(path, &got));
@@ -136,11 +133,11 @@ TEST(FileWriteBuffer, AFullDiskFailsEveryCallFromThenOn) {
     test::FaultyOs os(test::BaseOs());
     os.SetDiskSpace(3000);
     test::ScopedOs use(os);
-    HeapHandle heap = TheOs().HeapCreate();
-    FileHandle file = CreateFileForWrite((test::NewScratchFolder() + "\\new.bin").c_str(), 0, 0);
-    ASSERT_NE(file, kInvalidFile);
+    OwnedHeap heap(TheOs().HeapCreate());
+    OwnedFile file(CreateFileForWrite((test::NewScratchFolder() + "\\new.bin").c_str(), 0, 0));
+    ASSERT_TRUE(file.IsOpen());
     {
-        FileWriteBuffer out(file, heap, 4096);
+        FileWriteBuffer out(file.Get(), heap.Get(), 4096);
         test::Bytes piece(3000, 0x5A);
         EXPECT_TRUE(out.Write(piece.data(), 3000));   // buffered
         EXPECT_FALSE(out.Write(piece.data(), 3000));  // fills the buffer, whose flush does not fit
@@ -149,8 +146,6 @@ TEST(FileWriteBuffer, AFullDiskFailsEveryCallFromThenOn) {
         EXPECT_EQ(room, 0u);
         EXPECT_FALSE(out.Flush());
     }
-    TheOs().CloseFile(file);
-    TheOs().HeapDestroy(heap);
 }
 
 // Space taken ahead: the file grows by the hint first, by a quarter after

@@ -127,7 +127,7 @@ std::string Hex(const char* text) {
 
 class Catalogue : public testing::Test {
   protected:
-    void SetUp() override { InitUpdaterState(&state_, nullptr); }
+    void SetUp() override { InitUpdaterState(&state_, kNoInstance); }
     void TearDown() override { ReleaseUpdaterState(&state_); }
 
     // Reads the header and the language blocks of a package as the run does.
@@ -172,7 +172,7 @@ TEST_F(Catalogue, StateStartsEmpty) {
     EXPECT_EQ(state_.changedFiles->Count(), 0);
     EXPECT_EQ(state_.codePage, 0u);
     EXPECT_EQ(state_.failed, 0u);
-    EXPECT_EQ(packageFont, nullptr);
+    EXPECT_EQ(packageFont, kNoFont);
     for (int k = 0; k < kCatalogueSlots; ++k) EXPECT_STREQ(state_.catalogue[k], "") << k;
     EXPECT_STREQ(state_.title, "");
 }

@@ -145,7 +145,7 @@ class MadePackageTest : public testing::Test {
         }
 
         auto state = std::make_unique<UpdaterState>();
-        InitUpdaterState(state.get(), nullptr);
+        InitUpdaterState(state.get(), kNoInstance);
         test::RecordingSink sink;
         test::ScriptedPrompts prompts;
         state->sink = &sink;
@@ -153,8 +153,7 @@ class MadePackageTest : public testing::Test {
         state->threadHandle = 1;
         test::UpdaterFile file = test::WriteUpdaterFile(package, state.get());
         EXPECT_EQ(file.size % 8, 0u) << "the updater file must stay a multiple of 8 bytes";
-        if (packageFont != nullptr) TheOs().DestroyFont(packageFont);
-        packageFont = nullptr;
+        ReleasePackageFont();
         ApplyThread(state.get());
         EXPECT_EQ(state->runResult, kResultOk);
         ReleaseUpdaterState(state.get());

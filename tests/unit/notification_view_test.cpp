@@ -19,7 +19,7 @@ class NotificationViewTest : public testing::Test {
   protected:
     void SetUp() override {
         state_ = std::make_unique<UpdaterState>();
-        InitUpdaterState(state_.get(), nullptr);
+        InitUpdaterState(state_.get(), kNoInstance);
         for (int k = 0; k < kCatalogueSlots; ++k) {
             SetSlot(k, "<" + std::to_string(k) + ">");
         }

@@ -31,7 +31,7 @@ struct ForwardPass {
     std::string stoppedAt;
     Result result = kResultOk;
 
-    ForwardPass() { InitUpdaterState(&state, nullptr); }
+    ForwardPass() { InitUpdaterState(&state, kNoInstance); }
     ~ForwardPass() {
         ReleaseFolderRules(state.heap, &folder);
         ReleaseUpdaterState(&state);

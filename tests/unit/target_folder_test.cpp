@@ -45,7 +45,7 @@ class TargetFolderTest : public testing::Test {
   protected:
     void SetUp() override {
         state_ = std::make_unique<UpdaterState>();
-        InitUpdaterState(state_.get(), nullptr);
+        InitUpdaterState(state_.get(), kNoInstance);
         state_->prompts = &prompts_;
         folder_ = test::NewScratchFolder();
         memset(&table_, 0, sizeof(table_));
@@ -295,7 +295,7 @@ TEST(BaseFolderTable, ProgramFilesFollowsTheShellVersion) {
     BaseFolderTable table;
 
     system.shellVersion = 0x40048;  // 4.72
-    BuildBaseFolderTable(nullptr, &table);
+    BuildBaseFolderTable(kNoWindow, &table);
     EXPECT_STREQ(table.entries[0], "C:\\WINDOWS");
     EXPECT_STREQ(table.entries[1], "C:\\WINDOWS\\system32");
     EXPECT_STREQ(table.entries[2], "C:\\Program Files");
@@ -304,7 +304,7 @@ TEST(BaseFolderTable, ProgramFilesFollowsTheShellVersion) {
     EXPECT_STREQ(table.entries[5], "C:\\Users\\u\\Documents");
 
     system.shellVersion = 0x50000;
-    BuildBaseFolderTable(nullptr, &table);
+    BuildBaseFolderTable(kNoWindow, &table);
     EXPECT_STREQ(table.entries[2], "D:\\Programs");
 
     system.shellVersion = 0;  // no version information
@@ -312,20 +312,20 @@ TEST(BaseFolderTable, ProgramFilesFollowsTheShellVersion) {
     QueryFileVersion("shell32.dll", &info);
     EXPECT_EQ(info.fileVersionMS, 0u);
     system.windowsFolder = "E:\\OS";
-    BuildBaseFolderTable(nullptr, &table);
+    BuildBaseFolderTable(kNoWindow, &table);
     EXPECT_STREQ(table.entries[2], "E:\\Program Files");
     EXPECT_STREQ(table.entries[3], "E:\\");
 
     // A Windows folder that does not fit is no folder at all.
     system.windowsFolder = "C:\\" + std::string(300, 'w');
-    BuildBaseFolderTable(nullptr, &table);
+    BuildBaseFolderTable(kNoWindow, &table);
     EXPECT_STREQ(table.entries[0], "");
     EXPECT_STREQ(table.entries[3], "");
 }
 
 TEST(BaseFolderTable, RealSystemGivesADriveRoot) {
     BaseFolderTable table;
-    BuildBaseFolderTable(nullptr, &table);
+    BuildBaseFolderTable(kNoWindow, &table);
     ASSERT_NE(table.entries[0][0], 0);
     EXPECT_EQ(std::string(table.entries[3]), std::string(1, table.entries[0][0]) + ":\\");
     EXPECT_EQ(table.entries[1][0], table.entries[0][0]);

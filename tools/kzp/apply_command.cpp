@@ -304,7 +304,7 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
     ForwardPass pass;
     PrepareForwardPass(&pass);
     BaseFolderTable folders;
-    BuildBaseFolderTable(nullptr, &folders);
+    BuildBaseFolderTable(kNoWindow, &folders);
     auto run = [&]() -> Result {
         Result r = RunForwardPass(*package, state, folders, PassMode::kCheckOnly, &pass);
         if (r != kResultOk) return r;

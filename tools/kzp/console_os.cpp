@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/handle_records.h"
+
 namespace kzp::tool {
 namespace {
 
@@ -10,10 +12,10 @@ char nullFileToken;
 char answerKeyToken;
 
 FileHandle NullFile() {
-    return &nullFileToken;
+    return HandleOf<FileHandle>(&nullFileToken);
 }
 RegistryKey AnswerKey() {
-    return &answerKeyToken;
+    return HandleOf<RegistryKey>(&answerKeyToken);
 }
 
 }  // namespace

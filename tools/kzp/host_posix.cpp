@@ -44,7 +44,7 @@ Os& HostPlatform(uint32_t codePage) {
 }
 
 InstanceHandle HostInstance() {
-    return nullptr;
+    return kNoInstance;
 }
 
 std::string WindowsPathOf(const std::string& hostPath) {

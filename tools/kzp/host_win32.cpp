@@ -1,6 +1,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_os.h"
 #include "tools/kzp/host.h"
 #include "tools/kzp/host_files.h"
@@ -56,7 +57,7 @@ Os& HostPlatform(uint32_t) {
 }
 
 InstanceHandle HostInstance() {
-    return GetModuleHandleA(nullptr);
+    return FromWin32<InstanceHandle>(GetModuleHandleA(nullptr));
 }
 
 std::string WindowsPathOf(const std::string& hostPath) {
