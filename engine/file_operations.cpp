@@ -74,9 +74,7 @@ Result CopyAddedContent(PackageFile& package, const FileEntry& entry, FileHandle
     }
     // However the copy ends, what was accepted reaches the file and the file
     // ends where it does (see ApplyDiffStream).
-    const bool flushed = out.Flush();
-    const bool cut = out.GiveBackSpace();
-    if (!flushed || (result == kResultOk && !cut)) result = kErrorNewFileWrite;
+    if (!out.Finish(result == kResultOk)) result = kErrorNewFileWrite;
     Notify(state, SN_FILE_PROGRESS, ProgressValue(copied, length));
     return result;
 }

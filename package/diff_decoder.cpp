@@ -207,9 +207,7 @@ Result Decoder::Run() {
     // However the run ends, what was accepted reaches the file and the file
     // ends where it does. A refusal of those bytes is a write of this run
     // that failed; a file that cannot be cut back is not the new version.
-    const bool flushed = out_.Flush();
-    const bool cut = out_.GiveBackSpace();
-    if (!flushed || (result == kResultOk && !cut)) result = kErrorNewFileWrite;
+    if (!out_.Finish(result == kResultOk)) result = kErrorNewFileWrite;
     SendProgress();
     return result;
 }

@@ -243,11 +243,14 @@ void FileWriteBuffer::DropAfter(uint64_t accepted) {
     accepted_ -= dropped;
 }
 
-bool FileWriteBuffer::GiveBackSpace() {
-    if (secured_ <= accepted_) return true;
-    if (!TheOs().SetFileSize(file_, accepted_)) return false;
-    secured_ = accepted_;
-    return true;
+bool FileWriteBuffer::Finish(bool complete) {
+    const bool flushed = Flush();
+    bool cut = true;
+    if (secured_ > accepted_) {
+        cut = TheOs().SetFileSize(file_, accepted_);
+        if (cut) secured_ = accepted_;
+    }
+    return flushed && (cut || !complete);
 }
 
 }  // namespace kzp

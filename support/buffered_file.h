@@ -144,9 +144,12 @@ class FileWriteBuffer {
     // Forgets buffered bytes beyond the first `accepted` handed over (those
     // of a range that was cut short), as far as they are still buffered.
     void DropAfter(uint64_t accepted);
-    // Gives back the space taken ahead beyond the bytes accepted (call after
-    // Flush): the file ends where its bytes do. False when that fails.
-    bool GiveBackSpace();
+    // Ends the file, however its writer ended: flushes what was accepted and
+    // gives back the space taken ahead beyond it, so that the file ends where
+    // its bytes do. False when the flush is refused (a write the caller
+    // counted as done failed), or, for a `complete` file, when it cannot be
+    // cut back (it would not be what was written).
+    bool Finish(bool complete);
 
   private:
     bool WriteThrough(const void* data, uint32_t size);

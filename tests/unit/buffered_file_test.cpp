@@ -185,8 +185,7 @@ TEST(FileWriteBuffer, SecuresSpaceAheadAndGivesBackWhatIsLeft) {
         }
         // A range cut short: the bytes still buffered are forgotten.
         out.DropAfter(out.Accepted() - 500);
-        EXPECT_TRUE(out.Flush());
-        EXPECT_TRUE(out.GiveBackSpace());
+        EXPECT_TRUE(out.Finish(true));
         EXPECT_EQ(size(), 3000u + 1000 + 1000 + 3000 + 1500 - 500);
     }
     TheOs().CloseFile(file);
