@@ -38,11 +38,9 @@ Result CopyAddedContent(PackageFile& package, const FileEntry& entry, FileHandle
     const uint32_t length = entry.dataLength;
     // Each chunk counts as written before its progress is shown: a refused
     // write ends the copy at that chunk, and a cancel or a read error that
-    // follows cannot take its place. So chunks stay buffered only while the
-    // file's space is taken ahead (to the add's length at once); otherwise
-    // each goes to the file on its own.
-    FileWriteBuffer out(file, state.heap, KZP_WRITE_BUFFER_SIZE);
-    bool writeBehind = true;
+    // follows cannot take its place. So each chunk is a range of the buffer
+    // (its space taken ahead, to the add's length at once).
+    FileWriteBuffer out(file, state.heap, KZP_WRITE_BUFFER_SIZE, length);
 
     Result result = kResultOk;
     uint32_t remaining = length;
@@ -58,8 +56,8 @@ Result CopyAddedContent(PackageFile& package, const FileEntry& entry, FileHandle
                 break;
             }
             copied += size;
-            if (writeBehind && !out.SecureSpace(size, length)) writeBehind = false;
-            if (!out.Write(chunk, size) || (!writeBehind && !out.Flush())) {
+            out.BeginRange(size);
+            if (!out.Write(chunk, size) || !out.EndRange()) {
                 result = kErrorNewFileWrite;
                 break;
             }

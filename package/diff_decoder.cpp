@@ -37,12 +37,12 @@ class Decoder {
           entry_(entry),
           context_(context),
           old_(oldFile, context.Heap(), OldCacheSize(oldSize), OldCacheSize(oldSize) / kOldWindow),
-          out_(newFile, context.Heap(), KZP_WRITE_BUFFER_SIZE),
+          // A new version is mostly about the size of the old one.
+          out_(newFile, context.Heap(), KZP_WRITE_BUFFER_SIZE,
+               oldSize == kUnknownSize ? 0 : oldSize),
           work_(work),
           workSize_(workSize),
-          blockSize_(blockSize),
-          // A new version is mostly about the size of the old one.
-          sizeHint_(oldSize == kUnknownSize ? 0 : oldSize) {}
+          blockSize_(blockSize) {}
 
     Result Run();
 
@@ -67,11 +67,7 @@ class Decoder {
     uint8_t* work_;
     uint32_t workSize_;
     uint32_t blockSize_;
-    uint64_t sizeHint_;
     uint64_t consumed_ = kDiffHeaderSize;
-    // While the new file's space is taken ahead, ranges stay buffered
-    // (write-behind); once it cannot be, each range is written through.
-    bool writeBehind_ = true;
 };
 
 // Moves `size` bytes to the new file, read by `read(into, piece)`: straight
@@ -84,7 +80,7 @@ Result Decoder::MoveToNewFile(uint32_t size, Result readError, ReadInto read) {
     // it, or it goes to the file in one call, before progress counts it and
     // before the next poll or read. So a refusal is reported as the failure
     // of this write, never replaced by what comes after it.
-    if (writeBehind_ && !out_.SecureSpace(size, sizeHint_)) writeBehind_ = false;
+    out_.BeginRange(size);
     const uint64_t start = out_.Accepted();
     while (size > 0) {
         uint32_t room = 0;
@@ -103,8 +99,7 @@ Result Decoder::MoveToNewFile(uint32_t size, Result readError, ReadInto read) {
         if (!written) return kErrorNewFileWrite;
         size -= piece;
     }
-    if (writeBehind_) return kResultOk;
-    return out_.Flush() ? kResultOk : kErrorNewFileWrite;
+    return out_.EndRange() ? kResultOk : kErrorNewFileWrite;
 }
 
 // Moves `size` bytes of the old file from its current position.

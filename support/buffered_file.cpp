@@ -152,8 +152,13 @@ bool FileReadCache::Peek(uint32_t size, const uint8_t** data) {
 
 // ---- FileWriteBuffer --------------------------------------------------------
 
-FileWriteBuffer::FileWriteBuffer(FileHandle file, HeapHandle heap, uint32_t capacity)
-    : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)), capacity_(capacity) {
+FileWriteBuffer::FileWriteBuffer(FileHandle file, HeapHandle heap, uint32_t capacity,
+                                 uint64_t expectedSize)
+    : file_(file),
+      heap_(heap),
+      buffer_(TakeBuffer(heap, capacity)),
+      capacity_(capacity),
+      expectedSize_(expectedSize) {
     if (buffer_ == nullptr) capacity_ = 0;
 }
 
@@ -224,11 +229,15 @@ bool FileWriteBuffer::GrowTo(uint64_t size) {
     return true;
 }
 
-bool FileWriteBuffer::SecureSpace(uint32_t size, uint64_t sizeHint) {
+void FileWriteBuffer::BeginRange(uint32_t size) {
+    if (writeBehind_ && !SecureSpace(size)) writeBehind_ = false;
+}
+
+bool FileWriteBuffer::SecureSpace(uint32_t size) {
     if (failed_) return false;
     const uint64_t need = accepted_ + size;
     if (need <= secured_) return true;
-    uint64_t ahead = secured_ == 0 ? sizeHint : secured_ + secured_ / 4;
+    uint64_t ahead = secured_ == 0 ? expectedSize_ : secured_ + secured_ / 4;
     if (ahead < need) ahead = need;
     // Growing far ahead may ask for more than the disk has while the file
     // itself would fit: then only what is needed is asked for.

@@ -110,8 +110,9 @@ class FileReadCache {
 // Writes one file front to back through a buffer.
 class FileWriteBuffer {
   public:
-    // `capacity` 0 writes straight through.
-    FileWriteBuffer(FileHandle file, HeapHandle heap, uint32_t capacity);
+    // `capacity` 0 writes straight through. `expectedSize` is what the file
+    // will likely hold in the end: the first space taken ahead (see below).
+    FileWriteBuffer(FileHandle file, HeapHandle heap, uint32_t capacity, uint64_t expectedSize = 0);
     // Frees the buffer without writing it: call Flush first.
     ~FileWriteBuffer();
     FileWriteBuffer(const FileWriteBuffer&) = delete;
@@ -132,13 +133,18 @@ class FileWriteBuffer {
 
     // Space taken ahead. A buffered write is refused, if at all, only when
     // the buffer is flushed; on a full disk that is too late for a caller
-    // that must learn of a refusal at the write that caused it. Before
-    // accepting bytes such a caller asks for their space: the file is grown
-    // ahead of them (to at least `sizeHint` bytes at first, then by a quarter
-    // at a time), and writes within its size cannot be refused for want of
-    // space. False when the space cannot be had: from there on the caller
-    // flushes each write itself.
-    bool SecureSpace(uint32_t size, uint64_t sizeHint);
+    // that must learn of a refusal at the write that caused it. Such a caller
+    // hands its bytes over in ranges, each of which counts as written once
+    // EndRange returns true. BeginRange takes the range's space ahead: the
+    // file is grown beyond it (to at least the expected size at first, then
+    // by a quarter at a time), and writes within its size cannot be refused
+    // for want of space, so the range may stay buffered. Where the space
+    // cannot be had, from then on EndRange writes each range in one call.
+    void BeginRange(uint32_t size);
+    bool EndRange() { return writeBehind_ || Flush(); }
+    // The space for `size` more bytes, as BeginRange takes it; false when it
+    // cannot be had.
+    bool SecureSpace(uint32_t size);
     // Bytes handed over so far, written or buffered.
     uint64_t Accepted() const { return accepted_; }
     // Forgets buffered bytes beyond the first `accepted` handed over (those
@@ -162,7 +168,9 @@ class FileWriteBuffer {
     uint32_t used_ = 0;
     bool failed_ = false;
     uint64_t accepted_ = 0;
-    uint64_t secured_ = 0;  // the file's size once grown ahead; 0: not grown
+    uint64_t expectedSize_;
+    uint64_t secured_ = 0;     // the file's size once grown ahead; 0: not grown
+    bool writeBehind_ = true;  // while ranges' space is taken ahead
 };
 
 }  // namespace kzp

@@ -123,9 +123,14 @@ bool FaultyOs::WriteFile(FileHandle file, const void* buffer, uint32_t size, uin
     return ok;
 }
 
-uint64_t FaultyOs::GrowthOfWrite(FileHandle file, uint32_t size) {
+uint64_t FaultyOs::LengthOf(FileHandle file) {
     uint32_t high = 0;
-    const uint64_t length = base_.GetFileSize(file, &high) | static_cast<uint64_t>(high) << 32;
+    const uint32_t low = base_.GetFileSize(file, &high);
+    return low | static_cast<uint64_t>(high) << 32;
+}
+
+uint64_t FaultyOs::GrowthOfWrite(FileHandle file, uint32_t size) {
+    const uint64_t length = LengthOf(file);
     const uint64_t end = base_.SetFilePointer(file, 0, kSeekCurrent) + static_cast<uint64_t>(size);
     return end > length ? end - length : 0;
 }
@@ -133,8 +138,7 @@ uint64_t FaultyOs::GrowthOfWrite(FileHandle file, uint32_t size) {
 bool FaultyOs::SetFileSize(FileHandle file, uint64_t size) {
     bool ok = false;
     if (!Enter(OsCall::kSetSize)) {
-        uint32_t high = 0;
-        const uint64_t length = base_.GetFileSize(file, &high) | static_cast<uint64_t>(high) << 32;
+        const uint64_t length = LengthOf(file);
         if (!diskLimited_ || size <= length) {
             ok = base_.SetFileSize(file, size);
             if (ok && diskLimited_) diskLeft_ += length - size;

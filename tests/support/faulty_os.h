@@ -106,6 +106,8 @@ class FaultyOs : public ForwardingOs {
 
     // How many bytes a write of `size` at the file pointer adds to the file.
     uint64_t GrowthOfWrite(FileHandle file, uint32_t size);
+    // The file's size, without counting a call.
+    uint64_t LengthOf(FileHandle file);
 
     Os& base_;
     uint64_t counts_[static_cast<int>(OsCall::kCount)] = {};

@@ -161,7 +161,7 @@ TEST(FileWriteBuffer, SecuresSpaceAheadAndGivesBackWhatIsLeft) {
     ASSERT_NE(file, kInvalidFile);
     auto size = [&] { return TheOs().GetFileSize(file, nullptr); };
     {
-        FileWriteBuffer out(file, heap, 4096);
+        FileWriteBuffer out(file, heap, 4096, 4000);
         const test::Bytes piece(3000, 0x5A);
         const struct {
             uint32_t bytes;
@@ -177,7 +177,7 @@ TEST(FileWriteBuffer, SecuresSpaceAheadAndGivesBackWhatIsLeft) {
         };
         for (const auto& step : steps) {
             SCOPED_TRACE(step.bytes);
-            EXPECT_EQ(out.SecureSpace(step.bytes, 4000), step.secured);
+            EXPECT_EQ(out.SecureSpace(step.bytes), step.secured);
             EXPECT_EQ(size(), step.fileSize);
             if (step.secured) {
                 EXPECT_TRUE(out.Write(piece.data(), step.bytes < 3000 ? step.bytes : 3000));
