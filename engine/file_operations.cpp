@@ -1,6 +1,7 @@
 #include "engine/file_operations.h"
 
 #include "engine/notify.h"
+#include "package/compact_decoder.h"
 #include "package/diff_decoder.h"
 #include "package/package_layout.h"
 #include "platform/owned_handles.h"
@@ -139,6 +140,8 @@ Result ApplyUpdateEntry(PackageFile& package, const FileEntry& entry, UpdaterSta
     newFile.Reset(CreateFileForWrite(fullPath, 0, 0));
     if (!newFile.IsOpen()) return kErrorNewFileOpen;
     StateDecodeContext context(state);
+    if (entry.compact)
+        return ApplyCompactData(package, entry, oldFile.Get(), newFile.Get(), context);
     return ApplyDiffStream(package, entry, oldFile.Get(), newFile.Get(), context);
 }
 
@@ -175,6 +178,10 @@ Result ApplyAddEntry(PackageFile& package, const FileEntry& entry, UpdaterState&
 
     OwnedFile file(CreateFileForWrite(fullPath, 0, 0));
     if (!file.IsOpen()) return kErrorNewFileOpen;
+    if (entry.compact) {
+        StateDecodeContext context(state);
+        return ApplyCompactData(package, entry, kInvalidFile, file.Get(), context);
+    }
     if (!package.Seek(static_cast<uint64_t>(kPackageOffset) + entry.dataOffset)) {
         return kErrorReadPackage;
     }

@@ -106,7 +106,7 @@ Result CheckRunningProgram(PackageFile& package, UpdaterState& state, PassMode m
 }
 
 Result ReadEntries(PackageFile& package, UpdaterState& state, EntryKind kind, uint32_t count,
-                   PtrArray* list) {
+                   bool compact, PtrArray* list) {
     for (uint32_t i = 0; i < count; ++i) {
         OwnedHeapBlock block(state.heap, sizeof(FileEntry));
         FileEntry* entry = static_cast<FileEntry*>(block.Get());
@@ -116,6 +116,7 @@ Result ReadEntries(PackageFile& package, UpdaterState& state, EntryKind kind, ui
             list->Push(entry) < 0) {
             return kErrorReadPackage;
         }
+        entry->compact = compact;
         block.Release();  // the list holds it now
     }
     return kResultOk;
@@ -133,7 +134,8 @@ Result ReadLists(PackageFile& package, UpdaterState& state, ForwardPass* pass) {
                                 pass->lists.deleteCount};
     const EntryKind kinds[3] = {EntryKind::kUpdate, EntryKind::kAdd, EntryKind::kDelete};
     for (int l = 0; l < 3; ++l) {
-        result = ReadEntries(package, state, kinds[l], counts[l], pass->entries[l]);
+        result = ReadEntries(package, state, kinds[l], counts[l],
+                             pass->header.formatVersion == kCompactFormatVersion, pass->entries[l]);
         if (result != kResultOk) return result;
     }
     return kResultOk;

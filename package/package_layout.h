@@ -15,6 +15,15 @@ constexpr uint16_t kMaxFormatVersion = 120;
 // Sections that exist from these format versions on.
 constexpr uint16_t kVersionWithCheckSection = 110;
 constexpr uint16_t kVersionWithLanguages = 120;
+// A compact package: laid out as version 120 in every byte, except that the
+// entries' data is compact data (below) instead of diff streams and plain
+// contents. A reader that knows only the versions up to 120 refuses it
+// before it touches anything; every other version above 120 is refused here
+// too.
+constexpr uint16_t kCompactFormatVersion = 130;
+constexpr bool IsKnownFormatVersion(uint16_t version) {
+    return version <= kMaxFormatVersion || version == kCompactFormatVersion;
+}
 
 constexpr uint32_t kTrailerSize = 16;
 
@@ -40,6 +49,49 @@ enum DiffOpcode : uint8_t {
     kOpLiteralBlocks = 5,
     kOpLiteralRange = 6,
 };
+
+// Compact data: the data of an update or add entry of a compact package. A
+// header, then the packed streams back to back in the order of
+// CompactStream. The new file is rebuilt from segments, each a copy of
+// `copy` bytes of the old file, each byte plus its difference, followed by
+// `literal` bytes of the literal stream. All integers little-endian.
+//
+//   offset  width  field
+//   0       4      magic "KZC "
+//   4       2      version, 1
+//   6       8      size of the new file
+//   14      17 x 5 per stream: its LZMA properties (5 bytes: lc/lp/pb and the
+//                  dictionary size), its unpacked size (u64) and its packed
+//                  size (u32); a stream of unpacked size 0 has packed size 0
+//   99             the packed streams, raw LZMA without an end mark
+//
+// Lengths and steps are unsigned LEB128 numbers (7 bits a byte, low first).
+// Per segment: copy length (kCopyLengths), literal length (kLiteralLengths),
+// and the step from the end of the previous copy to this copy's start in the
+// old file, zigzag-coded (kOldSteps; 2n for n >= 0, 2|n| - 1 below). The
+// difference stream covers the copied bytes of all segments in order, as
+// pairs: a count of unchanged bytes, a count of changed bytes, then the
+// changed bytes' differences (new minus old, modulo 256). An add entry's data
+// is one literal segment, or none for an empty file.
+constexpr char kCompactMagic[4] = {'K', 'Z', 'C', ' '};
+constexpr uint16_t kCompactDataVersion = 1;
+enum CompactStream : uint8_t {
+    kCopyLengths = 0,
+    kLiteralLengths = 1,
+    kOldSteps = 2,
+    kDifferences = 3,
+    kLiterals = 4,
+};
+constexpr uint32_t kCompactStreams = 5;
+constexpr uint32_t kLzmaPropertiesSize = 5;
+constexpr uint32_t kCompactStreamFields = kLzmaPropertiesSize + 8 + 4;
+constexpr uint32_t kCompactHeaderSize = 14 + kCompactStreams * kCompactStreamFields;
+// The dictionaries a decoder gives the streams, together at most this, and
+// each at most kCompactMaxDictionary: with the old file's read cache and the
+// buffers the whole update stays under 4 MiB whatever the file sizes. The
+// encoder stays inside; data that asks for more is refused as damaged.
+constexpr uint32_t kCompactMaxDictionary = 1024u * 1024u;
+constexpr uint32_t kCompactMaxDictionaries = 2560u * 1024u;
 
 // The recovery record: an optional tail of the data area, just before the
 // trailer, that only kzp recover reads. Per update entry the MD5 of the file

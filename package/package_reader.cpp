@@ -52,7 +52,7 @@ Result ReadPackageHeader(PackageFile& file, PackageHeader* header) {
     if (!file.Read(magic, 4)) return kErrorReadPackage;
     if (memcmp(magic, kPackageMagic, 4) != 0) return kErrorNotPackage;
     if (!file.ReadU16(&header->formatVersion)) return kErrorReadPackage;
-    if (header->formatVersion > kMaxFormatVersion) return kErrorPackageVersion;
+    if (!IsKnownFormatVersion(header->formatVersion)) return kErrorPackageVersion;
     if (!ReadShortString(file, header->title) || !ReadShortString(file, header->oldVersion) ||
         !ReadShortString(file, header->newVersion) ||
         !ReadShortString(file, header->copyrightText) || !file.ReadU8(&header->passwordFlag)) {

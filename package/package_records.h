@@ -50,6 +50,9 @@ struct FileEntry {
     FileTime fileTime;
     uint32_t dataOffset;
     uint32_t dataLength;
+    // Not read from the entry: set for every entry of a compact package,
+    // whose data is compact data (package_layout.h).
+    bool compact;
 };
 
 enum class EntryKind { kUpdate, kAdd, kDelete };

@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 fonts-wine xvfb xauth fonts-ipafont-gothic imagemagick
-  osslsigncode xdelta3 zstd clang-format
+  osslsigncode xdelta3 zstd clang-format lzma-dev
   libcli11-dev nlohmann-json3-dev openssl python3 locales
   g++-multilib qemu-user
 )

@@ -55,6 +55,9 @@ CLI::App* AddMakeCommand(CLI::App& app, MakeOptions& o) {
         "bytes each opcode is taken to cost for the decoder's work (--smallest 0, default " +
             std::to_string(encoder::kDefaultOpcodeCost) + ", --fast-apply " +
             std::to_string(encoder::kFastApplyOpcodeCost) + ")");
+    make->add_flag("--compact", o.compact,
+                   "a compact package: far smaller, LZMA-coded data that only kzp's own updater "
+                   "reads (format version 130)");
     make->add_option("--memory", o.memoryMiB,
                      "MiB of memory for matching one file (default " +
                          std::to_string(encoder::kDefaultMemoryLimit >> 20) +
@@ -225,6 +228,7 @@ MakeSettings SettingsFrom(const MakeOptions& o) {
     if (o.smallest) s.opcodeCost = encoder::kSmallestOpcodeCost;
     if (o.fastApply) s.opcodeCost = encoder::kFastApplyOpcodeCost;
     if (o.opcodeCost) s.opcodeCost = *o.opcodeCost;
+    if (o.compact) s.compact = true;
     if (o.memoryMiB) {
         if (*o.memoryMiB > (uint64_t{1} << 40)) throw SettingsError("--memory is too large");
         s.memoryLimit = *o.memoryMiB << 20;

@@ -23,7 +23,7 @@ struct MakeOptions {
     std::optional<std::string> documentBefore, documentAfter, verify, languages;
     std::optional<uint32_t> codePage, blockSize, opcodeCost;
     std::optional<uint64_t> memoryMiB;
-    bool fastApply = false, smallest = false;
+    bool fastApply = false, smallest = false, compact = false;
     bool keepBackups = false, deleteBackups = false;
     bool ignoreMissingUpdate = false, overwriteOnAdd = false, ignoreMissingDelete = false;
     bool targetAsk = false;

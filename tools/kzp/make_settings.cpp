@@ -327,7 +327,8 @@ void LoadProjectFile(const std::string& path, MakeSettings* s) {
                                         "ignoreMissingUpdate",
                                         "overwriteOnAdd",
                                         "ignoreMissingDelete",
-                                        "languages"};
+                                        "languages",
+                                        "compact"};
     for (auto it = j.begin(); it != j.end(); ++it) {
         if (std::find_if(std::begin(kKeys), std::end(kKeys),
                          [&](const char* k) { return it.key() == k; }) == std::end(kKeys)) {
@@ -349,6 +350,7 @@ void LoadProjectFile(const std::string& path, MakeSettings* s) {
         s->codePage = Number(j, "codePage", 0xFFFFFFFFu, s->codePage);
         if (j.contains("verify")) s->verifyMode = ParseVerifyMode(String(j, "verify"));
         s->blockSize = Number(j, "blockSize", 0xFFFFFFFFu, s->blockSize);
+        s->compact = Flag(j, "compact", s->compact);
         if (j.contains("target")) TargetFromJson(j.at("target"), &s->target);
         if (j.contains("check")) CheckFromJson(j.at("check"), &s->check);
         s->launchFile = String(j, "launch", s->launchFile);

@@ -51,6 +51,9 @@ struct MakeSettings {
     uint32_t opcodeCost = encoder::kDefaultOpcodeCost;
     // Bytes the matching of one file may take; 0: no limit.
     uint64_t memoryLimit = encoder::kDefaultMemoryLimit;
+    // A compact package (format 130): approximate copies and LZMA-coded data
+    // that only this updater reads.
+    bool compact = false;
 
     writer::TargetFolder target;  // type 0 (ask) unless set
     writer::RunningCheck check;   // type 0 (none) unless set

@@ -6,6 +6,7 @@
 
 #include "package/package_layout.h"
 #include "support/md5.h"
+#include "tools/encoder/compact_encoder.h"
 #include "tools/encoder/diff_encoder.h"
 #include "tools/kzp/catalogues.h"
 #include "tools/kzp/host.h"
@@ -188,7 +189,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
     }
     const uint32_t cp = s.codePage;
     writer::Package p;
-    p.formatVersion = 120;
+    p.formatVersion = s.compact ? kCompactFormatVersion : 120;
     p.title = ShortText(s.title, cp, "the title");
     p.oldVersion = ShortText(s.oldVersion, cp, "the old version name");
     p.newVersion = ShortText(s.newVersion, cp, "the new version name");
@@ -273,6 +274,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
                  std::to_string(made.newSize) + " bytes");
             e.stream =
                 encoder::EncodeDiffBounded(oldFile, newFile, s.memoryLimit, options, &made.stats);
+            if (s.compact) e.stream = encoder::EncodeCompactFromStream(e.stream);
             made.dataSize = e.stream.size();
             p.updates.push_back(std::move(e));
             recovery.updatedDigests.push_back(Md5OfFile(newPath));
@@ -287,6 +289,11 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             e.name = packageName;
             e.fileTime = writer::FileTimeValue::FromTicks(time);
             MadeEntry made{name, 0, newData.size(), newData.size(), {}};
+            if (s.compact) {
+                tell("packing " + name + "  " + std::to_string(made.newSize) + " bytes");
+                newData = encoder::EncodeCompactAdd(newData.data(), newData.size());
+                made.dataSize = newData.size();
+            }
             e.contents = std::move(newData);
             p.adds.push_back(std::move(e));
             recovery.replacedDigests.push_back(std::nullopt);
@@ -310,7 +317,15 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         encoder::OldFileIndex index(oldData.data(), oldData.size());
         tell("encoding " + name + "  " + std::to_string(made.oldSize) + " -> " +
              std::to_string(made.newSize) + " bytes");
-        e.stream = encoder::EncodeDiff(index, newData.data(), newData.size(), options, &made.stats);
+        if (s.compact) {
+            encoder::CompactStats stats;
+            e.stream = encoder::EncodeCompactUpdate(index, newData.data(), newData.size(), &stats);
+            made.stats.copiedBytes = stats.copiedBytes;
+            made.stats.literalBytes = stats.literalBytes;
+        } else {
+            e.stream =
+                encoder::EncodeDiff(index, newData.data(), newData.size(), options, &made.stats);
+        }
         made.dataSize = e.stream.size();
         p.updates.push_back(std::move(e));
         recovery.updatedDigests.push_back(Md5Of(newData));

@@ -1,0 +1,424 @@
+#include "tools/encoder/compact_encoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <stdexcept>
+
+#include "LzmaEnc.h"
+
+namespace kzp::encoder {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void PutNumber(Bytes& out, uint64_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<uint8_t>(value | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<uint8_t>(value));
+}
+
+void PutLe(Bytes& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+uint64_t LoadLe(const uint8_t* p, int bytes) {
+    uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
+    return value;
+}
+
+// How each stream is coded: literal context bits, position bits and the
+// largest dictionary. Lengths, steps and differences are numbers and sparse
+// bytes whose previous byte says little; literals are program text and data.
+// The dictionaries add up to kCompactMaxDictionaries at most (measured on
+// updates of a 12 MB program: beyond 1 MiB no stream got smaller by 0.1 %).
+struct StreamCoding {
+    int lc;
+    int lp;
+    int pb;
+    uint32_t maxDictionary;
+};
+constexpr StreamCoding kCoding[kCompactStreams] = {
+    {2, 0, 0, 128u * 1024},            // kCopyLengths
+    {2, 0, 0, 128u * 1024},            // kLiteralLengths
+    {2, 0, 0, 128u * 1024},            // kOldSteps
+    {2, 0, 0, kCompactMaxDictionary},  // kDifferences
+    {3, 0, 0, kCompactMaxDictionary},  // kLiterals
+};
+static_assert(3 * 128u * 1024 + 2 * kCompactMaxDictionary <= kCompactMaxDictionaries);
+
+void* EncoderAlloc(void*, size_t size) {
+    return std::malloc(size);
+}
+void EncoderFree(void*, void* block) {
+    std::free(block);
+}
+ISzAlloc encoderAlloc = {EncoderAlloc, EncoderFree};
+
+struct PackedStream {
+    uint8_t properties[kLzmaPropertiesSize] = {};
+    uint64_t unpacked = 0;
+    Bytes packed;
+};
+
+// Raw LZMA of `data` without an end mark, at the strongest settings, with a
+// dictionary no larger than the data needs.
+PackedStream Pack(const Bytes& data, const StreamCoding& coding) {
+    PackedStream s;
+    s.unpacked = data.size();
+    if (data.empty()) return s;
+    uint32_t dictionary = 4096;
+    while (dictionary < data.size() && dictionary < coding.maxDictionary) dictionary *= 2;
+    CLzmaEncProps props;
+    LzmaEncProps_Init(&props);
+    props.level = 9;
+    props.dictSize = dictionary;
+    props.lc = coding.lc;
+    props.lp = coding.lp;
+    props.pb = coding.pb;
+    props.algo = 1;
+    props.fb = 273;
+    props.btMode = 1;
+    props.numHashBytes = 4;
+    props.writeEndMark = 0;
+    props.numThreads = 1;
+    CLzmaEncHandle encoder = LzmaEnc_Create(&encoderAlloc);
+    if (encoder == nullptr) throw std::bad_alloc();
+    SizeT propertiesSize = kLzmaPropertiesSize;
+    SRes result = LzmaEnc_SetProps(encoder, &props);
+    if (result == SZ_OK) result = LzmaEnc_WriteProperties(encoder, s.properties, &propertiesSize);
+    s.packed.resize(data.size() + data.size() / 2 + 1024);
+    SizeT packedSize = s.packed.size();
+    if (result == SZ_OK) {
+        result = LzmaEnc_MemEncode(encoder, s.packed.data(), &packedSize, data.data(), data.size(),
+                                   0, nullptr, &encoderAlloc, &encoderAlloc);
+    }
+    LzmaEnc_Destroy(encoder, &encoderAlloc, &encoderAlloc);
+    if (result != SZ_OK) throw std::runtime_error("LZMA encoding failed");
+    s.packed.resize(packedSize);
+    return s;
+}
+
+// The header and the packed streams, each stream packed on a thread of its own.
+Bytes Assemble(uint64_t newSize, const Bytes (&streams)[kCompactStreams], CompactStats* stats) {
+    std::future<PackedStream> packing[kCompactStreams];
+    for (uint32_t i = 0; i < kCompactStreams; ++i) {
+        packing[i] = std::async(std::launch::async, Pack, std::cref(streams[i]), kCoding[i]);
+    }
+    PackedStream packed[kCompactStreams];
+    for (uint32_t i = 0; i < kCompactStreams; ++i) packed[i] = packing[i].get();
+
+    Bytes out(kCompactMagic, kCompactMagic + sizeof(kCompactMagic));
+    PutLe(out, kCompactDataVersion, 2);
+    PutLe(out, newSize, 8);
+    for (const PackedStream& s : packed) {
+        out.insert(out.end(), s.properties, s.properties + kLzmaPropertiesSize);
+        PutLe(out, s.unpacked, 8);
+        PutLe(out, s.packed.size(), 4);
+    }
+    for (uint32_t i = 0; i < kCompactStreams; ++i) {
+        out.insert(out.end(), packed[i].packed.begin(), packed[i].packed.end());
+        if (stats != nullptr) {
+            stats->unpacked[i] = packed[i].unpacked;
+            stats->packed[i] = packed[i].packed.size();
+        }
+    }
+    return out;
+}
+
+// Collects the streams segment by segment.
+class StreamBuilder {
+  public:
+    void Segment(uint64_t copy, uint64_t literal, uint64_t oldPosition) {
+        PutNumber(streams_[kCopyLengths], copy);
+        PutNumber(streams_[kLiteralLengths], literal);
+        uint64_t step = 0;
+        if (copy > 0) {
+            step = oldPosition >= oldEnd_ ? (oldPosition - oldEnd_) * 2
+                                          : (oldEnd_ - oldPosition) * 2 - 1;
+            oldEnd_ = oldPosition + copy;
+        }
+        PutNumber(streams_[kOldSteps], step);
+        ++stats_.segments;
+        stats_.copiedBytes += copy;
+        stats_.literalBytes += literal;
+    }
+    // The differences of the copied bytes, in order: runs of changed bytes
+    // after counts of unchanged ones.
+    void Differences(const uint8_t* newBytes, const uint8_t* oldBytes, uint64_t size) {
+        uint64_t i = 0;
+        while (i < size) {
+            if (newBytes[i] == oldBytes[i]) {
+                ++unchanged_;
+                ++i;
+                continue;
+            }
+            uint64_t end = i;
+            while (end < size && newBytes[end] != oldBytes[end]) ++end;
+            Bytes& d = streams_[kDifferences];
+            PutNumber(d, unchanged_);
+            PutNumber(d, end - i);
+            stats_.changedBytes += end - i;
+            for (; i < end; ++i) d.push_back(static_cast<uint8_t>(newBytes[i] - oldBytes[i]));
+            unchanged_ = 0;
+        }
+    }
+    void Unchanged(uint64_t size) { unchanged_ += size; }
+    void Literals(const uint8_t* data, uint64_t size) {
+        streams_[kLiterals].insert(streams_[kLiterals].end(), data, data + size);
+    }
+    Bytes Finish(uint64_t newSize, CompactStats* stats) {
+        if (unchanged_ > 0) {
+            PutNumber(streams_[kDifferences], unchanged_);
+            PutNumber(streams_[kDifferences], 0);
+        }
+        Bytes out = Assemble(newSize, streams_, &stats_);
+        if (stats != nullptr) *stats = stats_;
+        return out;
+    }
+
+  private:
+    Bytes streams_[kCompactStreams];
+    uint64_t oldEnd_ = 0;
+    uint64_t unchanged_ = 0;
+    CompactStats stats_;
+};
+
+}  // namespace
+
+std::vector<CompactSegment> FindApproximateCopies(const OldFileIndex& index, const uint8_t* newData,
+                                                  size_t newSize) {
+    const uint8_t* old = index.Data();
+    const int64_t oldSize = static_cast<int64_t>(index.Size());
+    const int64_t size = static_cast<int64_t>(newSize);
+    auto agrees = [&](int64_t newPos, int64_t oldPos) {
+        return oldPos >= 0 && oldPos < oldSize && old[oldPos] == newData[newPos];
+    };
+    std::vector<CompactSegment> segments;
+    // The copy before the gap starts at (lastNew, lastOld); the gap ends
+    // where the next match starts, at (scan, matchOld).
+    int64_t lastNew = 0;
+    int64_t lastOld = 0;
+    int64_t alignment = 0;  // old minus new position of the last copy
+    int64_t scan = 0;
+    int64_t length = 0;
+    int64_t matchOld = 0;
+    while (scan < size) {
+        // Look for a match that beats the current alignment over its length.
+        int64_t score = 0;  // bytes the current alignment gets right in [scan, counted)
+        int64_t counted = scan += length;
+        for (; scan < size; ++scan) {
+            length = 0;
+            if (index.MayMatch(newData + scan, newSize - scan)) {
+                const Match m = index.LongestMatch(newData + scan, newSize - scan);
+                length = m.length;
+                matchOld = m.oldPos;
+            }
+            for (; counted < scan + length; ++counted) {
+                if (agrees(counted, counted + alignment)) ++score;
+            }
+            if ((length == score && length != 0) || length > score + kAlignmentGain) break;
+            if (agrees(scan, scan + alignment)) --score;
+        }
+        if (length == score && scan != size) continue;  // the alignment goes on
+
+        // Stretch the last copy forwards over the gap while more than half
+        // of its bytes agree.
+        int64_t forward = 0;
+        for (int64_t i = 0, good = 0, best = 0; lastNew + i < scan && lastOld + i < oldSize;) {
+            if (old[lastOld + i] == newData[lastNew + i]) ++good;
+            ++i;
+            if (good * 2 - i > best * 2 - forward) {
+                best = good;
+                forward = i;
+            }
+        }
+        // And the new match backwards.
+        int64_t backward = 0;
+        if (scan < size) {
+            for (int64_t i = 1, good = 0, best = 0; scan >= lastNew + i && matchOld >= i; ++i) {
+                if (old[matchOld - i] == newData[scan - i]) ++good;
+                if (good * 2 - i > best * 2 - backward) {
+                    best = good;
+                    backward = i;
+                }
+            }
+        }
+        // Where the two meet, the split that gets most bytes right.
+        if (lastNew + forward > scan - backward) {
+            const int64_t overlap = (lastNew + forward) - (scan - backward);
+            int64_t balance = 0;
+            int64_t bestBalance = 0;
+            int64_t split = 0;
+            for (int64_t i = 0; i < overlap; ++i) {
+                const int64_t n = lastNew + forward - overlap + i;
+                if (newData[n] == old[lastOld + forward - overlap + i]) ++balance;
+                if (newData[scan - backward + i] == old[matchOld - backward + i]) --balance;
+                if (balance > bestBalance) {
+                    bestBalance = balance;
+                    split = i + 1;
+                }
+            }
+            forward += split - overlap;
+            backward -= split;
+        }
+        const int64_t literalStart = lastNew + forward;
+        const int64_t literalEnd = scan - backward;
+        segments.push_back({static_cast<uint64_t>(forward),
+                            static_cast<uint64_t>(literalEnd - literalStart),
+                            static_cast<uint64_t>(lastOld)});
+        lastNew = literalEnd;
+        lastOld = matchOld - backward;
+        alignment = matchOld - scan;
+    }
+    // Segments without bytes say nothing.
+    std::erase_if(segments, [](const CompactSegment& s) { return s.copy + s.literal == 0; });
+    return segments;
+}
+
+std::vector<uint8_t> EncodeCompactData(const uint8_t* oldData, size_t oldSize,
+                                       const uint8_t* newData, size_t newSize,
+                                       const std::vector<CompactSegment>& segments,
+                                       CompactStats* stats) {
+    StreamBuilder builder;
+    uint64_t at = 0;
+    for (const CompactSegment& s : segments) {
+        if (s.copy > newSize - at || s.literal > newSize - at - s.copy ||
+            (s.copy > 0 && (s.oldPosition > oldSize || s.copy > oldSize - s.oldPosition ||
+                            s.oldPosition > kMaxOldOffset))) {
+            throw std::invalid_argument("a segment lies outside the files");
+        }
+        builder.Segment(s.copy, s.literal, s.oldPosition);
+        builder.Differences(newData + at, oldData + s.oldPosition, s.copy);
+        at += s.copy;
+        builder.Literals(newData + at, s.literal);
+        at += s.literal;
+    }
+    if (at != newSize) throw std::invalid_argument("the segments do not make the new file");
+    return builder.Finish(newSize, stats);
+}
+
+std::vector<uint8_t> EncodeCompactUpdate(const OldFileIndex& index, const uint8_t* newData,
+                                         size_t newSize, CompactStats* stats) {
+    return EncodeCompactData(index.Data(), index.Size(), newData, newSize,
+                             FindApproximateCopies(index, newData, newSize), stats);
+}
+
+std::vector<uint8_t> EncodeCompactAdd(const uint8_t* data, size_t size, CompactStats* stats) {
+    StreamBuilder builder;
+    if (size > 0) {
+        builder.Segment(0, size, 0);
+        builder.Literals(data, size);
+    }
+    return builder.Finish(size, stats);
+}
+
+std::vector<uint8_t> EncodeCompactFromStream(const std::vector<uint8_t>& stream,
+                                             CompactStats* stats) {
+    auto fail = [] { throw std::invalid_argument("not a well-formed diff stream"); };
+    if (stream.size() < kDiffHeaderSize || std::memcmp(stream.data(), kDiffMagic, 4) != 0) fail();
+    const uint64_t block = LoadLe(stream.data() + 6, 4);
+    size_t at = kDiffHeaderSize;
+    auto operand = [&] {
+        if (stream.size() - at < 4) fail();
+        at += 4;
+        return LoadLe(stream.data() + at - 4, 4);
+    };
+    StreamBuilder builder;
+    uint64_t newSize = 0;
+    // Runs of copies and literals become segments: a copy and the literals
+    // after it.
+    uint64_t copy = 0;
+    uint64_t copyOld = 0;
+    uint64_t literal = 0;
+    auto flush = [&] {
+        if (copy + literal == 0) return;
+        builder.Segment(copy, literal, copyOld);
+        copy = literal = 0;
+    };
+    auto addCopy = [&](uint64_t offset, uint64_t length) {
+        if (literal == 0 && copy > 0 && copyOld + copy == offset) {
+            copy += length;
+        } else {
+            flush();
+            copy = length;
+            copyOld = offset;
+        }
+        builder.Unchanged(length);
+        newSize += length;
+    };
+    auto addLiteral = [&](uint64_t length) {
+        if (stream.size() - at < length) fail();
+        builder.Literals(stream.data() + at, length);
+        at += length;
+        literal += length;
+        newSize += length;
+    };
+    for (;;) {
+        if (at >= stream.size()) fail();
+        const uint8_t opcode = stream[at++];
+        if (opcode == kOpEnd) break;
+        switch (opcode) {
+            case kOpCopyBlock:
+                addCopy(operand(), block);
+                break;
+            case kOpCopyBlocks: {
+                const uint64_t offset = operand();
+                addCopy(offset, operand() * block);
+                break;
+            }
+            case kOpCopyRange: {
+                const uint64_t offset = operand();
+                addCopy(offset, operand());
+                break;
+            }
+            case kOpLiteralBlock:
+                addLiteral(block);
+                break;
+            case kOpLiteralBlocks:
+                addLiteral(operand() * block);
+                break;
+            case kOpLiteralRange:
+                addLiteral(operand());
+                break;
+            default:
+                fail();
+        }
+    }
+    flush();
+    return builder.Finish(newSize, stats);
+}
+
+bool ReadCompactHeader(const uint8_t* data, size_t available, uint64_t dataLength,
+                       CompactHeader* header, std::string* problem) {
+    if (available < kCompactHeaderSize || std::memcmp(data, kCompactMagic, 4) != 0) {
+        *problem = "no compact data header (\"KZC \")";
+        return false;
+    }
+    header->version = static_cast<uint16_t>(LoadLe(data + 4, 2));
+    header->newSize = LoadLe(data + 6, 8);
+    uint64_t total = kCompactHeaderSize;
+    for (uint32_t i = 0; i < kCompactStreams; ++i) {
+        const uint8_t* fields = data + 14 + i * kCompactStreamFields;
+        header->dictionary[i] = static_cast<uint32_t>(LoadLe(fields + 1, 4));
+        header->unpacked[i] = LoadLe(fields + kLzmaPropertiesSize, 8);
+        header->packed[i] = static_cast<uint32_t>(LoadLe(fields + kLzmaPropertiesSize + 8, 4));
+        total += header->packed[i];
+    }
+    if (header->version != kCompactDataVersion) {
+        *problem = "compact data version " + std::to_string(header->version) + " is unknown";
+        return false;
+    }
+    if (total != dataLength) {
+        *problem = "data length " + std::to_string(dataLength) + " differs from the " +
+                   std::to_string(total) + " bytes of the header and the streams";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kzp::encoder
