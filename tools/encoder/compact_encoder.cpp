@@ -103,14 +103,20 @@ PackedStream Pack(const Bytes& data, const StreamCoding& coding) {
     return s;
 }
 
-// The header and the packed streams, each stream packed on a thread of its own.
+// The header and the packed streams, each stream packed on a thread of its
+// own where the build has threads (the Windows builds' win32 thread model
+// has none in its standard library).
 Bytes Assemble(uint64_t newSize, const Bytes (&streams)[kCompactStreams], CompactStats* stats) {
+    PackedStream packed[kCompactStreams];
+#if defined(_GLIBCXX_HAS_GTHREADS)
     std::future<PackedStream> packing[kCompactStreams];
     for (uint32_t i = 0; i < kCompactStreams; ++i) {
         packing[i] = std::async(std::launch::async, Pack, std::cref(streams[i]), kCoding[i]);
     }
-    PackedStream packed[kCompactStreams];
     for (uint32_t i = 0; i < kCompactStreams; ++i) packed[i] = packing[i].get();
+#else
+    for (uint32_t i = 0; i < kCompactStreams; ++i) packed[i] = Pack(streams[i], kCoding[i]);
+#endif
 
     Bytes out(kCompactMagic, kCompactMagic + sizeof(kCompactMagic));
     PutLe(out, kCompactDataVersion, 2);

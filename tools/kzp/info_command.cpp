@@ -198,6 +198,7 @@ void HeaderJson(const InspectedPackage& r, uint32_t cp, json& j) {
     j["signed"] = r.certificateTable;
     if (r.certificateTable) j["certificateTableSize"] = r.certificateSize;
     j["formatVersion"] = p.formatVersion;
+    j["format"] = r.compact ? "compact" : "original";
     j["codePage"] = cp;
     j["title"] = Utf8(p.title, cp);
     j["oldVersion"] = Utf8(p.oldVersion, cp);
@@ -238,6 +239,29 @@ void OldTimeAndSizeJson(const writer::Package& p, const writer::Digest& digest, 
     entry["oldSize"] = CheckSize(digest);
 }
 
+const char* const kCompactStreamNames[kCompactStreams] = {"copyLengths", "literalLengths",
+                                                          "oldSteps", "differences", "literals"};
+
+// The sizes compact data holds: the new file, and each stream's, packed and not.
+json CompactJson(const encoder::CompactHeader& h) {
+    json c;
+    c["newSize"] = h.newSize;
+    for (uint32_t i = 0; i < kCompactStreams; ++i) {
+        c["streams"][kCompactStreamNames[i]] = {
+            {"unpacked", h.unpacked[i]}, {"packed", h.packed[i]}, {"dictionary", h.dictionary[i]}};
+    }
+    return c;
+}
+
+std::string CompactText(const encoder::CompactHeader& h) {
+    std::string text = Thousands(h.newSize) + " bytes; streams (packed/unpacked)";
+    for (uint32_t i = 0; i < kCompactStreams; ++i) {
+        text += std::string(i == 0 ? " " : ", ") + kCompactStreamNames[i] + " " +
+                Thousands(h.packed[i]) + "/" + Thousands(h.unpacked[i]);
+    }
+    return text;
+}
+
 void FileEntriesJson(const InspectedPackage& r, uint32_t cp, json& j) {
     const writer::Package& p = r.package;
     j["verify"] = p.verifyMode == 0 ? "md5" : "date-size";
@@ -251,7 +275,12 @@ void FileEntriesJson(const InspectedPackage& r, uint32_t cp, json& j) {
         u["fileTime"] = TimeJson(e.fileTime);
         u["dataOffset"] = r.updateData[i].dataOffset;
         u["dataLength"] = r.updateData[i].dataLength;
-        u["stream"] = StatsJson(r.streams[i]);
+        if (r.compact) {
+            u["compact"] = CompactJson(r.compactUpdates[i]);
+            u["wellFormed"] = r.streams[i].wellFormed;
+        } else {
+            u["stream"] = StatsJson(r.streams[i]);
+        }
         j["updates"].push_back(u);
     }
     j["adds"] = json::array();
@@ -263,6 +292,7 @@ void FileEntriesJson(const InspectedPackage& r, uint32_t cp, json& j) {
         a["dataOffset"] = r.addData[i].dataOffset;
         a["dataLength"] = r.addData[i].dataLength;
         a["inside"] = r.addData[i].inside;
+        if (r.compact) a["compact"] = CompactJson(r.compactAdds[i]);
         j["adds"].push_back(a);
     }
     j["deletes"] = json::array();
@@ -290,7 +320,7 @@ void HeaderText(const InspectedPackage& r, uint32_t cp, std::ostream& o) {
       << ", " << Thousands(r.packageEnd - r.packageOffset) << " bytes";
     if (r.certificateTable)
         o << "; signed (certificate table of " << Thousands(r.certificateSize) << " bytes)";
-    o << "\nformat version  " << p.formatVersion << "\n";
+    o << "\nformat version  " << p.formatVersion << (r.compact ? " (compact)" : "") << "\n";
     o << "title           " << text(p.title) << "\n";
     o << "old version     " << text(p.oldVersion) << "\n";
     o << "new version     " << text(p.newVersion) << "\n";
@@ -327,7 +357,13 @@ void FileEntriesText(const InspectedPackage& r, uint32_t cp, std::ostream& o) {
     auto text = [&](const std::string& s) { return ForTerminal(s, cp); };
     o << "verification    " << (p.verifyMode == 0 ? "MD5" : "date and size") << "\n";
     o << "updates         " << p.updates.size() << "\n";
-    for (size_t i = 0; i < p.updates.size(); ++i) {
+    for (size_t i = 0; i < p.updates.size() && r.compact; ++i) {
+        o << "  " << text(p.updates[i].name) << "  data " << Thousands(r.updateData[i].dataLength)
+          << " bytes -> " << CompactText(r.compactUpdates[i]);
+        if (!r.streams[i].wellFormed) o << "; NOT WELL-FORMED: " << r.streams[i].problem;
+        o << "\n";
+    }
+    for (size_t i = 0; i < p.updates.size() && !r.compact; ++i) {
         const encoder::StreamCheck& c = r.streams[i];
         o << "  " << text(p.updates[i].name) << "  stream " << Thousands(r.updateData[i].dataLength)
           << " bytes -> " << Thousands(c.stats.OutputBytes()) << " bytes; copied "
@@ -340,7 +376,9 @@ void FileEntriesText(const InspectedPackage& r, uint32_t cp, std::ostream& o) {
     o << "adds            " << p.adds.size() << "\n";
     for (size_t i = 0; i < p.adds.size(); ++i) {
         o << "  " << text(p.adds[i].name) << "  " << Thousands(r.addData[i].dataLength)
-          << " bytes, " << FormatFileTime(p.adds[i].fileTime.Ticks()) << "\n";
+          << " bytes, " << FormatFileTime(p.adds[i].fileTime.Ticks());
+        if (r.compact) o << "; compact data -> " << CompactText(r.compactAdds[i]);
+        o << "\n";
     }
     o << "deletes         " << p.deletes.size() << "\n";
     for (const writer::DeleteEntry& e : p.deletes) {

@@ -122,7 +122,7 @@ void ReadPackageHeader(Reader& in, writer::Package& p) {
     if (in.Bytes(4, "the magic") != "KZP ")
         throw PackageError("not a kzp package (no \"KZP \" magic)", 0);
     p.formatVersion = in.U16("the header");
-    if (p.formatVersion > kMaxFormatVersion) {
+    if (!IsKnownFormatVersion(p.formatVersion)) {
         throw PackageError(
             "format version " + std::to_string(p.formatVersion) + " is newer than 120", 4);
     }
@@ -284,8 +284,37 @@ void ReadFileEntries(Reader& in, const ListCounts& n, uint64_t bodySize, Inspect
 // Streams: checked against the old size when the entry records it
 // (date-and-size mode), else only against the seek limit. Add contents must
 // lie inside the package.
+// Compact data: its header read and its streams' lengths checked against
+// the entry's data length.
+encoder::CompactHeader CheckCompactData(const uint8_t* base, const InspectedData& d,
+                                        encoder::StreamCheck* check) {
+    encoder::CompactHeader header;
+    check->wellFormed =
+        d.inside && encoder::ReadCompactHeader(base + d.dataOffset, d.dataLength, d.dataLength,
+                                               &header, &check->problem);
+    if (!d.inside) check->problem = "the data lies outside the package";
+    return header;
+}
+
+void CheckCompactEntries(const uint8_t* base, InspectedPackage& r) {
+    const writer::Package& p = r.package;
+    for (size_t i = 0; i < p.updates.size(); ++i) {
+        encoder::StreamCheck check;
+        r.compactUpdates.push_back(CheckCompactData(base, r.updateData[i], &check));
+        r.streams.push_back(check);
+        if (!check.wellFormed)
+            r.problems.push_back("update " + p.updates[i].name + ": " + check.problem);
+    }
+    for (size_t i = 0; i < p.adds.size(); ++i) {
+        encoder::StreamCheck check;
+        r.compactAdds.push_back(CheckCompactData(base, r.addData[i], &check));
+        if (!check.wellFormed) r.problems.push_back("add " + p.adds[i].name + ": " + check.problem);
+    }
+}
+
 void CheckEntryData(const uint8_t* base, uint64_t bodySize, InspectedPackage& r) {
     const writer::Package& p = r.package;
+    if (r.compact) return CheckCompactEntries(base, r);
     for (size_t i = 0; i < p.updates.size(); ++i) {
         const InspectedData& d = r.updateData[i];
         uint64_t oldSize = 0x7FFFFFFFull;
@@ -348,6 +377,7 @@ InspectedPackage InspectPackage(const std::vector<uint8_t>& file) {
     writer::Package& p = r.package;
 
     ReadPackageHeader(in, p);
+    r.compact = p.formatVersion == kCompactFormatVersion;
     ReadLanguageSection(in, p);
     ReadTargetFolderSection(in, p);
     if (p.formatVersion >= kVersionWithCheckSection) {

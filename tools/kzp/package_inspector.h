@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/encoder/compact_encoder.h"
 #include "tools/encoder/stream_check.h"
 #include "tools/package_writer/package_writer.h"
 
@@ -41,7 +42,12 @@ struct InspectedPackage {
     std::vector<InspectedData> updateData;
     std::vector<InspectedData> addData;
     std::vector<encoder::StreamCheck> streams;  // one per update entry
-    uint64_t oldSizeAssumed = 0;                // the old size the checks used
+    // A compact package (format 130): the header of each update's and each
+    // add's compact data (its `streams` entry says only whether it holds).
+    bool compact = false;
+    std::vector<encoder::CompactHeader> compactUpdates;
+    std::vector<encoder::CompactHeader> compactAdds;
+    uint64_t oldSizeAssumed = 0;  // the old size the checks used
 
     writer::Digest storedTrailer{};
     writer::Digest computedTrailer{};
