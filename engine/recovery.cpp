@@ -4,6 +4,7 @@
 
 #include "engine/file_operations.h"
 #include "engine/target_folder.h"
+#include "package/add_contents.h"
 #include "package/package_layout.h"
 #include "platform/owned_handles.h"
 #include "support/file_helpers.h"
@@ -71,26 +72,28 @@ bool IsOldVersion(const FileFacts& facts, const FileEntry& entry, uint8_t verify
 // read fails. A run grows the file to the data's length before it writes,
 // so the first bytes followed by zeros up to that length are its too.
 int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& entry,
-                       uint64_t size) {
-    if (size > entry.dataLength) return 0;
-    if (!package.Seek(static_cast<uint64_t>(kPackageOffset) + entry.dataOffset)) return -1;
+                       uint64_t size, HeapHandle heap) {
+    AddContents contents(package, entry, heap);
+    if (contents.Open() != kResultOk) return -1;
+    const uint64_t length = contents.Size();
+    if (size > length) return 0;
     Os& os = TheOs();
     OwnedFile file(OpenFileForRead(path, 0, 0));
     if (!file.IsOpen()) return -1;
     uint8_t onDisk[kCompareChunk];
     uint8_t inPackage[kCompareChunk];
-    int result = size == entry.dataLength ? 2 : 1;
+    int result = size == length ? 2 : 1;
     bool inZeros = false;  // past the bytes written, in the space taken ahead
     for (uint64_t left = size; left > 0 && result > 0;) {
         const uint32_t chunk = left < kCompareChunk ? static_cast<uint32_t>(left) : kCompareChunk;
         uint32_t read = 0;
         if (!os.ReadFile(file.Get(), onDisk, chunk, &read) || read != chunk ||
-            !package.Read(inPackage, chunk)) {
+            contents.Read(inPackage, chunk) != kResultOk) {
             result = -1;
         } else {
             for (uint32_t i = 0; i < chunk; ++i) {
                 if (!inZeros && onDisk[i] != inPackage[i]) {
-                    if (size != entry.dataLength) {
+                    if (size != length) {
                         result = 0;
                         break;
                     }
@@ -170,7 +173,7 @@ Result ExamineAdd(PackageFile& package, const RecoveryPlan& plan, const UpdaterS
         e->file = FoundFile::kOldVersion;
         return kResultOk;
     }
-    const int same = CompareWithAddData(package, path, entry, file.size);
+    const int same = CompareWithAddData(package, path, entry, file.size, state.heap);
     if (same < 0) return kErrorOldFileRead;
     if (same == 2 && SameTime(file.time, entry.fileTime))
         e->file = FoundFile::kNewVersion;

@@ -22,6 +22,7 @@
 #include "engine/rollback.h"
 #include "engine/status_notification.h"
 #include "engine/target_folder.h"
+#include "package/compact_decoder.h"
 #include "package/diff_decoder.h"
 #include "package/package_layout.h"
 #include "package/trailer.h"
@@ -326,13 +327,23 @@ Result DryRun(UpdaterState& state, ConsoleView& view, ConsoleOs& os) {
             OwnedFile sink(
                 os.CreateFileHandle(kNullFilePath, kGenericWrite, 0, false, kCreateAlways, 0));
             StateDecodeContext decode(state);
-            r = ApplyDiffStream(*package, entry, old.Get(), sink.Get(), decode);
+            r = entry.compact ? ApplyCompactData(*package, entry, old.Get(), sink.Get(), decode)
+                              : ApplyDiffStream(*package, entry, old.Get(), sink.Get(), decode);
             if (r != kResultOk) return r;
             view.Print("  ok  " + view.Show(entry.name));
         }
-        // Added files: their data must lie inside the package.
+        // Added files: their data must lie inside the package; compact data
+        // is decoded as well.
         for (int32_t i = 0; i < EntryCount(pass.entries[1]); ++i) {
             const FileEntry& entry = EntryAt(pass.entries[1], i);
+            if (entry.compact) {
+                OwnedFile sink(
+                    os.CreateFileHandle(kNullFilePath, kGenericWrite, 0, false, kCreateAlways, 0));
+                StateDecodeContext decode(state);
+                r = ApplyCompactData(*package, entry, kInvalidFile, sink.Get(), decode);
+                if (r != kResultOk) return r;
+                continue;
+            }
             if (static_cast<uint64_t>(entry.dataOffset) + entry.dataLength >
                 pass.packageLength - kTrailerSize) {
                 return kErrorReadPackage;
