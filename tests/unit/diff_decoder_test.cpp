@@ -7,6 +7,7 @@
 #include <random>
 
 #include "engine/notify.h"
+#include "package/compact_decoder.h"
 #include "package/diff_decoder.h"
 #include "package/package_layout.h"
 #include "support/file_helpers.h"
@@ -14,6 +15,7 @@
 #include "tests/support/faulty_os.h"
 #include "tests/support/package_fixture.h"
 #include "tests/support/test_platform.h"
+#include "tools/encoder/compact_encoder.h"
 
 namespace kzp {
 namespace {
@@ -86,13 +88,17 @@ class DiffDecoder : public ::testing::Test {
         {
             std::unique_ptr<test::ScopedOs> faulty;
             if (faulty_) faulty = std::make_unique<test::ScopedOs>(*faulty_);
-            FileHandle oldFile = OpenFileForRead(oldPath.c_str(), 0, 0);
+            FileHandle oldFile =
+                withoutOldFile_ ? kInvalidFile : OpenFileForRead(oldPath.c_str(), 0, 0);
             FileHandle newFile = CreateFileForWrite(newPath.c_str(), 0, 0);
-            EXPECT_NE(oldFile, kInvalidFile);
+            EXPECT_TRUE(withoutOldFile_ || oldFile != kInvalidFile);
             EXPECT_NE(newFile, kInvalidFile);
             StateDecodeContext context(state_.state());
-            run.result = ApplyDiffStream(package.file(), entry, oldFile, newFile, context);
-            TheOs().CloseFile(oldFile);
+            entry.compact = compact_;
+            run.result = compact_
+                             ? ApplyCompactData(package.file(), entry, oldFile, newFile, context)
+                             : ApplyDiffStream(package.file(), entry, oldFile, newFile, context);
+            if (oldFile != kInvalidFile) TheOs().CloseFile(oldFile);
             TheOs().CloseFile(newFile);
         }
         run.output = ReadWhole(newPath);
@@ -119,6 +125,9 @@ class DiffDecoder : public ::testing::Test {
     std::string folder_;
     test::ScopedUpdaterState state_;
     test::FaultyOs* faulty_ = nullptr;
+    // Compact data instead of a diff stream; an add's data (no old file).
+    bool compact_ = false;
+    bool withoutOldFile_ = false;
 };
 
 TEST_F(DiffDecoder, WorkedExample) {
@@ -506,6 +515,291 @@ TEST_F(DiffDecoder, RandomStreamsMatchTheFormat) {
             EXPECT_EQ(run.progress, expected.progress);
             EXPECT_TRUE(run.stamped);
         }
+    }
+}
+
+}  // namespace
+}  // namespace kzp
+
+namespace kzp {
+namespace {
+
+// The unpacked streams of compact data, written number by number.
+struct CompactStreams {
+    Bytes streams[kCompactStreams];
+    static void Number(Bytes& out, uint64_t value) {
+        for (; value >= 0x80; value >>= 7) out.push_back(static_cast<uint8_t>(value | 0x80));
+        out.push_back(static_cast<uint8_t>(value));
+    }
+    CompactStreams& Segment(uint64_t copy, uint64_t literal, uint64_t step) {
+        Number(streams[kCopyLengths], copy);
+        Number(streams[kLiteralLengths], literal);
+        Number(streams[kOldSteps], step);
+        return *this;
+    }
+    CompactStreams& Differences(uint64_t unchanged, const Bytes& changed) {
+        Number(streams[kDifferences], unchanged);
+        Number(streams[kDifferences], changed.size());
+        streams[kDifferences].insert(streams[kDifferences].end(), changed.begin(), changed.end());
+        return *this;
+    }
+    CompactStreams& Literals(const Bytes& bytes) {
+        streams[kLiterals].insert(streams[kLiterals].end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+    Bytes Pack(uint64_t newSize) const { return encoder::PackCompactStreams(newSize, streams); }
+};
+
+class CompactDecoder : public DiffDecoder {
+  protected:
+    void SetUp() override {
+        DiffDecoder::SetUp();
+        compact_ = true;
+    }
+};
+
+// The values only grow and the last is exactly 1000.
+void ExpectProgressEndsAt1000(const std::vector<intptr_t>& progress) {
+    ASSERT_FALSE(progress.empty());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), 1000);
+}
+
+TEST_F(CompactDecoder, WorkedExample) {
+    // Four bytes copied as they are and two literal bytes, then three bytes
+    // copied from offset 5 of which the second gains 1.
+    CompactStreams s;
+    s.Segment(4, 2, 0).Segment(3, 0, 2).Literals(Text("xy"));
+    s.Differences(5, {1}).Differences(1, {});
+    DecodeRun run = Decode(Text("ABCDEFGH"), s.Pack(9));
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_EQ(run.output, Text("ABCDxyFHH"));
+    EXPECT_EQ(run.progress.size(), 4u) << "a copy, a literal run, a copy, the end";
+    ExpectProgressEndsAt1000(run.progress);
+    EXPECT_TRUE(run.stamped);
+}
+
+TEST_F(CompactDecoder, AnEmptyFileIsTheHeaderAlone) {
+    const Bytes data = CompactStreams().Pack(0);
+    ASSERT_EQ(data.size(), kCompactHeaderSize);
+    DecodeRun run = Decode(Text("old"), data);
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_TRUE(run.output.empty());
+    EXPECT_EQ(run.progress, std::vector<intptr_t>{1000});
+    EXPECT_TRUE(run.stamped);
+}
+
+TEST_F(CompactDecoder, HeaderIsCheckedBeforeAnythingIsWritten) {
+    const Bytes good = CompactStreams().Segment(0, 2, 0).Literals(Text("ok")).Pack(2);
+    struct Case {
+        const char* what;
+        size_t at;
+        uint8_t value;
+        Result result;
+    };
+    const Case cases[] = {
+        {"another magic", 2, 'S', kErrorDiffData},
+        {"version 2", 4, 2, kErrorDiffVersion},
+        {"version 0", 4, 0, kErrorDiffVersion},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes data = good;
+        data[c.at] = c.value;
+        DecodeRun run = Decode(Text("old"), data);
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_TRUE(run.output.empty());
+        EXPECT_TRUE(run.codes.empty()) << "no progress before the streams are set up";
+        EXPECT_FALSE(run.stamped);
+    }
+    // A header cut short is a failed package read.
+    Bytes cut(good.begin(), good.begin() + 40);
+    DecodeRun run = DecodeBody(Text("old"), cut, 0, static_cast<uint32_t>(good.size()));
+    EXPECT_EQ(run.result, kErrorReadPackage);
+    EXPECT_TRUE(run.codes.empty());
+}
+
+TEST_F(CompactDecoder, DamagedDataFailsAsAPackageRead) {
+    const Bytes old = Text("ABCDEFGH");
+    // Where the fields of stream `i` lie in the header.
+    auto field = [](uint32_t stream, uint32_t offset) {
+        return 14 + stream * kCompactStreamFields + offset;
+    };
+    struct Case {
+        const char* what;
+        CompactStreams streams;
+        uint64_t newSize;
+        Result result;
+        std::function<void(Bytes&)> damage;
+    };
+    std::vector<Case> cases;
+    auto add = [&](const char* what, CompactStreams s, uint64_t size, Result result,
+                   std::function<void(Bytes&)> damage = {}) {
+        cases.push_back({what, std::move(s), size, result, std::move(damage)});
+    };
+    add("a segment longer than the new file",
+        CompactStreams().Segment(0, 5, 0).Literals(Text("abcde")), 3, kErrorReadPackage);
+    add("a segment of no bytes",
+        CompactStreams().Segment(0, 0, 0).Segment(0, 1, 0).Literals(Text("a")), 1,
+        kErrorReadPackage);
+    add("a step back before the old file's start",
+        CompactStreams().Segment(2, 0, 3).Differences(2, {}), 2, kErrorReadPackage);
+    add("a step on a segment without a copy", CompactStreams().Segment(0, 1, 2).Literals(Text("a")),
+        1, kErrorReadPackage);
+    add("differences that end early", CompactStreams().Segment(4, 0, 0).Differences(1, {5}), 4,
+        kErrorReadPackage);
+    add("a difference pair of no bytes", CompactStreams().Segment(2, 0, 0).Differences(0, {}), 2,
+        kErrorReadPackage);
+    add("differences left over",
+        CompactStreams().Segment(2, 0, 0).Differences(2, {}).Differences(0, {7}), 2,
+        kErrorReadPackage);
+    add("literals that end early", CompactStreams().Segment(0, 4, 0).Literals(Text("ab")), 4,
+        kErrorReadPackage);
+    add("segments beyond the new file's end",
+        CompactStreams().Segment(0, 2, 0).Segment(0, 1, 0).Literals(Text("abc")), 2,
+        kErrorReadPackage);
+    add(
+        "a length of more than 64 bits",
+        [] {
+            CompactStreams s;
+            s.streams[kCopyLengths] = Bytes(11, 0xFF);
+            s.Segment(0, 1, 0);
+            return s;
+        }(),
+        1, kErrorReadPackage);
+    add("a dictionary above the limit", CompactStreams().Segment(0, 2, 0).Literals(Text("ab")), 2,
+        kErrorReadPackage, [&](Bytes& d) { d[field(kLiterals, 3)] = 0x20; });  // 2 MiB
+    add("a packed stream cut short",
+        CompactStreams().Segment(0, 2000, 0).Literals(Bytes(2000, 'q')), 2000, kErrorReadPackage,
+        [&](Bytes& d) {
+            // The literals come last: the stream and its length both shrink.
+            d[field(kLiterals, kLzmaPropertiesSize + 8)] -= 4;
+            d.resize(d.size() - 4);
+        });
+    add("an empty stream with packed bytes", CompactStreams().Segment(0, 1, 0).Literals(Text("a")),
+        1, kErrorReadPackage,
+        [&](Bytes& d) { d[field(kDifferences, kLzmaPropertiesSize + 8)] = 1; });
+    add("a copy past the old file's end", CompactStreams().Segment(4, 0, 12).Differences(4, {}), 4,
+        kErrorOldFileRead);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes data = c.streams.Pack(c.newSize);
+        if (c.damage) c.damage(data);
+        DecodeRun run = Decode(old, data);
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_FALSE(run.stamped);
+    }
+}
+
+TEST_F(CompactDecoder, AnAddsDataHoldsNoCopies) {
+    withoutOldFile_ = true;
+    DecodeRun run = Decode({}, CompactStreams().Segment(0, 3, 0).Literals(Text("new")).Pack(3));
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_EQ(run.output, Text("new"));
+    run = Decode({}, CompactStreams().Segment(1, 0, 0).Differences(1, {}).Pack(1));
+    EXPECT_EQ(run.result, kErrorReadPackage);
+    withoutOldFile_ = false;
+}
+
+TEST_F(CompactDecoder, CancelIsPolledBeforeTheFirstPieceAndBetweenPieces) {
+    CompactStreams s;
+    s.Segment(4, 2, 0).Segment(3, 0, 2).Literals(Text("xy")).Differences(7, {});
+    const Bytes data = s.Pack(9);
+    RequestCancel(state_.state());
+    DecodeRun run = Decode(Text("ABCDEFGH"), data);
+    EXPECT_EQ(run.result, kResultCancelled);
+    EXPECT_TRUE(run.output.empty());
+    EXPECT_EQ(run.progress.size(), 1u) << "final value only";
+    EXPECT_FALSE(run.stamped);
+
+    state_.state().cancelRequested = 0;
+    state_.sink().onSend = [&](const test::Notification& n) {
+        if (n.code == SN_FILE_PROGRESS) RequestCancel(state_.state());
+    };
+    run = Decode(Text("ABCDEFGH"), data);
+    state_.sink().onSend = nullptr;
+    state_.state().cancelRequested = 0;
+    EXPECT_EQ(run.result, kResultCancelled);
+    EXPECT_EQ(run.output, Text("ABCD")) << "the first piece, then the poll";
+    EXPECT_EQ(run.progress.size(), 2u);
+    EXPECT_FALSE(run.stamped);
+}
+
+TEST_F(CompactDecoder, ARefusedWriteIsTheResult) {
+    std::mt19937 rng(11);
+    Bytes literal(200 * 1024);
+    for (uint8_t& b : literal) b = static_cast<uint8_t>(rng());
+    const Bytes data =
+        CompactStreams().Segment(0, literal.size(), 0).Literals(literal).Pack(literal.size());
+    test::FaultyOs faulty(test::BaseOs());
+    faulty.SetDiskSpace(70 * 1024);
+    faulty_ = &faulty;
+    DecodeRun run = Decode({}, data);
+    faulty_ = nullptr;
+    EXPECT_EQ(run.result, kErrorNewFileWrite);
+    EXPECT_FALSE(run.stamped);
+    EXPECT_LE(run.output.size(), 70u * 1024);
+    EXPECT_TRUE(std::equal(run.output.begin(), run.output.end(), literal.begin()));
+}
+
+// Random old files and new ones made from them by the changes a new build
+// brings (moved blocks, inserted and removed runs, pointers shifted by a
+// constant), encoded by the encoder: the decoder gives back the new file in
+// bounded memory, from approximate copies and from an original stream's
+// exact ones alike.
+TEST_F(CompactDecoder, EncodedUpdatesRoundTrip) {
+    std::mt19937 rng(5);
+    auto random = [&](size_t n) {
+        Bytes b(n);
+        for (uint8_t& x : b) x = static_cast<uint8_t>(rng() % 16);  // compressible
+        return b;
+    };
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const Bytes old = random(300 * 1024 + rng() % 4096);
+        Bytes fresh;
+        size_t at = 0;
+        while (at < old.size()) {
+            const size_t run = std::min<size_t>(old.size() - at, 1000 + rng() % 30000);
+            Bytes piece(old.begin() + at, old.begin() + at + run);
+            for (size_t i = 0; i + 4 <= piece.size(); i += 64 + rng() % 64) piece[i] += 3;
+            switch (rng() % 4) {
+                case 0:
+                    fresh.insert(fresh.end(), piece.begin(), piece.end());
+                    break;
+                case 1: {
+                    Bytes extra = random(1 + rng() % 3000);
+                    fresh.insert(fresh.end(), extra.begin(), extra.end());
+                    fresh.insert(fresh.end(), piece.begin(), piece.end());
+                    break;
+                }
+                case 2:
+                    break;  // removed
+                default:
+                    fresh.insert(fresh.begin(), piece.begin(), piece.end());  // moved
+            }
+            at += run;
+        }
+        encoder::OldFileIndex index(old.data(), old.size());
+        encoder::CompactStats stats;
+        const Bytes approximate =
+            encoder::EncodeCompactUpdate(index, fresh.data(), fresh.size(), &stats);
+        EXPECT_GT(stats.changedBytes, 0u);
+        EXPECT_EQ(stats.copiedBytes + stats.literalBytes, fresh.size());
+        const Bytes exact = encoder::EncodeCompactFromStream(
+            encoder::EncodeDiff(index, fresh.data(), fresh.size(), encoder::EncodeOptions{}));
+        for (const Bytes* data : {&approximate, &exact}) {
+            test::FaultyOs faulty(test::BaseOs());
+            faulty_ = &faulty;
+            DecodeRun run = Decode(old, *data);
+            faulty_ = nullptr;
+            EXPECT_EQ(run.result, kResultOk);
+            EXPECT_TRUE(run.output == fresh);
+            ExpectProgressEndsAt1000(run.progress);
+            EXPECT_TRUE(run.stamped);
+            EXPECT_LE(faulty.LargestAllocation(), kCompactMaxDictionary + 64 * 1024);
+        }
+        EXPECT_LT(approximate.size(), exact.size()) << "shifted bytes cost less than literals";
     }
 }
 

@@ -106,7 +106,10 @@ PackedStream Pack(const Bytes& data, const StreamCoding& coding) {
 // The header and the packed streams, each stream packed on a thread of its
 // own where the build has threads (the Windows builds' win32 thread model
 // has none in its standard library).
-Bytes Assemble(uint64_t newSize, const Bytes (&streams)[kCompactStreams], CompactStats* stats) {
+}  // namespace
+
+Bytes PackCompactStreams(uint64_t newSize, const Bytes (&streams)[kCompactStreams],
+                         CompactStats* stats) {
     PackedStream packed[kCompactStreams];
 #if defined(_GLIBCXX_HAS_GTHREADS)
     std::future<PackedStream> packing[kCompactStreams];
@@ -135,6 +138,8 @@ Bytes Assemble(uint64_t newSize, const Bytes (&streams)[kCompactStreams], Compac
     }
     return out;
 }
+
+namespace {
 
 // Collects the streams segment by segment.
 class StreamBuilder {
@@ -182,7 +187,7 @@ class StreamBuilder {
             PutNumber(streams_[kDifferences], unchanged_);
             PutNumber(streams_[kDifferences], 0);
         }
-        Bytes out = Assemble(newSize, streams_, &stats_);
+        Bytes out = PackCompactStreams(newSize, streams_, &stats_);
         if (stats != nullptr) *stats = stats_;
         return out;
     }

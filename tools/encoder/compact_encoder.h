@@ -52,6 +52,13 @@ std::vector<uint8_t> EncodeCompactData(const uint8_t* oldData, size_t oldSize,
                                        const std::vector<CompactSegment>& segments,
                                        CompactStats* stats = nullptr);
 
+// Compact data of the given unpacked streams (a header and each stream
+// packed): what the functions below end with, and how tests make data of
+// any content.
+std::vector<uint8_t> PackCompactStreams(uint64_t newSize,
+                                        const std::vector<uint8_t> (&streams)[kCompactStreams],
+                                        CompactStats* stats = nullptr);
+
 // The compact data of an update: approximate copies found with `index`.
 std::vector<uint8_t> EncodeCompactUpdate(const OldFileIndex& index, const uint8_t* newData,
                                          size_t newSize, CompactStats* stats = nullptr);
