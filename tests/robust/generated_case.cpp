@@ -10,6 +10,7 @@
 #include "support/text.h"
 
 #ifdef KZP_ROBUST_HAVE_ENCODER
+#include "tools/encoder/compact_encoder.h"
 #include "tools/encoder/diff_encoder.h"
 #endif
 
@@ -164,6 +165,31 @@ TreeState WithBackups(const GeneratedCase& generated) {
     return tree;
 }
 
+#ifdef KZP_ROBUST_HAVE_ENCODER
+// The same change as a compact package: every update's and add's data
+// encoded as compact data, everything else as it is.
+void MakeCompact(GeneratedCase& c) {
+    w::Package& p = c.package;
+    p.formatVersion = kCompactFormatVersion;
+    for (w::UpdateEntry& e : p.updates) {
+        auto old = c.oldTree.find(e.name);
+        auto built = c.newTree.find(e.name);
+        if (old == c.oldTree.end() || built == c.newTree.end()) {
+            e.stream = encoder::EncodeCompactAdd(nullptr, 0);  // never applied
+            continue;
+        }
+        const w::Bytes& oldData = old->second.contents;
+        const w::Bytes& newData = built->second.contents;
+        encoder::OldFileIndex index(oldData.data(), oldData.size());
+        e.stream = encoder::EncodeCompactUpdate(index, newData.data(), newData.size());
+    }
+    for (w::AddEntry& e : p.adds) {
+        e.contents = encoder::EncodeCompactAdd(e.contents.data(), e.contents.size());
+    }
+    c.summary += " compact";
+}
+#endif
+
 GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder,
                            const CaseLimits& limits) {
     GeneratedCase c;
@@ -295,6 +321,9 @@ GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder
         summary << " no-recovery-record";
     }
     c.summary = summary.str();
+#ifdef KZP_ROBUST_HAVE_ENCODER
+    if (random() % 3 == 0) MakeCompact(c);
+#endif
     return c;
 }
 
