@@ -4,6 +4,7 @@
 
 #include "resources/string_table.h"
 #include "tests/support/test_platform.h"
+#include "tools/encoder/compact_encoder.h"
 
 namespace kzp::e2e {
 namespace {
@@ -194,6 +195,22 @@ writer::Package PackageFor(const Tree& oldTree, const Tree& newTree, const std::
     }
     for (const auto& [name, data] : oldTree) {
         if (newTree.count(name) == 0) p.deletes.push_back({name, writer::Md5(data)});
+    }
+    return p;
+}
+
+writer::Package CompactPackageFor(const Tree& oldTree, const Tree& newTree,
+                                  const std::string& folder) {
+    writer::Package p = PackageFor(oldTree, newTree, folder);
+    p.formatVersion = kCompactFormatVersion;
+    for (writer::UpdateEntry& u : p.updates) {
+        const Bytes& oldData = oldTree.at(u.name);
+        const Bytes& newData = newTree.at(u.name);
+        encoder::OldFileIndex index(oldData.data(), oldData.size());
+        u.stream = encoder::EncodeCompactUpdate(index, newData.data(), newData.size());
+    }
+    for (writer::AddEntry& a : p.adds) {
+        a.contents = encoder::EncodeCompactAdd(a.contents.data(), a.contents.size());
     }
     return p;
 }

@@ -42,6 +42,10 @@ writer::FileTimeValue EntryTime(size_t index);
 // complete path): changed files as updates with diff streams, new files as
 // adds, vanished files as deletes. MD5 verification.
 writer::Package PackageFor(const Tree& oldTree, const Tree& newTree, const std::string& folder);
+// The same package as a compact one (format 130): each update's and add's
+// data encoded by the kzp tool's compact encoder.
+writer::Package CompactPackageFor(const Tree& oldTree, const Tree& newTree,
+                                  const std::string& folder);
 // A diff stream from `oldData` to `newData` (shared head and tail copied).
 Bytes DiffFor(const Bytes& oldData, const Bytes& newData, uint32_t blockSize = 4096);
 

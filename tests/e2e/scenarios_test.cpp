@@ -13,6 +13,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/player.h"
 #include "tests/support/test_platform.h"
+#include "tools/encoder/compact_encoder.h"
 
 namespace kzp::e2e {
 namespace {
@@ -509,6 +510,50 @@ TEST_F(UpdaterScenario, CancelDuringALongDecodeRestoresTheFolder) {
     CancelWhileWriting(run, main, Format(Slot(12), {"video", ".dat"}), old_, app_);
 }
 
+// A compact update that takes long to write: 30,000 segments, each a
+// kilobyte copied from the old file with one byte changed, then a literal
+// byte (a 30 MB file and as many progress reports as pieces).
+Bytes LongCompactUpdate() {
+    std::vector<uint8_t> streams[kCompactStreams];
+    auto number = [](std::vector<uint8_t>& out, uint64_t value) {
+        for (; value >= 0x80; value >>= 7) out.push_back(static_cast<uint8_t>(value | 0x80));
+        out.push_back(static_cast<uint8_t>(value));
+    };
+    uint64_t oldEnd = 0;
+    for (int i = 0; i < 30000; ++i) {
+        const uint64_t at = static_cast<uint64_t>(i % 64) * 1024;
+        number(streams[kCopyLengths], 1024);
+        number(streams[kLiteralLengths], 1);
+        number(streams[kOldSteps], at >= oldEnd ? (at - oldEnd) * 2 : (oldEnd - at) * 2 - 1);
+        oldEnd = at + 1024;
+        number(streams[kDifferences], i == 0 ? 7 : 1023);
+        number(streams[kDifferences], 1);
+        streams[kDifferences].push_back(0x5A);
+        streams[kLiterals].push_back(static_cast<uint8_t>(i));
+    }
+    number(streams[kDifferences], 1024 - 8);
+    number(streams[kDifferences], 0);
+    return encoder::PackCompactStreams(30000ull * 1025, streams);
+}
+
+TEST_F(UpdaterScenario, CancelDuringALargeCompactUpdateRestoresTheFolder) {
+    old_["video.dat"] = Pattern(64 << 10, 6);
+    ASSERT_TRUE(WriteTree(app_, old_));
+    writer::Package package = CompactPackageFor(old_, new_, app_);
+    writer::UpdateEntry video;
+    video.name = "video.dat";
+    video.digest = writer::Md5(old_["video.dat"]);
+    video.fileTime = EntryTime(50);
+    video.stream = LongCompactUpdate();
+    package.updates.push_back(video);
+    std::string exe = Build(package);
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, true);
+    CancelWhileWriting(run, main, Format(Slot(12), {"video", ".dat"}), old_, app_);
+}
+
 // Waits for the end of a run that failed before anything changed and checks
 // the last log lines and that the backups cannot be deleted.
 void ExpectFailure(UpdaterRun& run, HWND main, const std::vector<std::string>& lastLines) {
@@ -532,6 +577,23 @@ TEST_F(UpdaterScenario, DamagedPackageIsRefusedBeforeTheQuestion) {
     HWND main = run.WaitFor(WindowKind::kMain);
     ExpectFailure(run, main, {Format(Slot(11), {exe}), Slot(15), Slot(57), Slot(20)});
     EXPECT_EQ(WindowText(main), kStartCaption);  // the package's caption never came
+    CloseAndExpectExit(run, main, 255);
+    EXPECT_EQ(test::ReadTree(app_), old_);
+}
+
+// Compact data that promises one byte more than its streams hold: the
+// trailer matches (the package was made so), the decoder fails as a package
+// read, and the rollback brings the folder back.
+TEST_F(UpdaterScenario, DamagedCompactDataFailsAsAPackageReadAndIsRolledBack) {
+    writer::Package package = CompactPackageFor(old_, new_, app_);
+    ASSERT_FALSE(package.updates.empty());
+    package.updates[0].stream[6] += 1;  // the new file's size
+    std::string exe = Build(package);
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, ""));
+    HWND main = run.WaitFor(WindowKind::kMain);
+    AnswerQuestion(run, true);
+    ExpectFailure(run, main, {Slot(42), Slot(20), Slot(23), Slot(24)});
     CloseAndExpectExit(run, main, 255);
     EXPECT_EQ(test::ReadTree(app_), old_);
 }
@@ -695,6 +757,18 @@ writer::LanguageBlock Block(uint32_t codePage, const std::string& face,
     for (int k = 0; k < 69; ++k) block.texts[k] = ToCodePage(Slot(k), codePage);
     for (const auto& [k, text] : texts) block.texts[k] = ToCodePage(text, codePage);
     return block;
+}
+
+// A compact package updates, adds and deletes like the original one, under
+// either code page.
+TEST_F(CodePageScenario, CompactPackageUpdatesTheFolder) {
+    writer::Package package = CompactPackageFor(old_, new_, app_);
+    std::string exe = Build(package, "compact.exe");
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(exe, "-F"));
+    EXPECT_EQ(run.WaitForExit(), 0) << run.Describe();
+    EXPECT_EQ(test::ReadTree(app_), new_);
+    ExpectEntryTimes(package);
 }
 
 TEST_F(CodePageScenario, EachCodePageGetsItsOwnLanguageBlock) {
