@@ -93,6 +93,10 @@ must() {  # label ok-expression
 # The recovery record came later, on purpose, and moves the padding that
 # aligns the data area: both are shown, and the comparison leaves them out.
 declare -A reference=([A]=4021735 [B]=7998330)
+# The best delta tool measured when compact updaters were asked for (a
+# suffix-array matcher with approximate copies, zstd): a compact updater,
+# image included, is to be no larger than its bare delta.
+declare -A peer=([A]=509946 [B]=2673820)
 
 for pair in "A 0.28.1" "B 0.27.4"; do
     set -- $pair
@@ -104,7 +108,10 @@ for pair in "A 0.28.1" "B 0.27.4"; do
 
     measure "$make_runs" "" xdelta3 -e -9 -S none -f -s "$old" "$new" "$name/none.vcd"
     xde_wall=$wall xde_cpu=$cpu xde_rss=$rss
-    xdelta3 -e -9 -S lzma -f -s "$old" "$new" "$name/lzma.vcd"
+    measure "$make_runs" "" xdelta3 -e -9 -S lzma -f -s "$old" "$new" "$name/lzma.vcd"
+    xdl_wall=$wall xdl_cpu=$cpu xdl_rss=$rss
+    measure "$make_runs" "" "$kzp" make "$name/old" "$name/new" -o "$name/compact.exe" --stub "$stub" -q --compact
+    cmake_wall=$wall cmake_cpu=$cpu cmake_rss=$rss
     measure "$make_runs" "" "$kzp" make "$name/old" "$name/new" -o "$name/update.exe" --stub "$stub" -q
     make_wall=$wall make_cpu=$cpu make_rss=$rss
     package=$(( $(size "$name/update.exe") - 98304 ))
@@ -124,6 +131,9 @@ print(d['padding'], d.get('recoverySize', 0))")
     measure "$runs" fresh_target "$kzp" apply "$name/update.exe" --target "$name/target" --yes -q
     apply_wall=$wall apply_cpu=$cpu apply_rss=$rss apply_priv=$priv
     cmp -s "$name/target/esbuild.exe" "$new" || { echo "pair $name: the applied file differs"; failed=1; }
+    measure "$runs" fresh_target "$kzp" apply "$name/compact.exe" --target "$name/target" --yes -q
+    capply_wall=$wall capply_cpu=$cpu capply_rss=$rss capply_priv=$priv
+    cmp -s "$name/target/esbuild.exe" "$new" || { echo "pair $name: the compact update gave another file"; failed=1; }
 
     echo "== pair $name: esbuild.exe $from -> $to ($(size "$old") -> $(size "$new") bytes)"
     printf '  %-30s %9s bytes | xdelta3 -9 -S none %9s | ratio %s | padding %s, recovery record %s\n' \
@@ -150,6 +160,24 @@ print(d['padding'], d.get('recoverySize', 0))")
     check "raw package no larger than before (less padding and recovery record, $held bytes): $(ratio "$held" "${reference[$name]}")" \
         "$held <= ${reference[$name]}"
     check "kzp make time <= xdelta3 -e -9: $(ratio "$make_cpu" "$xde_cpu")" "$make_cpu <= $xde_cpu"
+    compact=$(size "$name/compact.exe")
+    echo "  -- compact (--compact)"
+    printf '  %-30s %9s bytes | best peer (bare delta) %9s | ratio %s | xdelta3 -9 -S lzma %9s | ratio %s\n' \
+        "updater, image included" "$compact" "${peer[$name]}" "$(ratio "$compact" "${peer[$name]}")" \
+        "$(size "$name/lzma.vcd")" "$(ratio "$compact" "$(size "$name/lzma.vcd")")"
+    printf '  %-13s cpu %6s s wall %6s s %8s KiB | xdelta3 -e -9 -S lzma cpu %6s s wall %6s s %8s KiB | ratio cpu %s wall %s\n' \
+        "kzp make" "$cmake_cpu" "$cmake_wall" "$cmake_rss" "$xdl_cpu" "$xdl_wall" "$xdl_rss" \
+        "$(ratio "$cmake_cpu" "$xdl_cpu")" "$(ratio "$cmake_wall" "$xdl_wall")"
+    printf '  %-13s cpu %6s s wall %6s s %8s KiB | xdelta3 -d     cpu %6s s wall %6s s %8s KiB | ratio cpu %s wall %s\n' \
+        "kzp apply" "$capply_cpu" "$capply_wall" "$capply_rss" "$xdd_cpu" "$xdd_wall" "$xdd_rss" \
+        "$(ratio "$capply_cpu" "$xdd_cpu")" "$(ratio "$capply_wall" "$xdd_wall")"
+    printf '  %-13s resident %s KiB, private %s KiB\n' "apply memory" "$capply_rss" "$capply_priv"
+    check "compact updater <= the best peer's delta: $(ratio "$compact" "${peer[$name]}")" \
+        "$compact <= ${peer[$name]}"
+    check "compact apply <= 0.4 x xdelta3 -d: $(ratio "$capply_cpu" "$xdd_cpu")" "$capply_cpu <= 0.4 * $xdd_cpu"
+    check "compact apply peak private memory < 4 MiB: $capply_priv KiB" "$capply_priv < 4096"
+    check "kzp make --compact time <= xdelta3 -e -9 -S lzma: $(ratio "$cmake_cpu" "$xdl_cpu")" \
+        "$cmake_cpu <= $xdl_cpu"
     if [ $wine_ready = 1 ]; then
         version=$(/usr/lib/wine/wine64 "$name/target/esbuild.exe" --version 2>/dev/null | tr -d '\r' || true)
         must "patched esbuild.exe --version under wine64 prints $to ($version)" "'$version' == '$to'"
@@ -182,6 +210,17 @@ large() {  # MIB [reference]
         measure 1 "" "$kzp" apply L/update.exe --target L/old --yes -q
         printf '  %-13s cpu %6s s wall %6s s, peak resident %s KiB\n' "kzp apply" "$cpu" "$wall" "$rss"
         must "the applied $mib MiB file equals the new one" "$(cmp -s L/old/data.bin L/new/data.bin && echo True || echo False)"
+        # The same pair as a compact updater, from the old file again.
+        "$probe" --make-pair "$mib" L/old/data.bin L/new/data.bin
+        measure 1 "" "$kzp" make L/old L/new -o L/compact.exe --stub "$stub" -q --compact
+        printf '  %-13s cpu %6s s wall %6s s, peak resident %s KiB, package %s bytes\n' \
+            "make compact" "$cpu" "$wall" "$rss" "$(( $(size L/compact.exe) - 98304 ))"
+        check "kzp make --compact peak memory <= 1 GiB on $mib MiB: $rss KiB" "$rss <= 1048576"
+        measure 1 "" "$kzp" apply L/compact.exe --target L/old --yes -q
+        printf '  %-13s cpu %6s s wall %6s s, peak resident %s KiB, private %s KiB\n' "apply compact" \
+            "$cpu" "$wall" "$rss" "$priv"
+        must "the compact update of $mib MiB equals the new file" "$(cmp -s L/old/data.bin L/new/data.bin && echo True || echo False)"
+        check "compact apply peak private memory < 4 MiB on $mib MiB: $priv KiB" "$priv < 4096"
     fi
     rm -rf L
 }
