@@ -191,6 +191,36 @@ expect_code 4 "$kzp" recover update.exe --target target --yes
 grep -q "app.exe.*CANNOT BE BROUGHT BACK" out.txt || fail "lost entry not named: $(cat out.txt)"
 [ ! -e target/plugins/extra/plugin.dll ] || fail "the rest was not recovered"
 
+# Compact ("compact": true in the project file, or --compact): format 130,
+# read by info, the dry run, apply and recover like the original format; with
+# --memory 1 its data comes from the matcher in pieces.
+python3 - kzp.json > compact.json <<'PY'
+import json, sys
+j = json.load(open(sys.argv[1])); j["compact"] = True; print(json.dumps(j))
+PY
+expect_code 0 "$kzp" make --project compact.json -o compact.exe --stub "$stub" --json
+expect_code 0 "$kzp" info compact.exe --json
+python3 - out.txt <<'PY'
+import json, sys
+j = json.load(open(sys.argv[1]))
+assert j["formatVersion"] == 130 and j["format"] == "compact", j["formatVersion"]
+assert j["updates"][0]["compact"]["newSize"] == 300007 and j["updates"][0]["wellFormed"]
+assert sorted(a["compact"]["newSize"] for a in j["adds"]) == [0, 5000], j["adds"]
+assert j["trailer"]["matches"] and not j["problems"], j["problems"]
+PY
+rm -rf target && cp -a old target
+expect_code 0 "$kzp" apply compact.exe --target target --dry-run
+same_tree old target || fail "the compact dry run changed the folder"
+expect_code 0 "$kzp" apply compact.exe --target target --yes
+same_tree new target || fail "the compact update did not make the new release"
+interrupt
+expect_code 0 "$kzp" recover compact.exe --target target --yes
+grep -q "old version again" out.txt || fail "compact recover: $(cat out.txt)"
+same_tree old target && no_backups || fail "compact recover did not bring back the old release"
+expect_code 0 "$kzp" make old new -o cpieces.exe --project kzp.json --stub "$stub" --memory 1 --compact
+expect_code 0 "$kzp" apply cpieces.exe --target target --yes
+same_tree new target || fail "the compact updater matched in pieces did not apply"
+
 # Passwords from standard input: a wrong one, then the right one.
 expect_code 0 "$kzp" make old new -o locked.exe --stub "$stub" --password 's3cret' --target-ask -q
 rm -rf target && cp -a old target
