@@ -1,5 +1,6 @@
-# make demo: installs what is missing, builds, makes an update from the two
-# folders in examples/, applies it with the real updater under Wine to a copy
+# make demo: installs what is missing, builds, makes a compact update
+# (--compact) from the two folders in examples/, applies it with the real
+# updater under Wine to a copy
 # of the old one installed in C:\Program Files\Sample Notes of the Wine
 # prefix, prints the log, checks the result and writes a screenshot of the
 # finished window with the Japanese texts and with the English ones to

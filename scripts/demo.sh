@@ -80,11 +80,11 @@ updater="$WINEPREFIX/drive_c/users/Public/Downloads/SampleNotes-1.1-update.exe"
 
 rm -rf "$work"
 mkdir -p "$work" "$(dirname "$updater")"
-echo "== making the update: kzp make examples/old examples/new"
+echo "== making the update: kzp make examples/old examples/new --compact"
 "$build/native/kzp" make examples/old examples/new \
   --stub "$build/win64/kzpupdater.exe" -o "$updater" \
   --title "Sample Notes" --old-version 1.0 --new-version 1.1 --copyright "(c) kzp demo" \
-  --target-folder program-files "Sample Notes"
+  --target-folder program-files "Sample Notes" --compact
 
 # One run of the updater on a fresh copy of examples/old: LANGUAGE names it,
 # LOCALE sets the system's code page, CLOSE is the Close button's text in the

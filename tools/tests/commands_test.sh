@@ -198,7 +198,7 @@ python3 - kzp.json > compact.json <<'PY'
 import json, sys
 j = json.load(open(sys.argv[1])); j["compact"] = True; print(json.dumps(j))
 PY
-expect_code 0 "$kzp" make --project compact.json -o compact.exe --stub "$stub" --json
+expect_code 0 "$kzp" make old new --project compact.json -o compact.exe --stub "$stub" --json
 expect_code 0 "$kzp" info compact.exe --json
 python3 - out.txt <<'PY'
 import json, sys
