@@ -64,6 +64,15 @@ rm -rf target && cp -a old target
 $wine "$kzp" apply "$(win "$work/signed.exe")" --yes -q > apply.txt || { cat apply.txt; fail "kzp.exe apply"; }
 grep -q "result 0, exit code 0" apply.txt || fail "kzp.exe apply: $(cat apply.txt)"
 same_tree new target || fail "kzp.exe apply did not make old into new"
+# A compact updater from kzp.exe, applied by kzp.exe and by the updater itself.
+settle
+$wine "$kzp" make "$(win "$work/old")" "$(win "$work/new")" -o "$(win "$work/compact.exe")" \
+    --stub "$(win "$updater")" --title Demo --old-version 1.0 --new-version 1.1 --compact \
+    --target-folder none "$(win "$work/target")" -q > make.txt || { cat make.txt; fail "kzp.exe make --compact"; }
+rm -rf target && cp -a old target
+$wine "$kzp" apply "$(win "$work/compact.exe")" --yes -q > apply.txt || { cat apply.txt; fail "kzp.exe apply, compact"; }
+same_tree new target || fail "kzp.exe apply of a compact updater did not make old into new"
+run_updater compact.exe
 # A signed file whose package was damaged is refused (the updater's window
 # would wait for a click there) and nothing changes.
 cp signed.exe damaged.exe
