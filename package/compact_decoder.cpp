@@ -47,14 +47,13 @@ uint64_t LoadLe(const uint8_t* p, int bytes) {
 }
 
 // Reads the next packed bytes of the stream (at most its input buffer).
-bool Refill(PackageFile& package, CompactStreamState& s, uint64_t* consumed) {
+bool Refill(PackageFile& package, CompactStreamState& s) {
     const uint32_t size = s.packedLeft < kCompactInput ? s.packedLeft : kCompactInput;
     if (size == 0 || !package.Seek(s.position) || !package.Read(s.input, size)) return false;
     s.position += size;
     s.packedLeft -= size;
     s.inPos = 0;
     s.inSize = size;
-    *consumed += size;
     return true;
 }
 
@@ -64,7 +63,7 @@ bool DecodeMore(PackageFile& package, CompactStreamState& s, uint64_t* consumed)
     if (d.dicPos == d.dicBufSize) d.dicPos = s.handedOut = 0;
     for (;;) {
         if (s.unpackedLeft == 0) return false;
-        if (s.inPos == s.inSize && !Refill(package, s, consumed)) return false;
+        if (s.inPos == s.inSize && !Refill(package, s)) return false;
         const SizeT room = d.dicBufSize - d.dicPos;
         const SizeT limit =
             d.dicPos + (s.unpackedLeft < room ? static_cast<SizeT>(s.unpackedLeft) : room);
@@ -75,7 +74,10 @@ bool DecodeMore(PackageFile& package, CompactStreamState& s, uint64_t* consumed)
                                 &status) != SZ_OK) {
             return false;
         }
+        // Progress counts the packed bytes decoded, not those read ahead: a
+        // stream's first read may take all of it.
         s.inPos += static_cast<uint32_t>(inLength);
+        *consumed += inLength;
         s.unpackedLeft -= d.dicPos - before;
         if (d.dicPos > before) return true;
         // No end mark is written: a stream that ends before its size is damaged.
@@ -247,8 +249,14 @@ Result CompactReader::Finish() {
         // The last few bytes of a stream may not be needed for its last
         // symbols; they are read all the same, so that the data is read
         // whole. More than one buffer of them is not a stream's end.
+        consumed_ += s.inSize - s.inPos;
+        s.inPos = s.inSize;
         if (s.packedLeft > kCompactInput) return kErrorReadPackage;
-        if (s.packedLeft > 0 && !Refill(package_, s, &consumed_)) return kErrorReadPackage;
+        if (s.packedLeft > 0) {
+            if (!Refill(package_, s)) return kErrorReadPackage;
+            consumed_ += s.inSize;
+            s.inPos = s.inSize;
+        }
     }
     finished_ = true;
     return kResultOk;

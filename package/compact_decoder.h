@@ -52,8 +52,9 @@ class CompactReader {
     // package failed or the data is damaged) or 0x10007 (the old file could
     // not be read).
     Result Read(uint8_t* out, uint32_t capacity, uint32_t* got);
-    // Bytes of the data read from the package so far, the header included;
-    // at the end of well-formed data the data's length.
+    // Bytes of the data decoded so far, the header included (packed bytes
+    // count once the LZMA decoder has taken them); at the end of
+    // well-formed data the data's length.
     uint64_t Consumed() const { return consumed_; }
 
   private:
