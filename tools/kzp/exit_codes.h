@@ -1,6 +1,6 @@
 // Exit codes of every kzp command, in one place. `kzp make` and `kzp info`
 // share the first four; `kzp apply` ends as the updater does; `kzp recover`
-// adds two of its own.
+// adds three of its own.
 #pragma once
 
 #include <cstdio>
@@ -15,8 +15,9 @@ enum ExitCode : int {
     kExitUsage = 1,          // bad options or settings
     kExitUnreadable = 2,     // no file, not a package, cut short; a file cannot be written
     kExitProblems = 3,       // read in full, but the trailer or a stream is wrong
-    kExitNotRecovered = 4,   // kzp recover: an entry's old file and backup are both gone
+    kExitNotRecovered = 4,   // kzp recover: an entry cannot be brought back or examined
     kExitNotConfirmed = 5,   // kzp recover: the user said no; nothing was changed
+    kExitKept = 6,           // kzp recover: files that may be the user's were kept
     kExitApplyFailed = 255,  // kzp apply: failed, cancelled or the program still running
 };
 
