@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <locale.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,7 +11,6 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
-#include <wctype.h>
 
 #include <algorithm>
 #include <fstream>
@@ -45,46 +43,6 @@ std::string RegistryKeyName(RegistryRoot root, const std::string& key) {
     std::string k = Lower(key);
     while (!k.empty() && k.back() == '\\') k.pop_back();
     return std::to_string(static_cast<unsigned>(root)) + "\\" + k;
-}
-
-// Upper case of a UTF-8 text, character by character (Unicode's simple
-// mapping, as the file systems of Windows fold names), where the host has a
-// UTF-8 locale; ASCII letters only otherwise.
-std::string UpperUtf8(const std::string& utf8) {
-    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-    std::string out;
-    out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size();) {
-        const uint8_t lead = static_cast<uint8_t>(utf8[i]);
-        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        if (i + length > utf8.size() || (lead >= 0x80 && lead < 0xC0)) {
-            out += utf8.substr(i);  // not UTF-8 after all: kept as it is
-            break;
-        }
-        uint32_t c = length == 1 ? lead : lead & (0x7Fu >> length);
-        for (size_t k = 1; k < length; ++k) c = c << 6 | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
-        if (c < 0x80)
-            c = c >= 'a' && c <= 'z' ? c - 32 : c;
-        else if (unicode != locale_t{})
-            c = static_cast<uint32_t>(towupper_l(static_cast<wint_t>(c), unicode));
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-        i += length;
-    }
-    return out;
 }
 
 uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
@@ -298,7 +256,7 @@ size_t PosixOs::OpenFileCount() const {
 std::string PosixOs::FoldedName(const std::string& name) const {
     std::string utf8;
     if (!ConvertCodePage(name, codePage_, 65001, false, &utf8)) utf8 = name;
-    std::string folded = UpperUtf8(utf8);
+    std::string folded = UpperCaseUtf8(utf8);
     std::replace(folded.begin(), folded.end(), '/', '\\');
     return folded;
 }

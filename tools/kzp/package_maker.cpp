@@ -22,6 +22,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A tree's names by the form Windows compares them in. Two names that
+// Windows takes for one file cannot both be in a package's tree.
+std::map<std::string, std::string> NamesByFold(const std::map<std::string, fs::path>& files,
+                                               const std::string& which) {
+    std::map<std::string, std::string> byFold;
+    for (const auto& [name, path] : files) {
+        auto [it, fresh] = byFold.emplace(WindowsFoldedName(name), name);
+        if (!fresh) {
+            throw SettingsError("the " + which + " folder holds both " + it->second + " and " +
+                                name + ", which Windows takes for one file");
+        }
+    }
+    return byFold;
+}
+
 std::string ShortText(const std::string& utf8, uint32_t codePage, const std::string& what) {
     std::string text = EncodeText(utf8, codePage, what);
     if (text.size() > 255) {
@@ -224,6 +239,10 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         throw SettingsError("the old and the new folder are needed");
     const auto oldFiles = ListTree(HostPath(s.oldFolder));
     const auto newFiles = ListTree(HostPath(s.newFolder));
+    // Windows takes names that differ only in case for one file: each tree
+    // must name every file once that way, and a new file finds its old one so.
+    const auto oldByFold = NamesByFold(oldFiles, "old");
+    const auto newByFold = NamesByFold(newFiles, "new");
     MakeReport local;
     MakeReport& r = report != nullptr ? *report : local;
     encoder::EncodeOptions options;
@@ -250,7 +269,12 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
     for (const auto& [name, newPath] : newFiles) {
         ++number;
         const std::string packageName = ShortText(name, cp, "the file name");
-        auto old = oldFiles.find(name);
+        auto oldName = oldByFold.find(WindowsFoldedName(name));
+        auto old = oldName == oldByFold.end() ? oldFiles.end() : oldFiles.find(oldName->second);
+        // A name whose case alone changed is updated under its new name (the
+        // updater writes the new file under the entry's name), even where
+        // the contents stay.
+        const bool renamed = old != oldFiles.end() && old->first != name;
         tell("reading " + name);
         const uint64_t time = LastWriteTicks(newPath);
         if (old != oldFiles.end() && s.memoryLimit != 0 &&
@@ -260,7 +284,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             FileSource oldFile(old->second);
             FileSource newFile(newPath);
             if (newFile.Size() > 0x7FFFFFFFu) throw SettingsError(name + " is larger than 2 GiB");
-            if (SameContents(oldFile, newFile)) {
+            if (!renamed && SameContents(oldFile, newFile)) {
                 ++r.unchanged;
                 continue;
             }
@@ -296,7 +320,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             continue;
         }
         Bytes oldData = ReadWholeFile(old->second);
-        if (oldData == newData) {
+        if (!renamed && oldData == newData) {
             ++r.unchanged;
             continue;
         }
@@ -318,7 +342,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         tellMade(made);
     }
     for (const auto& [name, oldPath] : oldFiles) {
-        if (newFiles.count(name) != 0) continue;
+        if (newByFold.count(WindowsFoldedName(name)) != 0) continue;
         const uint64_t oldSize = fs::file_size(oldPath);
         writer::DeleteEntry e;
         e.name = ShortText(name, cp, "the file name");

@@ -160,7 +160,9 @@ interrupt() {
     rm -rf target && cp -a old target
     mv target/bin/app.exe target/bin/app.exe.1.0.old
     head -c 70000 new/bin/app.exe > target/bin/app.exe
-    mkdir -p target/plugins/extra && head -c 100 new/plugins/extra/plugin.dll > target/plugins/extra/plugin.dll
+    mkdir -p target/plugins/extra && : > target/plugins/empty.cfg
+    # The add's file has its whole size from the start, its first bytes written.
+    { head -c 100 new/plugins/extra/plugin.dll; head -c 4900 /dev/zero; } > target/plugins/extra/plugin.dll
 }
 no_backups() { [ -z "$(find target -name '*.old')" ] || fail "backups left: $(find target -name '*.old')"; }
 interrupt
@@ -190,6 +192,27 @@ rm target/bin/app.exe.1.0.old
 expect_code 4 "$kzp" recover update.exe --target target --yes
 grep -q "app.exe.*CANNOT BE BROUGHT BACK" out.txt || fail "lost entry not named: $(cat out.txt)"
 [ ! -e target/plugins/extra/plugin.dll ] || fail "the rest was not recovered"
+# A file at an add's name in a folder with no other sign of a run may be the
+# user's: it is kept and named (exit 6), never deleted.
+rm -rf target && cp -a old target
+mkdir -p target/plugins && : > target/plugins/empty.cfg
+expect_code 6 "$kzp" recover update.exe --target target --yes
+grep -q "empty.cfg.*KEPT" out.txt && [ -f target/plugins/empty.cfg ] || fail "kept file: $(cat out.txt)"
+
+# Names as Windows compares them: a name whose case alone changed is one file,
+# updated under its new name; two names of one tree that Windows would take
+# for one file are refused, naming both.
+mkdir -p case-old/Bin case-new/Bin
+printf 'same bytes' > case-old/Bin/App.dll; cp -p case-old/Bin/App.dll case-new/Bin/app.dll
+expect_code 0 "$kzp" make case-old case-new -o case.exe --stub "$stub" --target-ask
+grep -q "1 to update, 0 to add, 0 to delete" out.txt || fail "case-only rename: $(cat out.txt)"
+rm -rf target && cp -a case-old target
+expect_code 0 "$kzp" apply case.exe --target target --yes
+[ -f target/Bin/app.dll ] && [ ! -e target/Bin/App.dll ] && [ "$(cat target/Bin/app.dll)" = "same bytes" ] ||
+    fail "the renamed file: $(ls target/Bin)"
+printf 'other' > case-new/Bin/APP.DLL
+expect_code 1 "$kzp" make case-old case-new -o case.exe --stub "$stub" --target-ask
+grep -q "APP.DLL and Bin.app.dll\|Bin.APP.DLL and Bin.app.dll" err.txt || fail "collision: $(cat err.txt)"
 
 # Passwords from standard input: a wrong one, then the right one.
 expect_code 0 "$kzp" make old new -o locked.exe --stub "$stub" --password 's3cret' --target-ask -q
