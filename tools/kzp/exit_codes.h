@@ -1,6 +1,6 @@
-// Exit codes of every kzp command, in one place. `kzp make` and `kzp info`
-// share the first four; `kzp apply` ends as the updater does; `kzp recover`
-// adds two of its own.
+// Exit codes of every kzp command, in one place. `kzp make`, `kzp release`
+// and `kzp info` share the first four; `kzp apply` ends as the updater does;
+// `kzp recover` adds two of its own and `kzp identify` one.
 #pragma once
 
 #include <cstdio>
@@ -17,6 +17,7 @@ enum ExitCode : int {
     kExitProblems = 3,       // read in full, but the trailer or a stream is wrong
     kExitNotRecovered = 4,   // kzp recover: an entry's old file and backup are both gone
     kExitNotConfirmed = 5,   // kzp recover: the user said no; nothing was changed
+    kExitNoneFits = 6,       // kzp identify: no updater accepts the folder
     kExitApplyFailed = 255,  // kzp apply: failed, cancelled or the program still running
 };
 
