@@ -143,7 +143,7 @@ bool ParseHexDigest(const std::string& hex, uint8_t digest[16]) {
 }
 
 // An entry named in UTF-8, in the package's code page. A name that cannot be
-// written there or is too long keeps an empty name; no folder holds such a file.
+// written there, or is too long, makes release.json unusable for this folder.
 FileEntry EntryNamed(const std::string& utf8, uint32_t codePage) {
     FileEntry e{};
     std::optional<std::string> name = FromUtf8(utf8, codePage);
