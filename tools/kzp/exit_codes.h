@@ -1,6 +1,7 @@
-// Exit codes of every kzp command, in one place. `kzp make` and `kzp info`
-// share the first four; `kzp apply` ends as the updater does; `kzp recover`
-// adds three of its own.
+// Exit codes of every kzp command, in one place. `kzp make`, `kzp release`
+// and `kzp info` share the first four; `kzp apply` ends as the updater does;
+// `kzp recover` adds three of its own and `kzp identify` one (the same
+// number as recover's last: each command documents its own).
 #pragma once
 
 #include <cstdio>
@@ -18,6 +19,7 @@ enum ExitCode : int {
     kExitNotRecovered = 4,   // kzp recover: an entry cannot be brought back or examined
     kExitNotConfirmed = 5,   // kzp recover: the user said no; nothing was changed
     kExitKept = 6,           // kzp recover: files that may be the user's were kept
+    kExitNoneFits = 6,       // kzp identify: no updater accepts the folder
     kExitApplyFailed = 255,  // kzp apply: failed, cancelled or the program still running
 };
 

@@ -195,7 +195,7 @@ std::string DefaultStubPath() {
 }
 
 writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Progress& progress,
-                             const Progress& working) {
+                             const Progress& working, MemoryBudget* budget) {
     // The updater holds one block in memory while it decodes.
     if (s.blockSize == 0 || s.blockSize > kMaxBlockSize) {
         throw SettingsError("the block size must be from 1 to " + std::to_string(kMaxBlockSize) +
@@ -277,10 +277,13 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         const bool renamed = old != oldFiles.end() && old->first != name;
         tell("reading " + name);
         const uint64_t time = LastWriteTicks(newPath);
-        if (old != oldFiles.end() && s.memoryLimit != 0 &&
-            encoder::ExactMatcherMemory(fs::file_size(old->second), fs::file_size(newPath)) >
-                s.memoryLimit) {
+        const uint64_t exactMemory =
+            old != oldFiles.end()
+                ? encoder::ExactMatcherMemory(fs::file_size(old->second), fs::file_size(newPath))
+                : 0;
+        if (old != oldFiles.end() && s.memoryLimit != 0 && exactMemory > s.memoryLimit) {
             // Too large to hold: both files are read in pieces.
+            MemoryShare share(budget, s.memoryLimit);
             FileSource oldFile(old->second);
             FileSource newFile(newPath);
             if (newFile.Size() > 0x7FFFFFFFu) throw SettingsError(name + " is larger than 2 GiB");
@@ -292,7 +295,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             e.name = packageName;
             e.fileTime = writer::FileTimeValue::FromTicks(time);
             e.digest = OldFileDigest(s, name, old->second, oldFile.Size());
-            MadeEntry made{name, oldFile.Size(), newFile.Size(), 0, {}};
+            MadeEntry made{name, oldFile.Size(), newFile.Size(), 0, {}, e.digest};
             tell("encoding " + name + " in pieces  " + std::to_string(made.oldSize) + " -> " +
                  std::to_string(made.newSize) + " bytes");
             e.stream =
@@ -304,13 +307,15 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             tellMade(made);
             continue;
         }
+        // Both files and the index of the old one, while the pair is matched.
+        MemoryShare share(budget, s.memoryLimit != 0 ? exactMemory : 0);
         Bytes newData = ReadWholeFile(newPath);
         if (newData.size() > 0x7FFFFFFFu) throw SettingsError(name + " is larger than 2 GiB");
         if (old == oldFiles.end()) {
             writer::AddEntry e;
             e.name = packageName;
             e.fileTime = writer::FileTimeValue::FromTicks(time);
-            MadeEntry made{name, 0, newData.size(), newData.size(), {}};
+            MadeEntry made{name, 0, newData.size(), newData.size(), {}, {}};
             e.contents = std::move(newData);
             p.adds.push_back(std::move(e));
             recovery.replacedDigests.push_back(std::nullopt);
@@ -329,7 +334,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         e.fileTime = writer::FileTimeValue::FromTicks(time);
         e.digest = s.verifyMode == 0 ? Md5Of(oldData)
                                      : OldFileDigest(s, name, old->second, oldData.size());
-        MadeEntry made{name, oldData.size(), newData.size(), 0, {}};
+        MadeEntry made{name, oldData.size(), newData.size(), 0, {}, e.digest};
         tell("indexing " + name + "  " + std::to_string(made.oldSize) + " bytes");
         encoder::OldFileIndex index(oldData.data(), oldData.size());
         tell("encoding " + name + "  " + std::to_string(made.oldSize) + " -> " +
@@ -348,21 +353,22 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         e.name = ShortText(name, cp, "the file name");
         e.digest = OldFileDigest(s, name, oldPath, oldSize);
         p.deletes.push_back(e);
-        r.deletes.push_back({name, oldSize, 0, 0, {}});
+        r.deletes.push_back({name, oldSize, 0, 0, {}, e.digest});
         if (progress) progress("delete  " + name);
     }
     p.recovery = std::move(recovery);
     return p;
 }
 
-MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress, const Progress& working) {
+MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress, const Progress& working,
+                       MemoryBudget* budget) {
     if (s.output.empty()) throw SettingsError("no output file given (-o)");
     MakeReport report;
     report.stub = s.stub.empty() ? DefaultStubPath() : s.stub;
     if (report.stub.empty()) throw SettingsError("no updater image found; name one with --stub");
     Bytes image = LoadStubImage(report.stub);
     if (IsX86Image(image)) report.warnings = Wow64Warnings(s.target);
-    writer::Package package = BuildPackage(s, &report, progress, working);
+    writer::Package package = BuildPackage(s, &report, progress, working, budget);
     writer::Layout layout;
     Bytes body = writer::BuildPackage(package, &layout);
     // Every position the updater seeks to must stay below 2^31.
