@@ -69,19 +69,8 @@ Result VerifyList(PtrArray* list, uint8_t verifyMode, UpdaterState& state, uint8
     for (int32_t i = 0; i < count; ++i) {
         if (IsCancelRequested(state)) return kResultCancelled;
         const FileEntry* entry = static_cast<const FileEntry*>(list->Get(i));
-        char path[kMaxPath];
-        // A name that makes the path too long names no file we could open.
-        if (!BuildFullPath(state, entry->name, path)) return kErrorOldFileOpen;
-        uint8_t checkValue[16];
-        Result outcome = CheckOldFile(path, checkValue, verifyMode, state, ignoreMissing);
-        if (outcome == kOutcomeSkippedMissing) {
-            NotifyText(state, skippedCode, path);
-            continue;
-        }
-        if (outcome != kResultOk) return outcome;
-        if (!DigestsEqual(checkValue, entry->digest)) {
-            return verifyMode != 0 ? kErrorDateSizeMismatch : kErrorDigestMismatch;
-        }
+        Result outcome = VerifyOldEntry(*entry, verifyMode, state, ignoreMissing, skippedCode);
+        if (outcome != kResultOk && outcome != kOutcomeSkippedMissing) return outcome;
     }
     return kResultOk;
 }
@@ -122,6 +111,36 @@ Result CheckOldFile(const char* path, uint8_t checkValue[16], uint8_t verifyMode
     return outcome;
 }
 
+Result VerifyOldEntry(const FileEntry& entry, uint8_t verifyMode, UpdaterState& state,
+                      uint8_t ignoreMissing, uint32_t skippedCode) {
+    char path[kMaxPath];
+    // A name that makes the path too long names no file we could open.
+    if (!BuildFullPath(state, entry.name, path)) return kErrorOldFileOpen;
+    uint8_t checkValue[16];
+    Result outcome = CheckOldFile(path, checkValue, verifyMode, state, ignoreMissing);
+    if (outcome == kOutcomeSkippedMissing) {
+        NotifyText(state, skippedCode, path);
+        return outcome;
+    }
+    if (outcome != kResultOk) return outcome;
+    if (!DigestsEqual(checkValue, entry.digest)) {
+        return verifyMode != 0 ? kErrorDateSizeMismatch : kErrorDigestMismatch;
+    }
+    return kResultOk;
+}
+
+Result VerifyAddEntry(const FileEntry& entry, UpdaterState& state) {
+    char path[kMaxPath];
+    // The add would be refused when it creates the file; refuse it now,
+    // while nothing has been changed.
+    if (!BuildFullPath(state, entry.name, path)) return kErrorNewFileOpen;
+    if (FileExists(path)) {
+        NotifyText(state, SN_VERIFY_ADD_EXISTS, path);
+        if (state.overwriteOnAdd == 0) return kErrorAddExists;
+    }
+    return kResultOk;
+}
+
 Result VerifyOldFiles(PtrArray* updates, PtrArray* adds, PtrArray* deletes, uint8_t verifyMode,
                       UpdaterState& state) {
     Notify(state, verifyMode != 0 ? SN_VERIFY_DATE_SIZE : SN_VERIFY_MD5);
@@ -134,15 +153,8 @@ Result VerifyOldFiles(PtrArray* updates, PtrArray* adds, PtrArray* deletes, uint
 
     const int32_t count = EntryCount(adds);
     for (int32_t i = 0; i < count; ++i) {
-        const FileEntry* entry = static_cast<const FileEntry*>(adds->Get(i));
-        char path[kMaxPath];
-        // The add would be refused when it creates the file; refuse it now,
-        // while nothing has been changed.
-        if (!BuildFullPath(state, entry->name, path)) return kErrorNewFileOpen;
-        if (FileExists(path)) {
-            NotifyText(state, SN_VERIFY_ADD_EXISTS, path);
-            if (state.overwriteOnAdd == 0) return kErrorAddExists;
-        }
+        result = VerifyAddEntry(*static_cast<const FileEntry*>(adds->Get(i)), state);
+        if (result != kResultOk) return result;
     }
     return kResultOk;
 }

@@ -2,310 +2,406 @@
 
 #include <new>
 
+#include "engine/entry_evidence.h"
+#include "engine/file_history.h"
 #include "engine/file_operations.h"
 #include "engine/target_folder.h"
-#include "package/add_contents.h"
 #include "package/package_layout.h"
 #include "platform/owned_handles.h"
 #include "support/file_helpers.h"
-#include "support/md5.h"
 #include "support/text.h"
 
 namespace kzp {
 
 namespace {
 
-constexpr uint32_t kCompareChunk = 16 * 1024;
-
-// What one file on disk is: its size, last-write time and MD5 digest.
-struct FileFacts {
-    bool present;
-    uint64_t size;
-    FileTime time;
-    uint8_t digest[16];
+// What recovery learns of one entry's two places.
+struct Examined {
+    bool pathFormed;
+    bool examined;
+    FileFacts file;
+    FileFacts backup;
+    Evidence atName;
+    Evidence atBackup;
 };
 
-// Reads a whole file once. False when it is there but cannot be read.
-bool ReadFileFacts(const char* path, FileFacts* facts) {
-    *facts = FileFacts{};
-    if (!FileExists(path)) return true;
-    Os& os = TheOs();
-    OwnedFile file(OpenFileForRead(path, 0, 0));
-    if (!file.IsOpen()) return false;
-    uint32_t high = 0;
-    const uint32_t low = os.GetFileSize(file.Get(), &high);
-    bool ok = low != kInvalidFileValue && os.GetLastWriteTime(file.Get(), &facts->time);
-    facts->size = (static_cast<uint64_t>(high) << 32) | low;
-    Md5Context md5;
-    Md5Init(&md5);
-    uint8_t buffer[kCompareChunk];
-    for (uint64_t left = facts->size; ok && left > 0;) {
-        const uint32_t chunk = left < kCompareChunk ? static_cast<uint32_t>(left) : kCompareChunk;
-        uint32_t read = 0;
-        ok = os.ReadFile(file.Get(), buffer, chunk, &read) && read == chunk;
-        if (ok) Md5Update(&md5, buffer, chunk);
-        left -= chunk;
+// A hash that names Windows takes for one file share: letters of ASCII
+// folded, every other character (which may fold in ways a hash cannot
+// follow) counted by its bytes only. Names with different hashes never name
+// one file; names with equal ones are compared by the system.
+uint32_t NameShape(const char* name, uint32_t codePage) {
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; name[i] != 0;) {
+        const size_t step = CharacterLength(name + i, codePage);
+        uint8_t c = static_cast<uint8_t>(name[i]);
+        if (step == 2 || c >= 0x80) c = 0x80;
+        if (c >= 'a' && c <= 'z') c = static_cast<uint8_t>(c - 'a' + 'A');
+        if (c == '/') c = '\\';
+        for (size_t k = 0; k < step; ++k) hash = (hash ^ c) * 16777619u;
+        i += step;
     }
-    Md5Final(facts->digest, &md5);
-    facts->present = ok;
-    return ok;
+    return hash;
 }
 
-bool SameTime(const FileTime& a, const FileTime& b) {
-    return a.low == b.low && a.high == b.high;
+uint8_t IgnoreFlag(const UpdaterState& state, EntryKind kind) {
+    return kind == EntryKind::kUpdate ? state.ignoreMissingUpdate : state.ignoreMissingDelete;
 }
 
-// The entry's old file, checked the way the run checked it.
-bool IsOldVersion(const FileFacts& facts, const FileEntry& entry, uint8_t verifyMode) {
-    if (!facts.present) return false;
-    if (verifyMode == 0) return DigestsEqual(facts.digest, entry.digest);
-    uint8_t check[16] = {};
-    const uint32_t values[3] = {facts.time.low, facts.time.high, static_cast<uint32_t>(facts.size)};
-    for (int i = 0; i < 3; ++i) {
-        for (int b = 0; b < 4; ++b) check[i * 4 + b] = static_cast<uint8_t>(values[i] >> (8 * b));
+bool BuildPaths(const UpdaterState& state, const FileEntry& entry, char* fullPath,
+                char* backupPath) {
+    return BuildFullPath(state, entry.name, fullPath) &&
+           BuildBackupPath(fullPath, state.oldVersion, backupPath);
+}
+
+// Reads and judges an entry's two places as they stand now.
+bool ExamineEntry(const EvidenceSource& source, const UpdaterState& state, const EntryRecovery& e,
+                  Examined* out) {
+    *out = Examined{};
+    char fullPath[kMaxPath];
+    char backupPath[kMaxPath];
+    out->pathFormed = BuildPaths(state, *e.entry, fullPath, backupPath);
+    out->examined = out->pathFormed && ReadFileFacts(fullPath, &out->file) &&
+                    ReadFileFacts(backupPath, &out->backup) &&
+                    JudgeEntryFiles(source, e.kind, *e.entry, e.listIndex, fullPath, backupPath,
+                                    out->file, out->backup, &out->atName, &out->atBackup);
+    return out->examined;
+}
+
+FileMember MemberOf(const UpdaterState& state, const EntryRecovery& e, const Examined& x) {
+    FileMember m = {};
+    m.kind = e.kind;
+    m.skipsMissing = e.kind != EntryKind::kAdd && IgnoreFlag(state, e.kind) == 1;
+    m.overwrites = e.kind == EntryKind::kAdd && state.overwriteOnAdd == 1;
+    m.allowsFile = e.kind != EntryKind::kAdd || state.overwriteOnAdd != 0;
+    m.atName = x.atName;
+    m.atBackup = x.atBackup;
+    return m;
+}
+
+// The entries that name the same file as entry `leader` (itself first), in
+// the order the run applies them; false when there are too many to judge.
+bool CollectMembers(const RecoveryPlan& plan, uint32_t leader, uint32_t* positions,
+                    uint32_t* count) {
+    *count = 0;
+    for (uint32_t p = leader; p < plan.count; ++p) {
+        if (plan.entries[p].sameFileAs != leader) continue;
+        if (*count == kMaxSameFile) return false;
+        positions[(*count)++] = p;
     }
-    return DigestsEqual(check, entry.digest);
+    return true;
 }
 
-// How the file at `path` stands to an add's data: 2 the same bytes, 1 the
-// first bytes of them (a file the run was writing), 0 neither. -1 when a
-// read fails. A run grows the file to the data's length before it writes,
-// so the first bytes followed by zeros up to that length are its too.
-int CompareWithAddData(PackageFile& package, const char* path, const FileEntry& entry,
-                       uint64_t size, HeapHandle heap) {
-    AddContents contents(package, entry, heap);
-    if (contents.Open() != kResultOk) return -1;
-    const uint64_t length = contents.Size();
-    if (size > length) return 0;
+// Matches the places of the file that entry `leader` names with the run's
+// states, from what `examined` holds for each of its entries.
+FileMatch MatchGroup(const UpdaterState& state, const RecoveryPlan& plan, const uint32_t* members,
+                     uint32_t count, const Examined* examined, bool withCleanUp) {
+    FileMember view[kMaxSameFile];
+    for (uint32_t i = 0; i < count; ++i)
+        view[i] = MemberOf(state, plan.entries[members[i]], examined[i]);
+    return MatchFileHistory(view, count, examined[0].file.present, examined[0].backup.present,
+                            withCleanUp);
+}
+
+FoundFile NameFinding(const EntryRecovery& e, const Examined& x) {
+    if (!x.file.present) return FoundFile::kMissing;
+    const Evidence& ev = x.atName;
+    if (ev.whole == Match::kYes) return FoundFile::kNewVersion;
+    if (e.kind != EntryKind::kAdd && ev.old == Match::kYes) return FoundFile::kOldVersion;
+    if (e.kind == EntryKind::kAdd && ev.part == Match::kYes) return FoundFile::kWrittenByRun;
+    if (e.kind == EntryKind::kUpdate && x.atBackup.old == Match::kYes && !e.backupForeign)
+        return FoundFile::kWrittenByRun;
+    return ev.whole == Match::kMaybe ? FoundFile::kUnchecked : FoundFile::kOther;
+}
+
+FoundFile BackupFinding(const EntryRecovery& e, const Examined& x) {
+    if (!x.backup.present) return FoundFile::kMissing;
+    if (e.backupForeign) return FoundFile::kOther;
+    if (e.kind != EntryKind::kAdd)
+        return x.atBackup.old == Match::kYes ? FoundFile::kOldVersion : FoundFile::kOther;
+    if (x.atBackup.whole == Match::kYes) return FoundFile::kNewVersion;
+    return x.atBackup.part == Match::kYes ? FoundFile::kWrittenByRun : FoundFile::kReplaced;
+}
+
+// Whether the check before the run would pass for the entry as it stands.
+bool PassesCheck(const UpdaterState& state, const EntryRecovery& e, const Examined& x) {
+    if (e.kind == EntryKind::kAdd) return !x.file.present || state.overwriteOnAdd != 0;
+    if (!x.file.present) return IgnoreFlag(state, e.kind) == 1;
+    return x.atName.old == Match::kYes;
+}
+
+// Neither place holds the entry's old file, where it had one to lose.
+bool OldFileGone(const UpdaterState& state, const EntryRecovery& e, const Examined& x) {
+    if (e.kind == EntryKind::kAdd) return false;
+    if (!x.file.present && !x.backup.present && IgnoreFlag(state, e.kind) == 1) return false;
+    return x.atName.old != Match::kYes && (e.backupForeign || x.atBackup.old != Match::kYes);
+}
+
+// Judges every file the package names: each entry's places read, entries of
+// one file grouped and matched together.
+void ExamineEntries(const EvidenceSource& source, UpdaterState& state, RecoveryPlan* plan,
+                    Examined* examined, uint32_t* shapes) {
     Os& os = TheOs();
-    OwnedFile file(OpenFileForRead(path, 0, 0));
-    if (!file.IsOpen()) return -1;
-    uint8_t onDisk[kCompareChunk];
-    uint8_t inPackage[kCompareChunk];
-    int result = size == length ? 2 : 1;
-    bool inZeros = false;  // past the bytes written, in the space taken ahead
-    for (uint64_t left = size; left > 0 && result > 0;) {
-        const uint32_t chunk = left < kCompareChunk ? static_cast<uint32_t>(left) : kCompareChunk;
-        uint32_t read = 0;
-        if (!os.ReadFile(file.Get(), onDisk, chunk, &read) || read != chunk ||
-            contents.Read(inPackage, chunk) != kResultOk) {
-            result = -1;
-        } else {
-            for (uint32_t i = 0; i < chunk; ++i) {
-                if (!inZeros && onDisk[i] != inPackage[i]) {
-                    if (size != length) {
-                        result = 0;
-                        break;
-                    }
-                    inZeros = true;
-                    result = 1;
-                }
-                if (inZeros && onDisk[i] != 0) {
-                    result = 0;
-                    break;
-                }
+    const uint32_t codePage = os.GetAnsiCodePage();
+    for (uint32_t p = 0; p < plan->count; ++p) {
+        EntryRecovery& e = plan->entries[p];
+        shapes[p] = NameShape(e.entry->name, codePage);
+        e.sameFileAs = p;
+        for (uint32_t q = 0; q < p; ++q) {
+            if (shapes[q] == shapes[p] &&
+                os.SameFileName(plan->entries[q].entry->name, e.entry->name)) {
+                e.sameFileAs = plan->entries[q].sameFileAs;
+                break;
             }
         }
-        left -= chunk;
+        ExamineEntry(source, state, e, &examined[p]);
     }
-    return result;
+    for (uint32_t leader = 0; leader < plan->count; ++leader) {
+        if (plan->entries[leader].sameFileAs != leader) continue;
+        uint32_t members[kMaxSameFile];
+        uint32_t count = 0;
+        bool judged = CollectMembers(*plan, leader, members, &count);
+        Examined view[kMaxSameFile];
+        bool formed = true;
+        for (uint32_t i = 0; judged && i < count; ++i) {
+            judged = examined[members[i]].examined;
+            formed = formed && examined[members[i]].pathFormed;
+            view[i] = examined[members[i]];
+        }
+        // Too many entries for one file, or one that cannot be read: none of
+        // them is judged, and each may be anything.
+        const FileMatch match =
+            judged ? MatchGroup(state, *plan, members, count, view, true) : FileMatch{};
+        for (uint32_t p = leader; p < plan->count; ++p) {
+            EntryRecovery& e = plan->entries[p];
+            if (e.sameFileAs != leader) continue;
+            if (!judged) {
+                // A file that cannot be read may be in any state. One whose
+                // path cannot be formed the run never touched: it stopped there.
+                e.step = RecoveryStep::kUnexamined;
+                e.phases = EntryPhases{true, formed, formed};
+                e.mayBeCleaned = formed;
+                continue;
+            }
+            uint32_t i = 0;
+            while (members[i] != p) ++i;
+            e.phases = EntryPhases{(match.phases[i] & kPhaseBefore) != 0,
+                                   (match.phases[i] & (kPhaseDuring | kPhaseAfter)) != 0,
+                                   (match.phases[i] & kPhaseAfter) != 0};
+            e.mayBeCleaned = (match.phases[i] & kPhaseCleaned) != 0;
+            e.backupForeign = match.backupForeign;
+            e.file = NameFinding(e, examined[p]);
+            e.backup = BackupFinding(e, examined[p]);
+        }
+    }
 }
 
-// The file at an update's name and at its backup name.
-void ExamineUpdate(const RecoveryPlan& plan, uint32_t index, const FileFacts& file,
-                   const FileFacts& backup, EntryRecovery* e) {
-    const FileEntry& entry = *e->entry;
-    e->backup = !backup.present                                           ? FoundFile::kMissing
-                : IsOldVersion(backup, entry, plan.pass.lists.verifyMode) ? FoundFile::kOldVersion
-                                                                          : FoundFile::kOther;
-    // A rebuilt file gets the entry's time only once it is whole; where the
-    // package says what it holds, its digest is checked as well.
-    const bool isNew =
-        file.present && SameTime(file.time, entry.fileTime) &&
-        (!plan.hasRecord || DigestsEqual(file.digest, plan.record.updatedDigests[index]));
-    if (!file.present)
-        e->file = FoundFile::kMissing;
-    else if (isNew)
-        e->file = FoundFile::kNewVersion;
-    else if (e->backup == FoundFile::kOldVersion)
-        e->file = FoundFile::kWrittenByRun;
-    else if (IsOldVersion(file, entry, plan.pass.lists.verifyMode))
-        e->file = FoundFile::kOldVersion;
+// Whether the folder is as a finished run leaves it: every entry finished,
+// the clean-up (which deletes the backups from the first entry on) stopped
+// anywhere.
+bool MayBeComplete(const RecoveryPlan& plan) {
+    uint32_t cleaned = 0;  // entries from the first on that may be cleaned up
+    while (cleaned < plan.count && plan.entries[cleaned].mayBeCleaned) ++cleaned;
+    for (uint32_t p = plan.count; p-- > 0;) {
+        if (!plan.entries[p].phases.after) return p < cleaned;
+    }
+    return true;
+}
+
+// The step for an entry of a folder that is not complete, from whether some
+// explanation leaves it untouched (`before`) and some has the run touch it.
+RecoveryStep StepFor(FolderVerdict verdict, bool before, bool touched, const EntryRecovery& e,
+                     const Examined& x) {
+    if (verdict == FolderVerdict::kUntouched) {
+        // Nothing is undone; a file that a run may have written is named.
+        return touched && x.file.present ? RecoveryStep::kKept : RecoveryStep::kLeave;
+    }
+    // A file that one explanation has the run write and another not: kept.
+    // (Where neither place holds a file, both come to the same.)
+    if (before && touched)
+        return x.file.present || x.backup.present ? RecoveryStep::kKept : RecoveryStep::kLeave;
+    if (before) return RecoveryStep::kLeave;
+    if (!touched) return RecoveryStep::kKept;
+    return e.kind == EntryKind::kAdd && !x.backup.present ? RecoveryStep::kRemoveFile
+                                                          : RecoveryStep::kRestoreBackup;
+}
+
+// Judges the folder as a whole and plans each entry's step.
+void PlanSteps(UpdaterState& state, RecoveryPlan* plan, const Examined* examined,
+               EntryPhases* phases, EntryExplanation* explained, uint32_t* work) {
+    bool allBefore = true;
+    bool undecidable = false;  // an old file that may as well be the new one
+    bool unexplained = false;  // an entry that no state of the run fits
+    bool traces = false;       // what only a run leaves
+    bool failsCheck = false;   // the check before the run would stop it
+    for (uint32_t p = 0; p < plan->count; ++p) {
+        const EntryRecovery& e = plan->entries[p];
+        phases[p] = e.phases;
+        allBefore = allBefore && e.phases.before;
+        if (e.step == RecoveryStep::kUnexamined) continue;
+        undecidable =
+            undecidable || (e.kind == EntryKind::kUpdate && examined[p].atName.old == Match::kYes &&
+                            examined[p].atName.whole == Match::kMaybe);
+        const bool fits = e.phases.before || e.phases.touched || e.mayBeCleaned;
+        unexplained = unexplained || !fits;
+        // A backup of this run's, or part of an add's data: only a run makes them.
+        traces = traces || (fits && examined[p].backup.present && !e.backupForeign) ||
+                 examined[p].atName.runsOwn;
+        failsCheck = failsCheck || !PassesCheck(state, e, examined[p]);
+    }
+    const bool complete = MayBeComplete(*plan);
+    const bool progress = ExplainProgress(phases, plan->count, explained, work);
+    // A folder that may be untouched as well as complete is complete where
+    // the two come to the same (files the run may have skipped as missing,
+    // an add's file the user may have had already). Where the package cannot
+    // tell an old file from the new one (time and size alone, and no record),
+    // it is left as it is, the files named: running the updater again over a
+    // new file taken for the old one would spoil it. A folder the check would
+    // refuse, with nothing that only a run leaves, may be one the run never
+    // started on.
+    if (allBefore && (!complete || undecidable))
+        plan->verdict = FolderVerdict::kUntouched;
+    else if (complete)
+        plan->verdict = FolderVerdict::kComplete;
+    else if (!traces && failsCheck)
+        plan->verdict = FolderVerdict::kUntouched;
     else
-        e->file = FoundFile::kOther;
+        plan->verdict = FolderVerdict::kInterrupted;
+    plan->explained = progress && !unexplained;
+    for (uint32_t p = 0; p < plan->count; ++p) {
+        EntryRecovery& e = plan->entries[p];
+        if (progress) e.explained = explained[p];
+        if (e.step == RecoveryStep::kUnexamined) continue;
+        if (plan->verdict == FolderVerdict::kComplete) {
+            e.step = RecoveryStep::kLeave;
+            continue;
+        }
+        // Without an explanation of the whole folder, each entry is judged
+        // by its own file alone.
+        const bool before = plan->explained ? explained[p].mayBeBefore : e.phases.before;
+        bool touched = progress ? explained[p].mayBeTouched : e.phases.touched;
+        if (plan->verdict == FolderVerdict::kUntouched && complete)
+            touched = touched || e.mayBeCleaned;
+        e.step = StepFor(plan->verdict, before, touched, e, examined[p]);
+        if (!e.phases.before && !e.phases.touched && plan->verdict != FolderVerdict::kUntouched)
+            e.step = RecoveryStep::kKept;
+        if ((e.step == RecoveryStep::kLeave || e.step == RecoveryStep::kKept) &&
+            OldFileGone(state, e, examined[p]))
+            e.step = RecoveryStep::kLost;
+    }
+    // One file named by several entries is one decision: a doubt about one
+    // of them holds for the file.
+    for (uint32_t p = 0; p < plan->count; ++p) {
+        if (plan->entries[p].step != RecoveryStep::kKept) continue;
+        for (uint32_t q = 0; q < plan->count; ++q) {
+            EntryRecovery& other = plan->entries[q];
+            if (other.sameFileAs == plan->entries[p].sameFileAs &&
+                (other.step == RecoveryStep::kRestoreBackup ||
+                 other.step == RecoveryStep::kRemoveFile))
+                other.step = RecoveryStep::kKept;
+        }
+    }
 }
 
-void ExamineDelete(const RecoveryPlan& plan, const FileFacts& file, const FileFacts& backup,
-                   EntryRecovery* e) {
-    const FileEntry& entry = *e->entry;
-    e->backup = !backup.present                                           ? FoundFile::kMissing
-                : IsOldVersion(backup, entry, plan.pass.lists.verifyMode) ? FoundFile::kOldVersion
-                                                                          : FoundFile::kOther;
-    e->file = !file.present                                           ? FoundFile::kMissing
-              : IsOldVersion(file, entry, plan.pass.lists.verifyMode) ? FoundFile::kOldVersion
-                                                                      : FoundFile::kOther;
+// Brings back the file that the entries from `leader` on name, judged as it
+// stands now. Returns the step taken.
+RecoveryStep RestoreFile(const EvidenceSource& source, UpdaterState& state, RecoveryPlan* plan,
+                         uint32_t leader, bool* failed) {
+    *failed = false;
+    uint32_t members[kMaxSameFile];
+    uint32_t count = 0;
+    if (!CollectMembers(*plan, leader, members, &count)) return RecoveryStep::kUnexamined;
+    Examined examined[kMaxSameFile];
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!ExamineEntry(source, state, plan->entries[members[i]], &examined[i]))
+            return RecoveryStep::kUnexamined;
+    }
+    // Only an interrupted folder is restored: no clean-up ever ran on it.
+    const FileMatch match = MatchGroup(state, *plan, members, count, examined, false);
+    const EntryRecovery& e = plan->entries[leader];
+    char fullPath[kMaxPath];
+    char backupPath[kMaxPath];
+    if (!BuildPaths(state, *e.entry, fullPath, backupPath)) return RecoveryStep::kUnexamined;
+    const bool namePresent = examined[0].file.present;
+    Os& os = TheOs();
+    if (match.backupIsFileBefore) {
+        // The backup holds what stood at the name: what the run put there
+        // makes way for it.
+        if (namePresent && !match.nameIsRuns) return RecoveryStep::kKept;
+        *failed = (namePresent && !os.RemoveFile(fullPath)) ||
+                  !os.MoveFileNoReplace(backupPath, fullPath);
+        return RecoveryStep::kRestoreBackup;
+    }
+    if (match.backupIsRuns) return RecoveryStep::kKept;
+    if (namePresent && match.nameIsRuns && match.nameStartedEmpty) {
+        *failed = !os.RemoveFile(fullPath);
+        return RecoveryStep::kRemoveFile;
+    }
+    return OldFileGone(state, e, examined[0]) ? RecoveryStep::kLost : RecoveryStep::kLeave;
 }
 
-// An add's old state is the file the old release has at its name, or none.
-// The recovery record says which; a package without one leaves a file that
-// holds the first bytes of the add's data to be taken for the run's own.
-Result ExamineAdd(PackageFile& package, const RecoveryPlan& plan, const UpdaterState& state,
-                  uint32_t index, const char* path, const FileFacts& file, const FileFacts& backup,
-                  EntryRecovery* e) {
-    const FileEntry& entry = *e->entry;
-    const ReplacedFile* replaced = plan.hasRecord ? &plan.record.replaced[index] : nullptr;
-    if (!backup.present) {
-        e->backup = FoundFile::kMissing;
-    } else if (replaced != nullptr) {
-        e->backup = replaced->present == 1 && DigestsEqual(backup.digest, replaced->digest)
-                        ? FoundFile::kOldVersion
-                        : FoundFile::kOther;
-    } else {
-        // Only an add that may overwrite moves a file to its backup name.
-        e->backup = state.overwriteOnAdd != 0 ? FoundFile::kOldVersion : FoundFile::kOther;
-    }
-    if (!file.present) {
-        e->file = FoundFile::kMissing;
-        return kResultOk;
-    }
-    if (replaced != nullptr && replaced->present == 1 && e->backup != FoundFile::kOldVersion &&
-        DigestsEqual(file.digest, replaced->digest)) {
-        e->file = FoundFile::kOldVersion;
-        return kResultOk;
-    }
-    const int same = CompareWithAddData(package, path, entry, file.size, state.heap);
-    if (same < 0) return kErrorOldFileRead;
-    if (same == 2 && SameTime(file.time, entry.fileTime))
-        e->file = FoundFile::kNewVersion;
-    else if (same > 0)
-        e->file = FoundFile::kWrittenByRun;
-    else
-        e->file = FoundFile::kOther;
+// Reads the package up to its lists and its recovery record.
+Result ReadPackage(PackageFile& package, UpdaterState& state, RecoveryPlan* plan) {
+    // The folder is the caller's; the pass must not replace it.
+    char folder[kMaxPath];
+    CopyText(folder, kMaxPath, state.targetFolder);
+    BaseFolderTable folders;
+    BuildBaseFolderTable(kNoWindow, &folders);
+    Result result = RunForwardPass(package, state, folders, PassMode::kFolderGiven, &plan->pass);
+    CopyText(state.targetFolder, kMaxPath, folder);
+    // No window shows the package's texts.
+    ReleasePackageFont();
+    if (result != kResultOk) return result;
+    const ListHeader& lists = plan->pass.lists;
+    const uint32_t trailerStart = kPackageOffset + plan->pass.packageLength - kTrailerSize;
+    plan->hasRecord = ReadRecoveryRecord(package, trailerStart, lists.updateCount, lists.addCount,
+                                         state.heap, &plan->record);
     return kResultOk;
 }
 
-// Whether an entry is as a finished run leaves it, or as it was before.
-bool IsDone(const UpdaterState& state, const EntryRecovery& e) {
-    switch (e.kind) {
-        case EntryKind::kUpdate:
-            // A missing file that the run was allowed to skip stays missing.
-            return e.file == FoundFile::kNewVersion ||
-                   (e.file == FoundFile::kMissing && state.ignoreMissingUpdate == 1 &&
-                    e.backup != FoundFile::kOldVersion);
-        case EntryKind::kAdd:
-            return e.file == FoundFile::kNewVersion;
-        case EntryKind::kDelete:
-            return e.file == FoundFile::kMissing;
-    }
-    return false;
-}
-
-bool IsUntouched(const UpdaterState& state, const RecoveryPlan& plan, uint32_t index,
-                 const EntryRecovery& e) {
-    if (e.backup == FoundFile::kOldVersion) return false;
-    switch (e.kind) {
-        case EntryKind::kUpdate:
-            return e.file == FoundFile::kOldVersion ||
-                   (e.file == FoundFile::kMissing && state.ignoreMissingUpdate == 1);
-        case EntryKind::kDelete:
-            return e.file == FoundFile::kOldVersion ||
-                   (e.file == FoundFile::kMissing && state.ignoreMissingDelete == 1);
-        case EntryKind::kAdd: {
-            if (plan.hasRecord && plan.record.replaced[index].present == 1) {
-                return e.file == FoundFile::kOldVersion;
-            }
-            return e.file == FoundFile::kMissing ||
-                   (e.file == FoundFile::kOther && state.overwriteOnAdd != 0);
-        }
-    }
-    return false;
-}
-
-// What bringing an interrupted folder back asks of one entry.
-RecoveryStep StepFor(const UpdaterState& state, const RecoveryPlan& plan, uint32_t index,
-                     const EntryRecovery& e) {
-    if (e.backup == FoundFile::kOldVersion) return RecoveryStep::kRestoreBackup;
-    switch (e.kind) {
-        case EntryKind::kUpdate:
-        case EntryKind::kDelete: {
-            const uint8_t ignoreMissing = e.kind == EntryKind::kUpdate ? state.ignoreMissingUpdate
-                                                                       : state.ignoreMissingDelete;
-            if (e.file == FoundFile::kOldVersion) return RecoveryStep::kLeave;
-            if (e.file == FoundFile::kMissing && ignoreMissing == 1) return RecoveryStep::kLeave;
-            return RecoveryStep::kLost;
-        }
-        case EntryKind::kAdd: {
-            const bool replacesFile = plan.hasRecord && plan.record.replaced[index].present == 1;
-            if (replacesFile)
-                return e.file == FoundFile::kOldVersion ? RecoveryStep::kLeave
-                                                        : RecoveryStep::kLost;
-            if (e.file == FoundFile::kWrittenByRun || e.file == FoundFile::kNewVersion) {
-                return RecoveryStep::kRemoveFile;
-            }
-            return RecoveryStep::kLeave;
-        }
-    }
-    return RecoveryStep::kLeave;
-}
-
-// The index of an entry within its own list.
-uint32_t IndexInList(const RecoveryPlan& plan, uint32_t position) {
-    uint32_t index = position;
-    for (int l = 0; l < 3; ++l) {
-        const uint32_t count = static_cast<uint32_t>(EntryCount(plan.pass.entries[l]));
-        if (index < count) return index;
-        index -= count;
-    }
-    return index;
-}
-
-Result ExamineEntries(PackageFile& package, UpdaterState& state, RecoveryPlan* plan) {
-    uint32_t position = 0;
+// The plan's entries in the order the run applies them.
+bool ListEntries(UpdaterState& state, RecoveryPlan* plan) {
     const EntryKind kinds[3] = {EntryKind::kUpdate, EntryKind::kAdd, EntryKind::kDelete};
+    plan->count = static_cast<uint32_t>(EntryCount(plan->pass.entries[0]) +
+                                        EntryCount(plan->pass.entries[1]) +
+                                        EntryCount(plan->pass.entries[2]));
+    plan->entries = static_cast<EntryRecovery*>(
+        TheOs().HeapAllocZero(state.heap, sizeof(EntryRecovery) * (plan->count + 1)));
+    if (plan->entries == nullptr) return false;
+    uint32_t position = 0;
     for (int l = 0; l < 3; ++l) {
         for (int32_t i = 0; i < EntryCount(plan->pass.entries[l]); ++i, ++position) {
             EntryRecovery& e = plan->entries[position];
             e.kind = kinds[l];
-            e.entry = static_cast<const FileEntry*>(plan->pass.entries[l]->Get(i));
-            char fullPath[kMaxPath];
-            char backupPath[kMaxPath];
-            if (!BuildFullPath(state, e.entry->name, fullPath) ||
-                !BuildBackupPath(fullPath, state.oldVersion, backupPath)) {
-                return kErrorOldFileOpen;
-            }
-            FileFacts file;
-            FileFacts backup;
-            if (!ReadFileFacts(fullPath, &file) || !ReadFileFacts(backupPath, &backup)) {
-                return kErrorOldFileRead;
-            }
-            if (e.kind == EntryKind::kUpdate) {
-                ExamineUpdate(*plan, static_cast<uint32_t>(i), file, backup, &e);
-            } else if (e.kind == EntryKind::kDelete) {
-                ExamineDelete(*plan, file, backup, &e);
-            } else {
-                Result r = ExamineAdd(package, *plan, state, static_cast<uint32_t>(i), fullPath,
-                                      file, backup, &e);
-                if (r != kResultOk) return r;
-            }
+            e.entry = &EntryAt(plan->pass.entries[l], i);
+            e.listIndex = static_cast<uint32_t>(i);
         }
     }
-    bool done = true;
-    bool untouched = true;
-    for (uint32_t p = 0; p < plan->count; ++p) {
-        done = done && IsDone(state, plan->entries[p]);
-        untouched = untouched && IsUntouched(state, *plan, IndexInList(*plan, p), plan->entries[p]);
-    }
-    plan->verdict = done        ? FolderVerdict::kComplete
-                    : untouched ? FolderVerdict::kUntouched
-                                : FolderVerdict::kInterrupted;
-    for (uint32_t p = 0; p < plan->count; ++p) {
-        EntryRecovery& e = plan->entries[p];
-        e.step = plan->verdict == FolderVerdict::kInterrupted
-                     ? StepFor(state, *plan, IndexInList(*plan, p), e)
-                     : RecoveryStep::kLeave;
-    }
-    return kResultOk;
+    return true;
 }
+
+EvidenceSource SourceOf(PackageFile& package, UpdaterState& state, const RecoveryPlan& plan) {
+    return EvidenceSource{package, state, plan.pass.lists.verifyMode,
+                          plan.hasRecord ? &plan.record : nullptr};
+}
+
+// Scratch memory for examining the folder, all from the state's heap.
+struct Scratch {
+    OwnedHeapBlock examined;
+    OwnedHeapBlock shapes;
+    OwnedHeapBlock phases;
+    OwnedHeapBlock explained;
+    OwnedHeapBlock work;
+    Scratch(HeapHandle heap, uint32_t count)
+        : examined(heap, sizeof(Examined) * (count + 1)),
+          shapes(heap, sizeof(uint32_t) * (count + 1)),
+          phases(heap, sizeof(EntryPhases) * (count + 1)),
+          explained(heap, sizeof(EntryExplanation) * (count + 1)),
+          work(heap, sizeof(uint32_t) * ExplainProgressWorkSize(count)) {}
+    bool Ok() const {
+        return examined.Get() != nullptr && shapes.Get() != nullptr && phases.Get() != nullptr &&
+               explained.Get() != nullptr && work.Get() != nullptr;
+    }
+};
 
 }  // namespace
 
@@ -314,62 +410,52 @@ Result ExamineFolder(UpdaterState& state, RecoveryPlan* plan) {
     PrepareForwardPass(&plan->pass);
     OwnedFile file(OpenFileForRead(state.packagePath, kFileShareRead, 0));
     if (!file.IsOpen()) return kErrorOpenPackage;
-    Os& os = TheOs();
     // Freed before the package file is closed.
     OwnedHeapBlock memory(state.heap, sizeof(PackageFile));
-    Result result = kErrorReadPackage;
-    if (memory.Get() != nullptr) {
-        PackageFile& package = *new (memory.Get()) PackageFile(file.Get());
-        // The folder is the caller's; the pass must not replace it.
-        char folder[kMaxPath];
-        CopyText(folder, kMaxPath, state.targetFolder);
-        BaseFolderTable folders;
-        BuildBaseFolderTable(kNoWindow, &folders);
-        result = RunForwardPass(package, state, folders, PassMode::kFolderGiven, &plan->pass);
-        CopyText(state.targetFolder, kMaxPath, folder);
-        // No window shows the package's texts.
-        ReleasePackageFont();
-        if (result == kResultOk) {
-            const ListHeader& lists = plan->pass.lists;
-            const uint32_t trailerStart = kPackageOffset + plan->pass.packageLength - kTrailerSize;
-            plan->hasRecord = ReadRecoveryRecord(package, trailerStart, lists.updateCount,
-                                                 lists.addCount, state.heap, &plan->record);
-            plan->count = static_cast<uint32_t>(EntryCount(plan->pass.entries[0]) +
-                                                EntryCount(plan->pass.entries[1]) +
-                                                EntryCount(plan->pass.entries[2]));
-            plan->entries = static_cast<EntryRecovery*>(
-                os.HeapAllocZero(state.heap, sizeof(EntryRecovery) * (plan->count + 1)));
-            result =
-                plan->entries == nullptr ? kErrorReadPackage : ExamineEntries(package, state, plan);
-        }
-    }
-    return result;
+    if (memory.Get() == nullptr) return kErrorReadPackage;
+    PackageFile& package = *new (memory.Get()) PackageFile(file.Get());
+    Result result = ReadPackage(package, state, plan);
+    if (result != kResultOk) return result;
+    if (!ListEntries(state, plan)) return kErrorReadPackage;
+    Scratch scratch(state.heap, plan->count);
+    if (!scratch.Ok()) return kErrorReadPackage;
+    Examined* examined = static_cast<Examined*>(scratch.examined.Get());
+    ExamineEntries(SourceOf(package, state, *plan), state, plan, examined,
+                   static_cast<uint32_t*>(scratch.shapes.Get()));
+    PlanSteps(state, plan, examined, static_cast<EntryPhases*>(scratch.phases.Get()),
+              static_cast<EntryExplanation*>(scratch.explained.Get()),
+              static_cast<uint32_t*>(scratch.work.Get()));
+    return kResultOk;
 }
 
-uint32_t RecoverFolder(UpdaterState& state, RecoveryPlan* plan) {
-    Os& os = TheOs();
-    uint32_t notBack = 0;
+RecoveryOutcome RecoverFolder(UpdaterState& state, RecoveryPlan* plan) {
+    RecoveryOutcome outcome = {};
+    OwnedFile file(OpenFileForRead(state.packagePath, kFileShareRead, 0));
+    OwnedHeapBlock memory(state.heap, sizeof(PackageFile));
+    const bool readable = file.IsOpen() && memory.Get() != nullptr;
+    PackageFile* package = readable ? new (memory.Get()) PackageFile(file.Get()) : nullptr;
+    auto acts = [](const EntryRecovery& e) {
+        return e.step == RecoveryStep::kRestoreBackup || e.step == RecoveryStep::kRemoveFile;
+    };
     // Last entry first, as the rollback undoes the run.
     for (uint32_t p = plan->count; p-- > 0;) {
         EntryRecovery& e = plan->entries[p];
-        if (e.step == RecoveryStep::kLeave) continue;
-        if (e.step == RecoveryStep::kLost) {
-            ++notBack;
-            continue;
+        if (acts(e)) {
+            // Once for all entries of the file, judged again as it stands now.
+            e.step = readable ? RestoreFile(SourceOf(*package, state, *plan), state, plan,
+                                            e.sameFileAs, &e.failed)
+                              : RecoveryStep::kUnexamined;
+            for (uint32_t q = 0; q < p; ++q) {
+                EntryRecovery& other = plan->entries[q];
+                if (other.sameFileAs == e.sameFileAs && acts(other))
+                    other.step = RecoveryStep::kDoneByOther;
+            }
         }
-        char fullPath[kMaxPath];
-        char backupPath[kMaxPath];
-        if (!BuildFullPath(state, e.entry->name, fullPath) ||
-            !BuildBackupPath(fullPath, state.oldVersion, backupPath)) {
-            e.failed = true;
-        } else if (FileExists(fullPath) && !os.RemoveFile(fullPath)) {
-            e.failed = true;
-        } else if (e.step == RecoveryStep::kRestoreBackup) {
-            e.failed = !os.MoveFileNoReplace(backupPath, fullPath);
-        }
-        if (e.failed) ++notBack;
+        if (e.step == RecoveryStep::kKept) ++outcome.kept;
+        if (e.failed || e.step == RecoveryStep::kLost || e.step == RecoveryStep::kUnexamined)
+            ++outcome.notBack;
     }
-    return notBack;
+    return outcome;
 }
 
 void ReleaseRecoveryPlan(UpdaterState& state, RecoveryPlan* plan) {

@@ -1,24 +1,35 @@
 // Repairs a folder that an updater run left half changed: one that was
 // killed, lost its power, or crashed before its own rollback could run.
 //
-// The run leaves no journal; the folder itself tells what happened. Each
-// entry's file and its backup name are examined against the package, and
-// the folder is judged as a whole: every entry in its new state (the update
-// finished), every entry in its old state with no backup of this run (it
-// never started), or anything else (interrupted). An interrupted folder is
-// brought back to what the rollback would have left: each backup moved back
-// to its name, what the run wrote removed. The last copy of an old file is
-// never deleted, and a backup that does not hold the entry's old version
-// (one left by another update) is left alone.
+// What recovery promises: after it, every byte that the folder held before
+// the run (the old release's files and anything of the user's) is at its
+// original name again, unless the folder is reported complete. Where the
+// folder cannot tell whether a file is the run's or was there before, the
+// file is kept and named, never deleted; nothing is left under a backup name
+// that the run put there.
+//
+// The run leaves no journal; the folder itself tells what happened, judged by
+// contents, never by times (a build may stamp its new files with the old
+// ones' times, and a FAT volume keeps times to two seconds). For each file
+// the package names, what may lie at its name and its backup name is worked
+// out from the package: before the run came to it, while the run wrote it,
+// after the run finished it (see run_progress.h for how those fit together
+// over the whole run). Entries that name one file (the same name in another
+// case, or twice in the lists, as another writer may write) are judged
+// together, as the run would have met them.
+//
+// Then each step is decided against the folder as it stands when the step
+// runs: the last entry first, as the rollback undoes the run, and an entry
+// whose file was already dealt with by another entry is left alone.
 #pragma once
 
 #include <stdint.h>
 
 #include "app/updater_state.h"
 #include "engine/forward_pass.h"
+#include "engine/run_progress.h"
 #include "package/package_records.h"
 #include "package/recovery_record.h"
-#include "support/ptr_array.h"
 #include "support/result_code.h"
 
 namespace kzp {
@@ -26,29 +37,44 @@ namespace kzp {
 // What lies at an entry's name or at its backup name.
 enum class FoundFile : uint8_t {
     kMissing,
-    kOldVersion,    // the old release's file (at a backup name: this run's backup)
-    kNewVersion,    // the file a finished run leaves
-    kWrittenByRun,  // a file the run was writing when it stopped
+    kOldVersion,    // what the old release has there (at a backup name: a backup of it)
+    kNewVersion,    // what the entry writes, whole
+    kWrittenByRun,  // the first part of what the entry writes (the rest not yet)
+    kReplaced,      // at an add's backup name: the file the add found in its way
+    kUnchecked,     // not the old version; nothing to tell whether it is the new one
     kOther,         // anything else
 };
 
 enum class RecoveryStep : uint8_t {
     kLeave,
-    kRestoreBackup,  // remove the file at the name, move the backup back
-    kRemoveFile,     // remove a file the run wrote
-    kLost,           // neither the old file nor its backup is there
+    kRestoreBackup,  // the file at the name (if any) removed, the backup moved back
+    kRemoveFile,     // a file the run wrote removed
+    kKept,           // may be the run's or may have been there before: kept, and named
+    kLost,           // the entry's old file is neither at its name nor at its backup name
+    kUnexamined,     // its path cannot be formed or its files cannot be read
+    kDoneByOther,    // its file was dealt with by another entry naming the same file
 };
 
 struct EntryRecovery {
     EntryKind kind;
     const FileEntry* entry;
+    uint32_t listIndex;   // within its own list
+    uint32_t sameFileAs;  // position of the first entry that names the same file
     FoundFile file;
-    FoundFile backup;  // kMissing, kOldVersion or kOther
-    RecoveryStep step;
-    bool failed;  // the step was tried and did not succeed
+    FoundFile backup;
+    bool backupForeign;  // a backup that is not this run's (another update's): left alone
+    EntryPhases phases;  // what the entry's file can be while a run goes on
+    bool mayBeCleaned;   // as a finished run leaves it once its backups are deleted
+    EntryExplanation explained;
+    RecoveryStep step;  // as planned; RecoverFolder sets what was done
+    bool failed;        // the step was tried and did not succeed
 };
 
-enum class FolderVerdict : uint8_t { kComplete, kUntouched, kInterrupted };
+enum class FolderVerdict : uint8_t {
+    kComplete,     // as a finished run leaves it: nothing to do
+    kUntouched,    // as it was before the run: nothing to do
+    kInterrupted,  // the run stopped half way: brought back to before the run
+};
 
 struct RecoveryPlan {
     ForwardPass pass;  // the package read up to its lists
@@ -57,21 +83,28 @@ struct RecoveryPlan {
     EntryRecovery* entries;  // in the order the run applies them
     uint32_t count;
     FolderVerdict verdict;
+    // False when no point of a run's progress explains the folder (files
+    // changed by something else too): then only what is certainly the run's
+    // is undone.
+    bool explained;
+};
+
+struct RecoveryOutcome {
+    uint32_t notBack;  // entries lost, not examined, or whose step failed
+    uint32_t kept;     // files kept because they may be the user's
 };
 
 // Reads the updater at state.packagePath with the run's forward pass (its
 // integrity checked, nothing asked, the package's way of finding the folder
 // read but not used) and examines state.targetFolder (with its trailing
-// backslash) for every entry. Nothing is changed. Notifications go to
-// state.sink as in a run. Returns 0 or the run's code for an unreadable
-// package (0x10001 ... 0x10004, 0x10010), 0x10006/0x10007 for a file that
-// cannot be examined.
+// backslash) for every entry. Nothing is changed. Returns 0 or the run's code
+// for an unreadable package (0x10001 ... 0x10004, 0x10010); an entry that
+// cannot be examined is marked and does not stop the others.
 Result ExamineFolder(UpdaterState& state, RecoveryPlan* plan);
 
-// Carries out the plan's steps, last entry first, as the rollback does.
-// Returns how many entries could not be brought back (lost, or a step that
-// failed); 0 when the folder is in its old state again.
-uint32_t RecoverFolder(UpdaterState& state, RecoveryPlan* plan);
+// Carries out the plan on an interrupted folder, the last entry first, each
+// step decided against the folder as it stands then.
+RecoveryOutcome RecoverFolder(UpdaterState& state, RecoveryPlan* plan);
 
 void ReleaseRecoveryPlan(UpdaterState& state, RecoveryPlan* plan);
 

@@ -5,6 +5,7 @@
 #include "LzmaDec.h"
 #include "package/package_layout.h"
 #include "platform/owned_handles.h"
+#include "support/md5.h"
 
 namespace kzp {
 
@@ -349,6 +350,27 @@ Result ApplyCompactData(PackageFile& package, const FileEntry& entry, FileHandle
         result = WriteCompactData(reader, entry, newFile, context);
     }
     if (result == kResultOk) TheOs().SetLastWriteTime(newFile, entry.fileTime);
+    return result;
+}
+
+Result DigestCompactData(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
+                         DecodeContext& context, uint8_t digest[16], uint64_t* size) {
+    Md5Context md5;
+    Md5Init(&md5);
+    *size = 0;
+    Result result;
+    {
+        CompactReader reader(package, oldFile, context.Heap());
+        result = reader.Open(entry.dataOffset);
+        uint8_t piece[16 * 1024];
+        for (uint32_t got = 1; result == kResultOk && got > 0;) {
+            result = reader.Read(piece, sizeof(piece), &got);
+            if (result != kResultOk) break;
+            Md5Update(&md5, piece, got);
+            *size += got;
+        }
+    }
+    Md5Final(digest, &md5);
     return result;
 }
 

@@ -89,4 +89,11 @@ class CompactReader {
 Result ApplyCompactData(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
                         FileHandle newFile, DecodeContext& context);
 
+// The MD5 and size of the file that ApplyCompactData would write, writing
+// nothing: what kzp recover compares a file with when the package does not
+// say what an update builds. Returns what ApplyCompactData would return
+// (never 0x1000D or 1).
+Result DigestCompactData(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
+                         DecodeContext& context, uint8_t digest[16], uint64_t* size);
+
 }  // namespace kzp

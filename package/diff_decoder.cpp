@@ -28,18 +28,28 @@ uint32_t OldCacheSize(uint64_t oldSize) {
     return (static_cast<uint32_t>(oldSize) / kOldWindow + 1) * kOldWindow;
 }
 
+// Where decoded bytes go: a file, or only into a digest.
+struct Output {
+    FileHandle file;
+    Md5Context* digest;
+    uint64_t* written;  // where to tell how many bytes were written (or null)
+};
+
 class Decoder {
   public:
-    Decoder(PackageFile& package, const FileEntry& entry, FileHandle oldFile, FileHandle newFile,
+    Decoder(PackageFile& package, const FileEntry& entry, FileHandle oldFile, const Output& output,
             DecodeContext& context, uint8_t* work, uint32_t workSize, uint32_t blockSize,
             uint64_t oldSize)
         : package_(package),
           entry_(entry),
           context_(context),
           old_(oldFile, context.Heap(), OldCacheSize(oldSize), OldCacheSize(oldSize) / kOldWindow),
-          // A new version is mostly about the size of the old one.
-          out_(newFile, context.Heap(), KZP_WRITE_BUFFER_SIZE,
-               oldSize == kUnknownSize ? 0 : oldSize),
+          out_(output.digest != nullptr
+                   ? FileWriteBuffer(output.digest, context.Heap(), KZP_WRITE_BUFFER_SIZE)
+                   // A new version is mostly about the size of the old one.
+                   : FileWriteBuffer(output.file, context.Heap(), KZP_WRITE_BUFFER_SIZE,
+                                     oldSize == kUnknownSize ? 0 : oldSize)),
+          written_(output.written),
           work_(work),
           workSize_(workSize),
           blockSize_(blockSize) {}
@@ -64,6 +74,7 @@ class Decoder {
     DecodeContext& context_;
     FileReadCache old_;
     FileWriteBuffer out_;
+    uint64_t* written_;
     uint8_t* work_;
     uint32_t workSize_;
     uint32_t blockSize_;
@@ -203,14 +214,14 @@ Result Decoder::Run() {
     // ends where it does. A refusal of those bytes is a write of this run
     // that failed; a file that cannot be cut back is not the new version.
     if (!out_.Finish(result == kResultOk)) result = kErrorNewFileWrite;
+    if (written_ != nullptr) *written_ = out_.Accepted();
     SendProgress();
     return result;
 }
 
-}  // namespace
-
-Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
-                       FileHandle newFile, DecodeContext& context) {
+// Reads the stream's header at the entry's data and decodes it into `output`.
+Result DecodeStream(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
+                    const Output& output, DecodeContext& context) {
     // Computed in 64 bits: a data offset near 4 GiB must not wrap around into
     // the program image.
     if (!package.Seek(static_cast<uint64_t>(kPackageOffset) + entry.dataOffset)) {
@@ -228,17 +239,32 @@ Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle 
     if (blockSize == 0) return kErrorDiffData;
 
     uint32_t workSize = blockSize < kMaxWorkBuffer ? blockSize : kMaxWorkBuffer;
-    Result result;
-    {
-        // Freed after the decoder is gone and before the file's time is set.
-        OwnedHeapBlock work(context.Heap(), workSize);
-        if (work.Get() == nullptr) return kErrorDiffData;
-        Decoder decoder(package, entry, oldFile, newFile, context,
-                        static_cast<uint8_t*>(work.Get()), workSize, blockSize,
-                        OldFileSize(oldFile));
-        result = decoder.Run();
-    }
+    OwnedHeapBlock work(context.Heap(), workSize);
+    if (work.Get() == nullptr) return kErrorDiffData;
+    Decoder decoder(package, entry, oldFile, output, context, static_cast<uint8_t*>(work.Get()),
+                    workSize, blockSize, OldFileSize(oldFile));
+    return decoder.Run();
+}
+
+}  // namespace
+
+Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
+                       FileHandle newFile, DecodeContext& context) {
+    // The decoder's buffers are freed before the file's time is set.
+    const Result result =
+        DecodeStream(package, entry, oldFile, Output{newFile, nullptr, nullptr}, context);
     if (result == kResultOk) TheOs().SetLastWriteTime(newFile, entry.fileTime);
+    return result;
+}
+
+Result DigestRebuiltFile(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
+                         DecodeContext& context, uint8_t digest[16], uint64_t* size) {
+    Md5Context md5;
+    Md5Init(&md5);
+    *size = 0;
+    const Result result =
+        DecodeStream(package, entry, oldFile, Output{kInvalidFile, &md5, size}, context);
+    Md5Final(digest, &md5);
     return result;
 }
 

@@ -23,4 +23,11 @@ constexpr uint32_t kMaxWorkBuffer = 16u * 1024u * 1024u;
 Result ApplyDiffStream(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
                        FileHandle newFile, DecodeContext& context);
 
+// The MD5 and size of the file that ApplyDiffStream would write, in the same
+// memory and without writing anything: what kzp recover compares a file with
+// when the package does not say what an update builds. Returns what
+// ApplyDiffStream would return (0x1000D never, nothing being written).
+Result DigestRebuiltFile(PackageFile& package, const FileEntry& entry, FileHandle oldFile,
+                         DecodeContext& context, uint8_t digest[16], uint64_t* size);
+
 }  // namespace kzp

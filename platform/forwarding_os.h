@@ -45,6 +45,7 @@ class ForwardingOs : public Os {
     bool RemoveFile(const char* path) override { return inner_.RemoveFile(path); }
     bool FindFirstFileExists(const char* path) override { return inner_.FindFirstFileExists(path); }
     bool MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
+    bool SameFileName(const char* a, const char* b) override { return inner_.SameFileName(a, b); }
     HeapHandle HeapCreate() override { return inner_.HeapCreate(); }
     void HeapDestroy(HeapHandle heap) override { inner_.HeapDestroy(heap); }
     HeapHandle ProcessHeap() override { return inner_.ProcessHeap(); }

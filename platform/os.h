@@ -172,6 +172,10 @@ class Os {
     // FindFirstFileA followed by FindClose: true when anything matches.
     virtual bool FindFirstFileExists(const char* path) = 0;
     virtual bool MakeDirectory(const char* path) = 0;
+    // Whether two names (or relative paths) name one file, as the file system
+    // compares them: without regard to case, and with slash and backslash
+    // alike.
+    virtual bool SameFileName(const char* a, const char* b) = 0;
 
     // Heaps (HeapCreate, HeapAlloc with HEAP_ZERO_MEMORY, HeapReAlloc, HeapFree,
     // HeapDestroy, GetProcessHeap) and global memory (GlobalAlloc with

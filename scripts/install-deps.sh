@@ -13,6 +13,7 @@ packages=(
   wine64 fonts-wine xvfb xauth fonts-ipafont-gothic imagemagick
   osslsigncode xdelta3 zstd clang-format lzma-dev
   libcli11-dev nlohmann-json3-dev openssl python3 locales
+  zlib1g-dev lib32z1-dev libz-mingw-w64-dev
   g++-multilib qemu-user
 )
 # `install-deps.sh guest`: also what make test-win32 needs to build and boot

@@ -162,11 +162,20 @@ FileWriteBuffer::FileWriteBuffer(FileHandle file, HeapHandle heap, uint32_t capa
     if (buffer_ == nullptr) capacity_ = 0;
 }
 
+FileWriteBuffer::FileWriteBuffer(Md5Context* digest, HeapHandle heap, uint32_t capacity)
+    : FileWriteBuffer(kInvalidFile, heap, capacity) {
+    digest_ = digest;
+}
+
 FileWriteBuffer::~FileWriteBuffer() {
     if (buffer_ != nullptr) TheOs().HeapFree(heap_, buffer_);
 }
 
 bool FileWriteBuffer::WriteThrough(const void* data, uint32_t size) {
+    if (digest_ != nullptr) {
+        Md5Update(digest_, data, size);
+        return true;
+    }
     uint32_t written = 0;
     if (!TheOs().WriteFile(file_, data, size, &written) || written != size) failed_ = true;
     return !failed_;
@@ -224,7 +233,7 @@ bool FileWriteBuffer::Commit(uint32_t size) {
 }
 
 bool FileWriteBuffer::GrowTo(uint64_t size) {
-    if (!TheOs().SetFileSize(file_, size)) return false;
+    if (digest_ == nullptr && !TheOs().SetFileSize(file_, size)) return false;
     secured_ = size;
     return true;
 }
@@ -256,7 +265,7 @@ bool FileWriteBuffer::Finish(bool complete) {
     const bool flushed = Flush();
     bool cut = true;
     if (secured_ > accepted_) {
-        cut = TheOs().SetFileSize(file_, accepted_);
+        cut = digest_ != nullptr || TheOs().SetFileSize(file_, accepted_);
         if (cut) secured_ = accepted_;
     }
     return flushed && (cut || !complete);

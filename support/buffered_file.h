@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include "platform/os.h"
+#include "support/md5.h"
 
 namespace kzp {
 
@@ -113,6 +114,10 @@ class FileWriteBuffer {
     // `capacity` 0 writes straight through. `expectedSize` is what the file
     // will likely hold in the end: the first space taken ahead (see below).
     FileWriteBuffer(FileHandle file, HeapHandle heap, uint32_t capacity, uint64_t expectedSize = 0);
+    // Writes no file: every byte that would reach the file goes into
+    // `digest` instead, and space is always there. For learning what a
+    // writer would write (its MD5) without writing it.
+    FileWriteBuffer(Md5Context* digest, HeapHandle heap, uint32_t capacity);
     // Frees the buffer without writing it: call Flush first.
     ~FileWriteBuffer();
     FileWriteBuffer(const FileWriteBuffer&) = delete;
@@ -162,6 +167,7 @@ class FileWriteBuffer {
     bool GrowTo(uint64_t size);
 
     FileHandle file_;
+    Md5Context* digest_ = nullptr;  // instead of the file, when set
     HeapHandle heap_;
     uint8_t* buffer_;
     uint32_t capacity_;

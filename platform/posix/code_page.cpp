@@ -2,6 +2,8 @@
 
 #include <errno.h>
 #include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
 
 #include <vector>
 
@@ -63,6 +65,43 @@ bool ConvertCodePage(const std::string& text, uint32_t from, uint32_t to, bool s
     }
     iconv_close(cd);
     return ok;
+}
+
+std::string UpperCaseUtf8(const std::string& utf8) {
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const uint8_t lead = static_cast<uint8_t>(utf8[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (i + length > utf8.size() || (lead >= 0x80 && lead < 0xC0)) {
+            out += utf8.substr(i);  // not UTF-8 after all: kept as it is
+            break;
+        }
+        uint32_t c = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (size_t k = 1; k < length; ++k) c = c << 6 | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
+        if (c < 0x80)
+            c = c >= 'a' && c <= 'z' ? c - 32 : c;
+        else if (unicode != locale_t{})
+            c = static_cast<uint32_t>(towupper_l(static_cast<wint_t>(c), unicode));
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | c >> 12);
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | c >> 18);
+            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        i += length;
+    }
+    return out;
 }
 
 }  // namespace kzp

@@ -17,4 +17,10 @@ std::string IconvName(uint32_t codePage);
 bool ConvertCodePage(const std::string& text, uint32_t from, uint32_t to, bool strict,
                      std::string* out);
 
+// Upper case of a UTF-8 text, character by character (Unicode's simple
+// mapping, as the file systems of Windows fold names), where the host has a
+// UTF-8 locale; ASCII letters only otherwise. Bytes that are not UTF-8 are
+// kept as they are.
+std::string UpperCaseUtf8(const std::string& utf8);
+
 }  // namespace kzp

@@ -253,6 +253,55 @@ size_t PosixOs::OpenFileCount() const {
 
 // ---- files ---------------------------------------------------------------
 
+std::string PosixOs::FoldedName(const std::string& name) const {
+    std::string utf8;
+    if (!ConvertCodePage(name, codePage_, 65001, false, &utf8)) utf8 = name;
+    std::string folded = UpperCaseUtf8(utf8);
+    std::replace(folded.begin(), folded.end(), '/', '\\');
+    return folded;
+}
+
+bool PosixOs::SameFileName(const char* a, const char* b) {
+    return strcmp(a, b) == 0 || FoldedName(a) == FoldedName(b);
+}
+
+std::string PosixOs::FilePath(const std::string& windowsPath) const {
+    const std::string host = HostPath(windowsPath);
+    struct stat st;
+    if (host.empty() || lstat(host.c_str(), &st) == 0) return host;
+    // Walk down from the deepest folder that exists as written.
+    size_t known = host.find_last_of('/');
+    while (known != std::string::npos && known > 0 &&
+           lstat(host.substr(0, known).c_str(), &st) != 0) {
+        known = host.find_last_of('/', known - 1);
+    }
+    if (known == std::string::npos) return host;
+    std::string path = host.substr(0, known);
+    for (size_t start = known + 1; start <= host.size();) {
+        size_t end = host.find('/', start);
+        if (end == std::string::npos) end = host.size();
+        const std::string part = host.substr(start, end - start);
+        std::string found;
+        if (!part.empty()) {
+            DIR* dir = opendir(path.empty() ? "/" : path.c_str());
+            if (dir != nullptr) {
+                const std::string folded = FoldedName(part);
+                while (dirent* e = readdir(dir)) {
+                    // Of several names that fold alike (possible on the host
+                    // only), the first in byte order, whatever readdir's order.
+                    if (FoldedName(e->d_name) == folded && (found.empty() || e->d_name < found))
+                        found = e->d_name;
+                }
+                closedir(dir);
+            }
+        }
+        if (found.empty()) return path + host.substr(start - 1);
+        path += "/" + found;
+        start = end + 1;
+    }
+    return path;
+}
+
 bool PosixOs::IsOpen(const std::string& hostPath) {
     struct stat st;
     if (lstat(hostPath.c_str(), &st) != 0) return false;
@@ -265,7 +314,7 @@ bool PosixOs::IsOpen(const std::string& hostPath) {
 FileHandle PosixOs::CreateFileHandle(const char* path, uint32_t access, uint32_t shareMode,
                                      bool /*noInheritAttributes*/, uint32_t disposition,
                                      uint32_t /*flagsAndAttributes*/) {
-    std::string host = HostPath(path);
+    std::string host = FilePath(path);
     if (host.empty() || host.back() == '/') return kInvalidFile;
     std::lock_guard<std::mutex> lock(mutex_);
 
@@ -458,8 +507,8 @@ bool PosixOs::CloseFile(FileHandle file) {
 }
 
 bool PosixOs::MoveFileNoReplace(const char* from, const char* to) {
-    std::string source = HostPath(from);
-    std::string target = HostPath(to);
+    std::string source = FilePath(from);
+    std::string target = FilePath(to);
     if (source.empty() || target.empty()) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     // A file open without FILE_SHARE_DELETE cannot be moved.
@@ -479,7 +528,7 @@ bool PosixOs::MoveFileNoReplace(const char* from, const char* to) {
 }
 
 bool PosixOs::RemoveFile(const char* path) {
-    std::string host = HostPath(path);
+    std::string host = FilePath(path);
     if (host.empty()) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     struct stat st;
@@ -491,7 +540,7 @@ bool PosixOs::RemoveFile(const char* path) {
 bool PosixOs::FindFirstFileExists(const char* path) {
     size_t n = strlen(path);
     if (n == 0 || path[n - 1] == '\\' || path[n - 1] == '/') return false;
-    std::string host = HostPath(path);
+    std::string host = FilePath(path);
     if (host.empty()) return false;
     size_t slash = host.rfind('/');
     std::string last = slash == std::string::npos ? host : host.substr(slash + 1);
@@ -515,7 +564,7 @@ bool PosixOs::FindFirstFileExists(const char* path) {
 }
 
 bool PosixOs::MakeDirectory(const char* path) {
-    std::string host = HostPath(path);
+    std::string host = FilePath(path);
     if (host.empty()) return false;
     return mkdir(host.c_str(), 0777) == 0;
 }
@@ -673,7 +722,7 @@ uint32_t PosixOs::ReadProfileString(const char* section, const char* key, const 
     // A bare file name lives in the Windows folder.
     if (path.find_first_of("\\/") == std::string::npos) path = windowsFolder_ + "\\" + path;
     std::string contents;
-    std::ifstream in(HostPath(path), std::ios::binary);
+    std::ifstream in(FilePath(path), std::ios::binary);
     if (in) {
         std::ostringstream all;
         all << in.rdbuf();

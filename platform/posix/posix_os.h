@@ -6,7 +6,9 @@
 // separate. The Win32 rules the engine relies on are kept: a move refuses an
 // existing target, opens with share mode 0 exclude each other within the
 // process (and an open file cannot be moved or deleted), last-write times keep
-// 100 ns, and a FindFirstFileA path that ends in a backslash is not found.
+// 100 ns, a FindFirstFileA path that ends in a backslash is not found, and
+// names are found without regard to case (creating "app.dll" where "App.dll"
+// exists opens that file; moving onto "A.OLD" fails where "a.old" exists).
 //
 // What the host cannot supply (registry, windows, version resources, shell
 // folders) comes from tables that callers fill; processes come from /proc
@@ -108,6 +110,7 @@ class PosixOs : public Os {
     bool RemoveFile(const char* path) override;
     bool FindFirstFileExists(const char* path) override;
     bool MakeDirectory(const char* path) override;
+    bool SameFileName(const char* a, const char* b) override;
 
     HeapHandle HeapCreate() override;
     void HeapDestroy(HeapHandle heap) override;
@@ -166,6 +169,13 @@ class PosixOs : public Os {
 
     std::vector<Process> CurrentProcesses();
     bool IsOpen(const std::string& hostPath);
+    // A name (code page bytes) in the form names are compared in.
+    std::string FoldedName(const std::string& name) const;
+    // The host path of a Windows path, found as Windows finds files: a
+    // component that does not exist as written is looked up in its folder
+    // without regard to case. What is not found stays as written (a file
+    // about to be created).
+    std::string FilePath(const std::string& windowsPath) const;
 
     std::map<char, std::string> drives_;
     uint32_t codePage_ = 932;

@@ -188,6 +188,35 @@ bool Win32Os::MakeDirectory(const char* path) {
     return CreateDirectoryA(path, nullptr) != FALSE;
 }
 
+namespace {
+
+// A name in the form the file system compares: upper case in the system's
+// code page (double-byte characters included), slashes as backslashes.
+bool FoldFileName(const char* name, char* folded, DWORD size) {
+    const size_t length = strlen(name);
+    if (length >= size) return false;
+    memcpy(folded, name, length + 1);
+    CharUpperBuffA(folded, static_cast<DWORD>(length));
+    for (size_t i = 0; i < length; ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(folded[i])) && folded[i + 1] != 0) {
+            ++i;
+        } else if (folded[i] == '/') {
+            folded[i] = '\\';
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Win32Os::SameFileName(const char* a, const char* b) {
+    char foldedA[2 * MAX_PATH];
+    char foldedB[2 * MAX_PATH];
+    if (!FoldFileName(a, foldedA, sizeof(foldedA)) || !FoldFileName(b, foldedB, sizeof(foldedB)))
+        return strcmp(a, b) == 0;
+    return strcmp(foldedA, foldedB) == 0;
+}
+
 // ---- memory -------------------------------------------------------------
 
 HeapHandle Win32Os::HeapCreate() {

@@ -24,6 +24,7 @@ class Win32Os final : public Os {
     bool RemoveFile(const char* path) override;
     bool FindFirstFileExists(const char* path) override;
     bool MakeDirectory(const char* path) override;
+    bool SameFileName(const char* a, const char* b) override;
 
     HeapHandle HeapCreate() override;
     void HeapDestroy(HeapHandle heap) override;

@@ -12,9 +12,17 @@
 // Crashes as well: a run that stops dead at any call, with no rollback (a
 // kill, a power cut), leaves the folder as it stood when that call came.
 // Every such folder of a clean run, of the deletion of its backups and of a
-// failing run's restore is handed to the recovery that kzp recover runs: it
-// must find the update complete with the new tree in place, or bring back
-// the old tree exactly.
+// failing run's restore is handed to the recovery that kzp recover runs. It
+// must lose nothing and strand nothing: either it finds the update complete
+// with the new tree in place, or every file of the old tree is back at its
+// own name (contents and time) with nothing else left but the files it names
+// as kept (ones the run may or may not have written), and where it kept
+// none, the updater run again ends as on the untouched folder.
+//
+// Packages from other writers are in the mix: names in another case than the
+// folder has them, one file named twice, no recovery record; so are adds
+// over the user's own files, new files that keep their old files' times, and
+// folders that keep times as FAT does. Names are compared as Windows does.
 //
 // KZP_FAULT_CASES sets the number of generated cases (default 24), KZP_FAULT_SEED
 // the seed they come from.
@@ -58,23 +66,38 @@ const std::map<OsCall, std::set<Result>>& CodesOf() {
     return codes;
 }
 
+// The codes for a fault of `kind`, and the one the case ends with anyway.
+std::set<Result> CodesFor(const std::set<Result>& codes, Result expected) {
+    std::set<Result> all = codes;
+    if (expected != kResultOk) all.insert(expected);
+    return all;
+}
+
 // One generated case and the folders it runs in.
 struct CaseRunner {
     std::string folder = NewScratchFolder();
     std::string target = folder + "\\target";
+    std::string crashed = folder + "\\crashed";  // where crashed folders are recovered
     GeneratedCase generated;
     std::string updater;
-    TreeState expectedNew;  // the new tree with the backups of the changed files
+    std::string crashedUpdater;  // the same package for the folder `crashed`
+    TreeState expectedNew;       // the new tree with the backups of the changed files
     std::vector<std::string> failures;
     int runs = 0;
 
     explicit CaseRunner(std::mt19937& random, const CaseLimits& limits)
         : generated(GenerateCase(random, target, limits)) {
         updater = folder + "\\update.exe";
-        w::Bytes file = w::MakeStubImage();
-        w::Bytes body = w::BuildPackage(generated.package);
-        file.insert(file.end(), body.begin(), body.end());
-        EXPECT_TRUE(WriteBytes(updater, file));
+        crashedUpdater = folder + "\\update-crashed.exe";
+        w::Package forCrashed = generated.package;
+        forCrashed.target.path = crashed;
+        for (const auto& [path, package] :
+             {std::pair{updater, generated.package}, std::pair{crashedUpdater, forCrashed}}) {
+            w::Bytes file = w::MakeStubImage();
+            w::Bytes body = w::BuildPackage(package);
+            file.insert(file.end(), body.begin(), body.end());
+            EXPECT_TRUE(WriteBytes(path, file));
+        }
         expectedNew = WithBackups(generated);
     }
 
@@ -94,10 +117,11 @@ struct CaseRunner {
 
     // Judges the folder after a run: the new tree on success (with
     // `contentsOnly` when a file's time may be missing), else the old tree.
-    bool Judge(const std::string& what, const RunOutcome& outcome, const std::set<Result>& codes,
-               bool contentsOnly) {
+    bool Judge(const std::string& what, const RunOutcome& outcome,
+               const std::set<Result>& faultCodes, bool contentsOnly) {
         ++runs;
-        TreeState after = ReadTreeState(target);
+        const std::set<Result> codes = CodesFor(faultCodes, generated.expected);
+        TreeState after = FoldedTree(ReadTreeState(target));
         if (outcome.result == kResultOk) {
             TreeState expected = expectedNew;
             if (contentsOnly) {
@@ -119,7 +143,7 @@ struct CaseRunner {
             Fail(what, code.str());
         }
         if (outcome.restored != !outcome.changedFiles.empty()) Fail(what, "restore not run");
-        std::string difference = DescribeDifference(generated.oldTree, after);
+        std::string difference = DescribeDifference(FoldedTree(generated.oldTree), after);
         if (!difference.empty()) {
             Fail(what, "old tree not restored: " + difference);
             return false;
@@ -128,6 +152,7 @@ struct CaseRunner {
     }
 
     RunOutcome Run(FaultyOs& faulty, const std::function<void(WholeRun&)>& prepare = nullptr) {
+        faulty.KeepTimesAsFat(generated.fatTimes);
         Reset();
         WholeRun run;
         if (prepare) prepare(run);
@@ -141,22 +166,26 @@ struct CaseRunner {
 // up), with or without that version's time, nothing, or anything else. Two
 // folders that differ only in how much of a file had been written have the
 // same shape.
-std::string ShapeOf(const TreeState& tree, const GeneratedCase& generated) {
+std::string ShapeOf(const TreeState& crashed, const GeneratedCase& generated) {
     const w::Package& p = generated.package;
     std::map<std::string, std::string> backedUp;
-    for (const auto& e : p.updates) backedUp[BackupNameOf(e.name, p.oldVersion)] = e.name;
-    for (const auto& e : p.adds) backedUp[BackupNameOf(e.name, p.oldVersion)] = e.name;
-    for (const auto& e : p.deletes) backedUp[BackupNameOf(e.name, p.oldVersion)] = e.name;
+    for (const auto& e : p.updates)
+        backedUp[FoldedName(BackupNameOf(e.name, p.oldVersion))] = e.name;
+    for (const auto& e : p.adds) backedUp[FoldedName(BackupNameOf(e.name, p.oldVersion))] = e.name;
+    for (const auto& e : p.deletes)
+        backedUp[FoldedName(BackupNameOf(e.name, p.oldVersion))] = e.name;
+    const TreeState oldTree = FoldedTree(generated.oldTree);
+    const TreeState newTree = FoldedTree(generated.newTree);
     std::string shape;
-    for (const auto& [name, file] : tree) {
+    for (const auto& [name, file] : FoldedTree(crashed)) {
         auto original = backedUp.find(name);
-        const std::string& entry = original != backedUp.end() ? original->second : name;
-        auto old = generated.oldTree.find(entry);
-        auto made = generated.newTree.find(entry);
+        const std::string entry = original != backedUp.end() ? FoldedName(original->second) : name;
+        auto old = oldTree.find(entry);
+        auto made = newTree.find(entry);
         char kind = file.contents.empty() ? 'e' : 'x';
-        if (old != generated.oldTree.end() && old->second.contents == file.contents) {
+        if (old != oldTree.end() && old->second.contents == file.contents) {
             kind = old->second.time == file.time ? 'O' : 'o';
-        } else if (made != generated.newTree.end() && made->second.contents == file.contents) {
+        } else if (made != newTree.end() && made->second.contents == file.contents) {
             kind = made->second.time == file.time ? 'N' : 'n';
         }
         shape += name + "=" + kind + ";";
@@ -187,50 +216,128 @@ struct CrashStates {
 // The new tree as a crashed folder holds it: the files a finished run leaves,
 // less the backups that may or may not have been deleted yet.
 TreeState WithoutBackups(const TreeState& tree, const GeneratedCase& generated) {
-    TreeState rest = tree;
+    TreeState rest = FoldedTree(tree);
     const w::Package& p = generated.package;
-    for (const auto& e : p.updates) rest.erase(BackupNameOf(e.name, p.oldVersion));
-    for (const auto& e : p.adds) rest.erase(BackupNameOf(e.name, p.oldVersion));
-    for (const auto& e : p.deletes) rest.erase(BackupNameOf(e.name, p.oldVersion));
+    for (const auto& e : p.updates) rest.erase(FoldedName(BackupNameOf(e.name, p.oldVersion)));
+    for (const auto& e : p.adds) rest.erase(FoldedName(BackupNameOf(e.name, p.oldVersion)));
+    for (const auto& e : p.deletes) rest.erase(FoldedName(BackupNameOf(e.name, p.oldVersion)));
     return rest;
 }
 
-// Recovery over a copy of a crashed folder. A folder it finds complete must
-// hold the new tree and stay as it is; every other one must come back as the
-// old tree. "" when it did.
-std::string RecoverCrashedFolder(CaseRunner& runner, const TreeState& crashed) {
-    const std::string folder = runner.folder + "\\crashed";
+// What recovery made of one crashed folder.
+struct Recovered {
+    std::string problem;  // "" when the invariant holds
+    bool kept = false;    // it kept files that may be the user's
+};
+
+// Recovery over a copy of a crashed folder, judged by the invariant. A folder
+// it finds complete must hold the new tree and stay as it is. Every other one
+// must hold the old tree again, but for files it names as kept (each the
+// crashed folder's, at an entry's name); where none is kept, the updater run
+// again must end as on the untouched folder.
+Recovered RecoverCrashedFolder(CaseRunner& runner, const TreeState& crashed) {
+    Recovered out;
+    const std::string& folder = runner.crashed;
     RemovePath(folder);
-    if (!MakeFolder(folder) || !WriteTreeState(folder, crashed))
-        return "the crashed folder cannot be written";
+    if (!MakeFolder(folder) || !WriteTreeState(folder, crashed)) {
+        out.problem = "the crashed folder cannot be written";
+        return out;
+    }
     WholeRun holder;
     UpdaterState& state = holder.state();
     CopyText(state.packagePath, kMaxPath, runner.updater.c_str());
     CopyText(state.targetFolder, kMaxPath, (folder + "\\").c_str());
     RecoveryPlan plan;
     const Result examined = ExamineFolder(state, &plan);
-    const uint32_t notBack = examined == kResultOk ? RecoverFolder(state, &plan) : 0;
+    const RecoveryOutcome outcome =
+        examined == kResultOk && plan.verdict == FolderVerdict::kInterrupted
+            ? RecoverFolder(state, &plan)
+            : RecoveryOutcome{};
     const FolderVerdict verdict = plan.verdict;
     // What recovery found, for the failure message.
-    std::string found = plan.hasRecord ? " [record;" : " [no record;";
+    std::string found = std::string(plan.hasRecord ? " [record;" : " [no record;") + " verdict " +
+                        std::to_string(int(plan.verdict)) + ";";
+    std::set<std::string> kept;
+    uint32_t lost = 0;
     for (uint32_t i = 0; i < plan.count; ++i) {
         const EntryRecovery& e = plan.entries[i];
         found += " " + std::string(e.entry->name) + " " + std::to_string(int(e.file)) + "/" +
                  std::to_string(int(e.backup)) + "->" + std::to_string(int(e.step));
+        if (e.step == RecoveryStep::kKept) kept.insert(FoldedName(e.entry->name));
+        if (e.step == RecoveryStep::kLost || e.step == RecoveryStep::kUnexamined || e.failed)
+            ++lost;
     }
     found += "]";
     ReleaseRecoveryPlan(state, &plan);
-    if (examined != kResultOk) return "examined with result " + std::to_string(examined);
-    if (notBack != 0) return std::to_string(notBack) + " entries not brought back";
-    const TreeState after = ReadTreeState(folder);
-    if (verdict == FolderVerdict::kComplete) {
-        std::string difference =
-            DescribeDifference(runner.generated.newTree, WithoutBackups(after, runner.generated));
-        if (!difference.empty()) return "called complete without the new tree: " + difference;
-        return after == crashed ? "" : "a complete folder was changed";
+    if (examined != kResultOk) {
+        out.problem = "examined with result " + std::to_string(examined);
+        return out;
     }
-    std::string difference = DescribeDifference(runner.generated.oldTree, after);
-    return difference.empty() ? "" : "old tree not recovered: " + difference + found;
+    if (outcome.notBack != 0 || lost != 0) {
+        out.problem = std::to_string(lost) + " entries not brought back" + found;
+        return out;
+    }
+    const TreeState after = FoldedTree(ReadTreeState(folder));
+    const TreeState crashedFolded = FoldedTree(crashed);
+    if (verdict == FolderVerdict::kComplete) {
+        // The contents only: a run stopped between writing its last file and
+        // stamping it leaves that file complete with another time.
+        TreeState made = WithoutBackups(after, runner.generated);
+        const TreeState expected = FoldedTree(runner.generated.newTree);
+        for (auto& [name, file] : made) {
+            auto it = expected.find(name);
+            if (it != expected.end()) file.time = it->second.time;
+        }
+        std::string difference = DescribeDifference(expected, made);
+        if (!difference.empty())
+            out.problem = "called complete without the new tree: " + difference;
+        else if (after != crashedFolded)
+            out.problem = "a complete folder was changed";
+        return out;
+    }
+    // Kept files are left out of the comparison: each must be as the crash
+    // left it (recovery did not touch it).
+    TreeState oldTree = FoldedTree(runner.generated.oldTree);
+    TreeState rest = after;
+    for (const std::string& name : kept) {
+        auto now = rest.find(name);
+        auto before = crashedFolded.find(name);
+        const bool same = now == rest.end()
+                              ? before == crashedFolded.end()
+                              : before != crashedFolded.end() && before->second == now->second;
+        if (!same) {
+            out.problem = "kept " + name + " is not what the crash left" + found;
+            return out;
+        }
+        rest.erase(name);
+        oldTree.erase(name);
+    }
+    std::string difference = DescribeDifference(oldTree, rest);
+    if (!difference.empty()) {
+        out.problem = "old tree not recovered: " + difference + found;
+        return out;
+    }
+    out.kept = !kept.empty();
+    if (out.kept) return out;
+    // The updater again, on the recovered folder.
+    FaultyOs volume(BaseOs());
+    volume.KeepTimesAsFat(runner.generated.fatTimes);
+    WholeRun again;
+    RunOutcome rerun;
+    {
+        ScopedOs use(volume);
+        rerun = again.Run(runner.crashedUpdater);
+    }
+    const TreeState rerunTree = FoldedTree(ReadTreeState(folder));
+    if (rerun.result != runner.generated.expected) {
+        out.problem = "the updater run again ended with " + std::to_string(rerun.result);
+    } else {
+        const TreeState expected = rerun.result == kResultOk ? WithBackups(runner.generated)
+                                                             : FoldedTree(runner.generated.oldTree);
+        difference = DescribeDifference(expected, rerunTree);
+        if (!difference.empty()) out.problem = "the updater run again left: " + difference;
+    }
+    return out;
 }
 
 struct Totals {
@@ -242,7 +349,8 @@ struct Totals {
     uint64_t lost = 0;
     uint64_t crashPoints = 0;
     uint64_t crashStates = 0;
-    uint64_t unrecoverable = 0;
+    uint64_t unrecoverable = 0;  // folders that lost or stranded anything
+    uint64_t keptFolders = 0;    // recovered with files kept and named
 };
 
 void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* totals) {
@@ -250,15 +358,22 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
     SCOPED_TRACE("case " + std::to_string(index) + ": " + runner.generated.summary);
     const std::vector<OsCall> kinds = FileCallKinds();
 
-    // The clean run: it succeeds, and it tells how many calls there are.
+    // The clean run: it ends as the case says (it succeeds but for a package
+    // that names a file twice), and it tells how many calls there are.
+    // Only the run's own calls count: those of a failing run's restore are
+    // the restore faults' below.
     FaultyOs counter(BaseOs());
-    RunOutcome clean = runner.Run(counter);
-    ASSERT_EQ(clean.result, kResultOk);
-    ASSERT_TRUE(runner.Judge("clean run", clean, {}, false)) << runner.failures.front();
-    const uint64_t fileCalls = counter.CountOf(kinds);
+    uint64_t fileCalls = 0;
     uint64_t allCalls = 0;
-    for (int k = 0; k < static_cast<int>(OsCall::kCount); ++k)
-        allCalls += counter.Count(static_cast<OsCall>(k));
+    RunOutcome clean = runner.Run(counter, [&](WholeRun& run) {
+        run.beforeEndCode = [&] {
+            fileCalls = counter.CountOf(kinds);
+            for (int k = 0; k < static_cast<int>(OsCall::kCount); ++k)
+                allCalls += counter.Count(static_cast<OsCall>(k));
+        };
+    });
+    ASSERT_EQ(clean.result, runner.generated.expected);
+    ASSERT_TRUE(runner.Judge("clean run", clean, {}, false)) << runner.failures.front();
 
     // The Nth file call fails, for every N. The run with the most changes to
     // undo is kept for the faults of the restore.
@@ -370,13 +485,14 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
             ++totals->restoreFaultRuns;
             ++runner.runs;
             // Nothing lost: every old file under its own name or its backup's.
-            TreeState after = ReadTreeState(runner.target);
+            TreeState after = FoldedTree(ReadTreeState(runner.target));
             const std::string what =
                 "restore call " + std::to_string(m) + " (" + OsCallName(faulty.FiredKind()) + ")";
             bool kept = true;
-            for (const auto& [name, file] : runner.generated.oldTree) {
+            for (const auto& [name, file] : FoldedTree(runner.generated.oldTree)) {
                 auto own = after.find(name);
-                auto backup = after.find(BackupNameOf(name, runner.generated.package.oldVersion));
+                auto backup =
+                    after.find(FoldedName(BackupNameOf(name, runner.generated.package.oldVersion)));
                 if ((own == after.end() || own->second.contents != file.contents) &&
                     (backup == after.end() || backup->second.contents != file.contents)) {
                     runner.Fail(what, "lost the old contents of " + name);
@@ -395,6 +511,7 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
         if (pass == 1 && mostChanged == 0) break;
         runner.Reset();
         FaultyOs faulty(BaseOs());
+        faulty.KeepTimesAsFat(runner.generated.fatTimes);
         if (pass == 1) faulty.FailNthOf(kinds, mostChanged);
         crash.Watch(faulty, runner.target);
         {
@@ -409,10 +526,11 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
     totals->crashPoints += crash.points;
     totals->crashStates += crash.states.size();
     for (size_t i = 0; i < crash.states.size(); ++i) {
-        std::string problem = RecoverCrashedFolder(runner, crash.states[i]);
-        if (!problem.empty()) {
+        const Recovered recovered = RecoverCrashedFolder(runner, crash.states[i]);
+        if (recovered.kept) ++totals->keptFolders;
+        if (!recovered.problem.empty()) {
             ++totals->unrecoverable;
-            runner.Fail("crash state " + std::to_string(i), problem);
+            runner.Fail("crash state " + std::to_string(i), recovered.problem);
         }
     }
 
@@ -437,7 +555,8 @@ TEST(FaultPropertyTest, EveryFaultAndCancelEndsWithTheNewTreeOrTheOldOne) {
     std::printf(
         "fault runs %llu, full-disk runs %llu, allocation-fault runs %llu, cancel runs %llu, "
         "restore-fault runs %llu, runs that lost anything %llu\n"
-        "crash points %llu, crashed folders of distinct shapes %llu, not recovered %llu\n",
+        "crash points %llu, crashed folders of distinct shapes %llu, recovered with files kept "
+        "%llu, that lost or stranded anything %llu\n",
         static_cast<unsigned long long>(totals.faultRuns),
         static_cast<unsigned long long>(totals.diskRuns),
         static_cast<unsigned long long>(totals.memoryRuns),
@@ -446,6 +565,7 @@ TEST(FaultPropertyTest, EveryFaultAndCancelEndsWithTheNewTreeOrTheOldOne) {
         static_cast<unsigned long long>(totals.lost),
         static_cast<unsigned long long>(totals.crashPoints),
         static_cast<unsigned long long>(totals.crashStates),
+        static_cast<unsigned long long>(totals.keptFolders),
         static_cast<unsigned long long>(totals.unrecoverable));
     EXPECT_EQ(totals.lost, 0u);
     EXPECT_EQ(totals.unrecoverable, 0u);

@@ -153,16 +153,91 @@ std::string BackupNameOf(const std::string& name, const std::string& oldVersion)
 }
 
 TreeState WithBackups(const GeneratedCase& generated) {
-    TreeState tree = generated.newTree;
+    TreeState tree = FoldedTree(generated.newTree);
+    const TreeState old = FoldedTree(generated.oldTree);
     const w::Package& p = generated.package;
     auto backup = [&](const std::string& name) {
-        auto old = generated.oldTree.find(name);
-        if (old != generated.oldTree.end()) tree[BackupNameOf(name, p.oldVersion)] = old->second;
+        auto file = old.find(FoldedName(name));
+        if (file != old.end()) tree[FoldedName(BackupNameOf(name, p.oldVersion))] = file->second;
     };
     for (const auto& e : p.updates) backup(e.name);
     for (const auto& e : p.adds) backup(e.name);
     for (const auto& e : p.deletes) backup(e.name);
     return tree;
+}
+
+std::string FoldedName(const std::string& name) {
+    std::string folded = name;
+    for (char& ch : folded) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 32 : ch);
+    return folded;
+}
+
+TreeState FoldedTree(const TreeState& tree) {
+    TreeState folded;
+    for (const auto& [name, file] : tree) folded[FoldedName(name)] = file;
+    return folded;
+}
+
+namespace {
+
+// The same name in other letters' case: how the folder may hold a file the
+// package names. Folders keep their case: the generated trees share them, and
+// one folder in two cases is two folders on the host, one on Windows.
+std::string SwapCase(const std::string& name) {
+    std::string swapped = name;
+    const size_t file = name.find_last_of('\\');
+    for (char& ch : swapped) {
+        if (file != std::string::npos && &ch <= &swapped[file]) continue;
+        if (ch >= 'a' && ch <= 'z')
+            ch = static_cast<char>(ch - 32);
+        else if (ch >= 'A' && ch <= 'Z')
+            ch = static_cast<char>(ch + 32);
+    }
+    return swapped;
+}
+
+// A time as a FAT volume keeps it: to the next even second.
+uint64_t FatTime(uint64_t ticks) {
+    constexpr uint64_t kTwoSeconds = 20000000;
+    return (ticks + kTwoSeconds - 1) / kTwoSeconds * kTwoSeconds;
+}
+
+w::Digest OldDigest(const w::Package& p, const FileState& file) {
+    return p.verifyMode == 0 ? w::Md5(file.contents)
+                             : w::DateSizeDigest(w::FileTimeValue::FromTicks(file.time),
+                                                 static_cast<uint32_t>(file.contents.size()));
+}
+
+// A second entry for a file the package already names (in another case): a
+// package that another writer could have made. The run meets the file twice;
+// what it ends with is set in `c.expected`.
+void NameOneFileTwice(std::mt19937& random, GeneratedCase& c, std::ostringstream& summary) {
+    w::Package& p = c.package;
+    const size_t candidates = p.updates.size() + p.deletes.size();
+    if (candidates == 0) return;
+    const size_t pick = random() % candidates;
+    const bool fromUpdate = pick < p.updates.size();
+    const std::string name =
+        fromUpdate ? p.updates[pick].name : p.deletes[pick - p.updates.size()].name;
+    const w::Digest digest =
+        fromUpdate ? p.updates[pick].digest : p.deletes[pick - p.updates.size()].digest;
+    const std::string again = SwapCase(name);
+    // Both entries check the same old file; the second meets the backup the
+    // first made (or, for a delete after a delete, no file at all).
+    if (random() % 2 == 0 && fromUpdate) {
+        w::UpdateEntry e = p.updates[pick];
+        e.name = again;
+        p.updates.insert(
+            p.updates.begin() + static_cast<long>(pick + 1 + random() % (p.updates.size() - pick)),
+            e);
+        c.expected = kErrorRename;
+        summary << " update-twice " << name;
+    } else {
+        p.deletes.push_back({again, digest});
+        const bool secondSkips = !fromUpdate && p.ignoreMissingDelete == 1;
+        c.expected = fromUpdate ? kErrorRename : secondSkips ? kResultOk : kErrorOldFileMissing;
+        summary << " delete-again " << name;
+    }
 }
 
 #ifdef KZP_ROBUST_HAVE_ENCODER
@@ -171,10 +246,12 @@ TreeState WithBackups(const GeneratedCase& generated) {
 void MakeCompact(GeneratedCase& c) {
     w::Package& p = c.package;
     p.formatVersion = kCompactFormatVersion;
+    const TreeState oldTree = FoldedTree(c.oldTree);
+    const TreeState newTree = FoldedTree(c.newTree);
     for (w::UpdateEntry& e : p.updates) {
-        auto old = c.oldTree.find(e.name);
-        auto built = c.newTree.find(e.name);
-        if (old == c.oldTree.end() || built == c.newTree.end()) {
+        auto old = oldTree.find(FoldedName(e.name));
+        auto built = newTree.find(FoldedName(e.name));
+        if (old == oldTree.end() || built == newTree.end()) {
             e.stream = encoder::EncodeCompactAdd(nullptr, 0);  // never applied
             continue;
         }
@@ -189,6 +266,8 @@ void MakeCompact(GeneratedCase& c) {
     c.summary += " compact";
 }
 #endif
+
+}  // namespace
 
 GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder,
                            const CaseLimits& limits) {
@@ -205,76 +284,79 @@ GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder
     p.overwriteOnAdd = static_cast<uint8_t>(random() % 2);
     p.ignoreMissingUpdate = static_cast<uint8_t>(random() % 2);
     p.ignoreMissingDelete = static_cast<uint8_t>(random() % 2);
+    c.fatTimes = random() % 4 == 0;
     static const uint32_t kBlocks[] = {1, 7, 64, 512, 4096, 65536};
     std::ostringstream summary;
     summary << "version '" << p.oldVersion << "' verify " << int(p.verifyMode) << " overwrite "
-            << int(p.overwriteOnAdd) << ";";
+            << int(p.overwriteOnAdd) << (c.fatTimes ? " FAT" : "") << ";";
+    auto time = [&](uint64_t ticks) { return c.fatTimes ? FatTime(ticks) : ticks; };
 
     // Names must not collide with each other's backups or with names that
     // only differ in case (one file on Windows).
     std::set<std::string> folded;
-    auto fold = [](std::string s) {
-        for (char& ch : s) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 32 : ch);
-        return s;
-    };
     auto take = [&](const std::string& name) {
-        return folded.insert(fold(name)).second &&
-               folded.insert(fold(BackupNameOf(name, p.oldVersion))).second;
+        return folded.insert(FoldedName(name)).second &&
+               folded.insert(FoldedName(BackupNameOf(name, p.oldVersion))).second;
     };
 
+    // The old release's files, as the folder holds them: some in another
+    // case than the package names them.
+    TreeState release;
+    std::vector<std::string> unlisted;  // old files no entry names
     const int oldCount = 1 + static_cast<int>(random() % limits.maxOldFiles);
     for (int i = 0; i < oldCount; ++i) {
         const std::string name = kNames[random() % std::size(kNames)];
         if (!take(name)) continue;
         FileState file{RandomBytes(random, random() % (limits.maxFileSize + 1)),
-                       RandomTime(random)};
+                       time(RandomTime(random))};
         if (name == "empty.bin") file.contents.clear();
-        c.oldTree[name] = file;
-        const uint64_t newTime = RandomTime(random);
-        w::Digest digest = p.verifyMode == 0
-                               ? w::Md5(file.contents)
-                               : w::DateSizeDigest(w::FileTimeValue::FromTicks(file.time),
-                                                   static_cast<uint32_t>(file.contents.size()));
+        release[name] = file;
+        const std::string installed = random() % 4 == 0 ? SwapCase(name) : name;
+        c.oldTree[installed] = file;
+        if (installed != name) summary << " (as " << installed << ")";
+        // A new file that keeps the old one's time, as reproducible builds
+        // stamp every file with one time.
+        const uint64_t newTime = random() % 3 == 0 ? file.time : time(RandomTime(random));
         switch (random() % 4) {
             case 0:  // unchanged: not in any list
-                c.newTree[name] = file;
+                c.newTree[installed] = file;
+                unlisted.push_back(installed);
                 summary << " keep " << name;
                 break;
             case 1:
             case 2: {
                 w::UpdateEntry e;
                 e.name = name;
-                e.digest = digest;
+                e.digest = OldDigest(p, file);
                 e.fileTime = w::FileTimeValue::FromTicks(newTime);
                 w::Bytes data = Mutate(random, file.contents, limits.maxFileSize);
                 const uint32_t block = kBlocks[random() % std::size(kBlocks)];
                 e.stream = EncodeStream(file.contents, data, block, random() % 2 == 0);
                 p.updates.push_back(e);
-                c.newTree[name] = {data, newTime};
+                c.newTree[name] = {data, time(newTime)};
                 summary << " update " << name << " (" << file.contents.size() << "->" << data.size()
-                        << ", block " << block << ")";
+                        << ", block " << block << (newTime == file.time ? ", same time" : "")
+                        << ")";
                 break;
             }
             default:
-                p.deletes.push_back({name, digest});
+                p.deletes.push_back({name, OldDigest(p, file)});
                 summary << " delete " << name;
         }
     }
 
+    if (random() % 6 == 0) NameOneFileTwice(random, c, summary);
+
     const int addCount = static_cast<int>(random() % (limits.maxAdds + 1));
     for (int i = 0; i < addCount; ++i) {
-        // Over an old file that no other entry touches, when overwriting is on.
+        // Over an old file that no other entry touches, or over a file of the
+        // user's that the old release does not have, when overwriting is on.
         std::string name = kAddNames[random() % std::size(kAddNames)];
         bool over = false;
-        if (p.overwriteOnAdd == 1 && random() % 3 == 0) {
-            for (const auto& [oldName, file] : c.oldTree) {
-                auto same = c.newTree.find(oldName);
-                if (same != c.newTree.end() && same->second == file) {
-                    name = oldName;
-                    over = true;
-                    break;
-                }
-            }
+        if (p.overwriteOnAdd == 1 && random() % 3 == 0 && !unlisted.empty()) {
+            name = unlisted.back();
+            unlisted.pop_back();
+            over = true;
         }
         if (!over && !take(name)) continue;
         w::AddEntry e;
@@ -282,8 +364,17 @@ GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder
         e.fileTime = w::FileTimeValue::FromTicks(RandomTime(random));
         e.contents = RandomBytes(random, random() % (limits.maxFileSize + 1));
         p.adds.push_back(e);
-        c.newTree[name] = {e.contents, e.fileTime.Ticks()};
-        summary << (over ? " add-over " : " add ") << name << " (" << e.contents.size() << ")";
+        c.newTree.erase(name);
+        c.newTree[name] = {e.contents, time(e.fileTime.Ticks())};
+        const bool users = !over && p.overwriteOnAdd == 1 && random() % 3 == 0;
+        if (users) {
+            c.oldTree[name] = {RandomBytes(random, random() % (limits.maxFileSize + 1)),
+                               time(RandomTime(random))};
+        }
+        summary << (over    ? " add-over "
+                    : users ? " add-over-users "
+                            : " add ")
+                << name << " (" << e.contents.size() << ")";
     }
 
     // Entries for files that are not there, which their lists may skip.
@@ -299,19 +390,19 @@ GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder
         p.deletes.push_back({"gone\\missing-delete.txt", {}});
         summary << " skip-delete";
     }
-    // What kzp make records for kzp recover. Packages from other makers lack
-    // it; recovery then judges adds by their contents, which is sound when
-    // adds never overwrite.
-    if (p.overwriteOnAdd == 1 || random() % 2 == 0) {
+    // What kzp make records for kzp recover, from the old release (not the
+    // user's files). Packages from other makers lack it.
+    if (random() % 2 == 0) {
         w::RecoveryRecord record;
+        const TreeState built = FoldedTree(c.newTree);
         for (const auto& e : p.updates) {
-            auto built = c.newTree.find(e.name);
+            auto file = built.find(FoldedName(e.name));
             record.updatedDigests.push_back(
-                w::Md5(built != c.newTree.end() ? built->second.contents : w::Bytes{}));
+                w::Md5(file != built.end() ? file->second.contents : w::Bytes{}));
         }
         for (const auto& e : p.adds) {
-            auto replaced = c.oldTree.find(e.name);
-            if (replaced == c.oldTree.end())
+            auto replaced = release.find(e.name);
+            if (replaced == release.end())
                 record.replacedDigests.push_back(std::nullopt);
             else
                 record.replacedDigests.push_back(w::Md5(replaced->second.contents));

@@ -18,16 +18,23 @@ struct CaseLimits {
 };
 
 struct GeneratedCase {
-    TreeState oldTree;  // the target folder before the run
+    TreeState oldTree;  // the target folder before the run (the user's files too)
     TreeState newTree;  // after a successful run, backups left out
     writer::Package package;
-    std::string summary;  // what the case holds, for failure messages
+    // What a run on the old tree ends with: 0, or the code of a package that
+    // names one file twice and so cannot finish (the old tree stays).
+    Result expected = kResultOk;
+    bool fatTimes = false;  // the folder keeps times as a FAT volume does
+    std::string summary;    // what the case holds, for failure messages
 };
 
 // A case whose package names `targetFolder` (Windows form, no trailing
 // backslash) as its target. Update entries rebuild files from diff streams;
-// adds may overwrite an old file; some entries name missing files that their
-// list is allowed to skip.
+// adds may overwrite an old file or a file of the user's; some entries name
+// missing files that their list is allowed to skip, or a file in another case
+// than the folder has it, or one file twice (as another writer may); new
+// files may keep their old files' times; the folder may keep times as FAT
+// does; the recovery record may be missing.
 GeneratedCase GenerateCase(std::mt19937& random, const std::string& targetFolder,
                            const CaseLimits& limits);
 
@@ -44,6 +51,11 @@ TreeState WithBackups(const GeneratedCase& generated);
 
 // The backup name of a relative name (as the file operations form it).
 std::string BackupNameOf(const std::string& name, const std::string& oldVersion);
+
+// Names as Windows compares them: a tree whose names are folded to upper
+// case (ASCII letters; the generator's names have no others).
+std::string FoldedName(const std::string& name);
+TreeState FoldedTree(const TreeState& tree);
 
 // A number from the environment (the suite's sizes, seeds and times), or
 // `fallback` when the variable is unset or empty.

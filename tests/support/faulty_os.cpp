@@ -172,7 +172,14 @@ bool FaultyOs::GetLastWriteTime(FileHandle file, FileTime* lastWrite) {
 }
 
 bool FaultyOs::SetLastWriteTime(FileHandle file, const FileTime& lastWrite) {
-    bool ok = !Enter(OsCall::kSetTime) && base_.SetLastWriteTime(file, lastWrite);
+    FileTime kept = lastWrite;
+    if (fatTimes_) {
+        constexpr uint64_t kTwoSeconds = 20000000;
+        uint64_t ticks = (static_cast<uint64_t>(lastWrite.high) << 32) | lastWrite.low;
+        ticks = (ticks + kTwoSeconds - 1) / kTwoSeconds * kTwoSeconds;
+        kept = FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+    }
+    bool ok = !Enter(OsCall::kSetTime) && base_.SetLastWriteTime(file, kept);
     Leave(OsCall::kSetTime);
     return ok;
 }

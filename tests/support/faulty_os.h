@@ -57,6 +57,9 @@ class FaultyOs : public ForwardingOs {
     // fails, as on a full disk, and so does a SetFileSize beyond it.
     void SetDiskSpace(uint64_t bytes);
     void ClearFaults();
+    // Keeps last-write times as a FAT volume does: to two seconds, rounded
+    // up to the next even second.
+    void KeepTimesAsFat(bool on) { fatTimes_ = on; }
 
     // Whether an injected fault (not the disk space) has been met, and at
     // which kind of call.
@@ -98,6 +101,7 @@ class FaultyOs : public ForwardingOs {
     void* GlobalAllocZero(size_t size) override;
 
   private:
+    bool fatTimes_ = false;
     // Counts the call; true when it is to fail.
     bool Enter(OsCall kind);
     void Leave(OsCall kind) {

@@ -1,10 +1,15 @@
 // The kzp command's parts: default language blocks, packages made from two
-// folders (read back and applied by the engine), and hostile files.
+// folders (read back and applied by the engine), hostile files, and releases
+// of several old versions with the updater that fits each folder.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <atomic>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/catalogue.h"
@@ -23,12 +28,18 @@
 #include "tests/support/test_platform.h"
 #include "tools/encoder/stream_check.h"
 #include "tools/kzp/catalogues.h"
+#include "tools/kzp/exit_codes.h"
 #include "tools/kzp/host_files.h"
+#include "tools/kzp/identify_command.h"
 #include "tools/kzp/info_command.h"
 #include "tools/kzp/package_inspector.h"
+#include "tools/kzp/memory_budget.h"
 #include "tools/kzp/package_maker.h"
+#include "tools/kzp/release_maker.h"
+#include "tools/kzp/sha256.h"
 #include "tools/kzp/text_encoding.h"
 #include "tools/kzp/wow64_warnings.h"
+#include "tools/kzp/zip_archive.h"
 
 namespace kzp::tool {
 namespace {
@@ -408,8 +419,26 @@ TEST(Settings, ProjectFileSetsEveryOption) {
     EXPECT_EQ(s.languages[1].codePage, std::optional<uint32_t>(1251));
     EXPECT_EQ(s.languages[1].texts.at(3), "X");
 
+    // A release's project: every old release with its version, relative to
+    // the file's folder, and the names of its updaters.
+    const std::string release =
+        R"({"old": [{"dir": "r1", "version": "1.0"}, {"dir": "sub/r2", "version": "1.1"}],
+            "namePattern": "{old}.exe"})";
+    folder.Put("release-project.json", Bytes(release.begin(), release.end()), kOldTime);
+    MakeSettings r;
+    LoadProjectFile(folder.host + "/release-project.json", &r);
+    ASSERT_EQ(r.oldReleases.size(), 2u);
+    EXPECT_EQ(r.oldReleases[0].folder, Utf8Of(HostPath(folder.host) / "r1"));
+    EXPECT_EQ(r.oldReleases[0].version, "1.0");
+    EXPECT_EQ(r.oldReleases[1].folder,
+              Utf8Of((HostPath(folder.host) / HostPath("sub/r2")).lexically_normal()));
+    EXPECT_EQ(r.namePattern, "{old}.exe");
+    EXPECT_TRUE(r.oldFolder.empty());
+
     for (const char* bad :
-         {R"({"titel": "typo"})", R"({"deleteBackups": "yes"})", R"({"codePage": -1})",
+         {R"({"old": [{"dir": "r1"}]})", R"({"old": [{"dir": "r1", "version": 2}]})",
+          R"({"old": [{"dir": "a", "version": "1", "extra": 0}]})", R"({"old": 3})",
+          R"({"titel": "typo"})", R"({"deleteBackups": "yes"})", R"({"codePage": -1})",
           R"({"target": {"type": "cloud"}})", R"({"languages": ["fr"]})",
           R"({"languages": [{"texts": {"69": "x"}, "codePage": 1252}]})", "[1]", "{"}) {
         const std::string b = bad;
@@ -626,5 +655,345 @@ TEST(RunInfo, ExitCodesSayWhatIsWrong) {
     EXPECT_NE(err.str().find("ends inside"), std::string::npos) << err.str();
 }
 
+TEST(ReleaseNames, PatternsBecomeNamesWindowsCanStore) {
+    struct Case {
+        const char* pattern;
+        const char* title;
+        const char* old;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {kDefaultNamePattern, "App", "1.0", "App-1.0-to-2.0.exe"},
+        {kDefaultNamePattern, "", "1.0", "update-1.0-to-2.0.exe"},
+        {kDefaultNamePattern, "A<b>:c", "1/0|x", "A_b__c-1_0_x-to-2.0.exe"},
+        {"{old}\\{new}?*\"", "T", "1", "1_2.0___"},
+        {"{title}. . ", "App", "1", "App"},
+        {"{title}", "CON", "1", "_CON"},
+        {"{title}.exe", "lpt3", "1", "_lpt3.exe"},
+        {"{title}.exe", "COM10", "1", "COM10.exe"},
+        {"{old}", "T", "...", "_"},
+        {"{old}-\t-{new}", "T", "1", "1-_-2.0"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(UpdaterFileName(c.pattern, c.title, c.old, "2.0"), c.expected) << c.pattern;
+    for (const char* bad : {"{version}.exe", "{old", "{}{old}"})
+        EXPECT_THROW(UpdaterFileName(bad, "T", "1", "2"), SettingsError) << bad;
+    EXPECT_THROW(UpdaterFileName("{old}", "T", std::string(256, 'v'), "2"), SettingsError);
+    // Windows counts UTF-16 units: 255 three-byte characters still fit.
+    std::string wide;
+    for (int i = 0; i < 255; ++i) wide += "\xE3\x81\x82";
+    EXPECT_EQ(UpdaterFileName("{old}", "T", wide, "2"), wide);
+}
+
+TEST(Sha256, KnownDigests) {
+    auto hex = [](const Sha256::Digest& d) {
+        std::string t;
+        for (uint8_t b : d) {
+            char two[3];
+            std::snprintf(two, sizeof(two), "%02x", b);
+            t += two;
+        }
+        return t;
+    };
+    auto of = [&](const std::string& text, size_t piece) {
+        Sha256 sha;
+        for (size_t at = 0; at < text.size(); at += piece) {
+            sha.Update(reinterpret_cast<const uint8_t*>(text.data()) + at,
+                       std::min(piece, text.size() - at));
+        }
+        return hex(sha.Final());
+    };
+    EXPECT_EQ(of("", 1), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(of("abc", 1), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // 56 bytes: the length no longer fits the first padded block.
+    EXPECT_EQ(of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 5),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(of(std::string(1000000, 'a'), 7777),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(ZipArchive, HoldsEveryFileAndIsAsLongAsMeasured) {
+    std::mt19937 rng(11);
+    Tree tree(test::NewScratchFolder());
+    const Bytes noise = Random(70000, rng);
+    const Bytes zeros(100000, 0);
+    tree.Put("noise.bin", noise, kOldTime);
+    tree.Put("sub\\zeros.bin", zeros, kNewTime);
+    tree.Put("empty.txt", {}, kNewTime);
+    // A name beyond ASCII is stored as UTF-8 (the Windows build names its
+    // test files in the ANSI code page, so only the host build has one).
+    const std::string accented = test::OnWindows() ? "cafe.txt" : "caf\xC3\xA9.txt";
+    tree.Put(accented, {'x'}, kNewTime);
+
+    std::ostringstream stream;
+    const uint64_t written = WriteZipArchive(HostPath(tree.host), &stream);
+    const std::string zip = stream.str();
+    EXPECT_EQ(written, zip.size());
+    EXPECT_EQ(WriteZipArchive(HostPath(tree.host), nullptr), written);
+
+    auto u16 = [&](size_t at) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(zip[at]) |
+                                     static_cast<uint8_t>(zip[at + 1]) << 8);
+    };
+    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    ASSERT_GE(zip.size(), 22u);
+    const size_t end = zip.size() - 22;
+    ASSERT_EQ(u32(end), 0x06054b50u);
+    ASSERT_EQ(u16(end + 10), 4u);
+    size_t at = u32(end + 16);
+    const std::map<std::string, std::pair<Bytes, uint32_t>> expected = {
+        {accented, {{'x'}, 0}},
+        {"empty.txt", {{}, 0}},
+        {"noise.bin", {noise, 0}},  // deflate would not make it smaller: stored
+        {"sub/zeros.bin", {zeros, 8}}};
+    std::vector<std::string> names;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(u32(at), 0x02014b50u);
+        const uint32_t method = u16(at + 10), crc = u32(at + 16), size = u32(at + 24);
+        const uint32_t compressed = u32(at + 20), nameLength = u16(at + 28);
+        const std::string name = zip.substr(at + 46, nameLength);
+        const size_t local = u32(at + 42);
+        names.push_back(name);
+        SCOPED_TRACE(name);
+        const auto& [data, wantMethod] = expected.at(name);
+        EXPECT_EQ((u16(at + 8) & 0x0800) != 0, name.find('\xC3') != std::string::npos);
+        if (!data.empty()) {
+            EXPECT_EQ(method, wantMethod);
+        }
+        ASSERT_EQ(u32(local), 0x04034b50u);
+        EXPECT_EQ(u32(local + 14), crc);
+        const size_t body = local + 30 + u16(local + 26) + u16(local + 28);
+        Bytes out(size);
+        if (method == 0) {
+            ASSERT_EQ(compressed, size);
+            if (size > 0) std::memcpy(out.data(), zip.data() + body, size);
+        } else {
+            z_stream z{};
+            ASSERT_EQ(inflateInit2(&z, -MAX_WBITS), Z_OK);
+            z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zip.data() + body));
+            z.avail_in = compressed;
+            z.next_out = out.data();
+            z.avail_out = size;
+            EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+            inflateEnd(&z);
+            EXPECT_LT(compressed, size / 100);
+        }
+        EXPECT_TRUE(out == data);
+        EXPECT_EQ(crc, static_cast<uint32_t>(crc32(0, out.data(), static_cast<uInt>(out.size()))));
+        at += 46 + nameLength + u16(at + 30) + u16(at + 32);
+    }
+    EXPECT_EQ(at, end);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{accented, "empty.txt", "noise.bin", "sub/zeros.bin"}));
+}
+
+TEST(MemoryBudget, SharesTakenAtOnceNeverExceedTheTotal) {
+    MemoryBudget budget(1000);
+    EXPECT_EQ(budget.Take(5000), 1000u);  // more than the whole waits for the whole
+    budget.Give(1000);
+    // Each thread adds what it holds while it holds it: the sum must never
+    // pass the total.
+    std::atomic<uint64_t> held{0};
+    std::atomic<bool> over{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937 rng(static_cast<uint32_t>(t));
+            for (int i = 0; i < 200; ++i) {
+                const uint64_t bytes = 100 + rng() % 600;
+                MemoryShare share(&budget, bytes);
+                if ((held += bytes) > 1000) over = true;
+                std::this_thread::yield();
+                held -= bytes;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_FALSE(over);
+    EXPECT_LE(budget.Peak(), 1000u);
+    MemoryShare none(nullptr, 1u << 30);  // no budget: nothing to wait for
+}
+
+// Three old releases of one product and the new one: 1.1 changed app.exe and
+// dropped legacy.dll, 1.2 added plugin.dll, 2.0 changes readme.txt and app.exe
+// again and adds data.bin.
+class ReleaseTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        savedCodePage_ = ansiCodePage;
+        std::mt19937 rng(21);
+        const Bytes app = Random(60000, rng);
+        Bytes app11 = app;
+        app11[100] ^= 1;
+        Bytes app20 = app11;
+        app20.insert(app20.begin() + 3000, 50, 7);
+        old_[0].Put("bin\\app.exe", app, kOldTime);
+        old_[0].Put("bin\\legacy.dll", {'L'}, kOldTime);
+        old_[0].Put("readme.txt", {'1'}, kOldTime);
+        old_[1].Put("bin\\app.exe", app11, kOldTime + 1);
+        old_[1].Put("readme.txt", {'1'}, kOldTime);
+        old_[2].Put("bin\\app.exe", app11, kOldTime + 1);
+        old_[2].Put("bin\\plugin.dll", {'P'}, kOldTime + 2);
+        old_[2].Put("readme.txt", {'1'}, kOldTime);
+        new_.Put("bin\\app.exe", app20, kNewTime);
+        new_.Put("bin\\plugin.dll", {'P'}, kOldTime + 2);
+        new_.Put("readme.txt", {'2'}, kNewTime);
+        new_.Put("data.bin", Random(3000, rng), kNewTime);
+        stub_.Put("stub.exe", {'M', 'Z'}, kOldTime);
+        settings_.title = "App";
+        settings_.newVersion = "2.0";
+        settings_.newFolder = new_.host;
+        settings_.stub = stub_.host + "/stub.exe";
+        settings_.memoryLimit = 1 << 20;  // the pairs share one mebibyte
+        for (int i = 0; i < 3; ++i)
+            settings_.oldReleases.push_back({old_[i].host, "1." + std::to_string(i)});
+    }
+    void TearDown() override {
+        ansiCodePage = savedCodePage_;
+        SetOs(&test::BaseOs());
+    }
+
+    // kzp identify's verdict on a folder: its exit code and first line.
+    std::pair<int, std::string> Identify(const std::string& folder, IdentifyOptions o) {
+        o.folder = folder;
+        std::ostringstream out, err;
+        const int code = RunIdentify(o, out, err);
+        SetOs(&test::BaseOs());
+        return {code, out.str() + err.str()};
+    }
+
+    Tree old_[3] = {Tree(test::NewScratchFolder()), Tree(test::NewScratchFolder()),
+                    Tree(test::NewScratchFolder())};
+    Tree new_{test::NewScratchFolder()};
+    Tree stub_{test::NewScratchFolder()};
+    MakeSettings settings_;
+    uint32_t savedCodePage_ = 0;
+};
+
+TEST_F(ReleaseTest, AnyNumberOfJobsGivesTheSameFilesAndIdentifyNamesEachOldRelease) {
+    Tree one(test::NewScratchFolder());
+    Tree four(test::NewScratchFolder());
+    settings_.output = one.host;
+    const ReleaseReport r = MakeRelease(settings_, 1, "");
+    settings_.output = four.host;
+    MakeRelease(settings_, 4, "");
+    const auto files = test::ReadTree(one.windows);
+    EXPECT_EQ(files.size(), 4u);
+    EXPECT_TRUE(files == test::ReadTree(four.windows)) << "the files depend on the jobs";
+    EXPECT_LE(r.memoryPeak, settings_.memoryLimit);
+
+    const json j = json::parse(files.at("release.json"));
+    ASSERT_EQ(j["updaters"].size(), 3u);
+    EXPECT_EQ(j["newReleaseZipSize"], r.zipSize);
+    const json& first = j["updaters"][0];
+    EXPECT_EQ(first["file"], "App-1.0-to-2.0.exe");
+    EXPECT_EQ(first["size"], files.at("App-1.0-to-2.0.exe").size());
+    EXPECT_EQ(first["md5"], HexDigest(writer::Md5(files.at("App-1.0-to-2.0.exe"))));
+    EXPECT_EQ(
+        first["identifies"]["update"],
+        json::parse(R"({"bin\\app.exe": ")" +
+                    HexDigest(writer::Md5(test::ReadTree(old_[0].windows)["bin\\app.exe"])) +
+                    R"(", "readme.txt": ")" + HexDigest(writer::Md5(std::string("1"))) + R"("})"));
+    EXPECT_EQ(first["identifies"]["delete"].size(), 1u);
+    EXPECT_EQ(first["identifies"]["add"], json::parse(R"(["bin\\plugin.dll", "data.bin"])"));
+    EXPECT_EQ(j["updaters"][2]["identifies"]["add"], json::parse(R"(["data.bin"])"));
+
+    // Each folder is named by its own updater, from release.json and from the
+    // updater files alike. The 1.1 folder also passes 1.2's checks (1.2 only
+    // added plugin.dll, which 1.2's updater does not look at), so the choice
+    // must go by the number of files checked.
+    IdentifyOptions byJson;
+    byJson.release = one.host + "/release.json";
+    IdentifyOptions byFiles;
+    // Newest first, so that the first one that fits is not the answer.
+    for (const char* name : {"App-1.2-to-2.0.exe", "App-1.1-to-2.0.exe", "App-1.0-to-2.0.exe"})
+        byFiles.updaters.push_back(one.host + "/" + name);
+    for (int i = 0; i < 3; ++i) {
+        const std::string want = "fits: App-1." + std::to_string(i) + "-to-2.0.exe";
+        for (const IdentifyOptions& o : {byJson, byFiles}) {
+            auto [code, text] = Identify(old_[i].host, o);
+            EXPECT_EQ(code, kExitOk) << text;
+            EXPECT_EQ(text.rfind(want, 0), 0u) << text;
+        }
+    }
+
+    // A 1.2 folder whose readme was edited: nothing fits; 1.2's is nearest.
+    old_[2].Put("readme.txt", {'e', 'd', 'i', 't'}, kNewTime);
+    auto [code, text] = Identify(old_[2].host, byJson);
+    EXPECT_EQ(code, kExitNoneFits) << text;
+    EXPECT_NE(text.find("nearest: App-1.2-to-2.0.exe (old version 1.2), 1 of 3 files differs:\n"
+                        "  readme.txt  other contents (MD5)\n"),
+              std::string::npos)
+        << text;
+    std::tie(code, text) = Identify(new_.host + "/missing", byJson);
+    EXPECT_EQ(code, kExitUnreadable) << text;
+    IdentifyOptions broken;
+    broken.release = settings_.stub;
+    std::tie(code, text) = Identify(old_[0].host, broken);
+    EXPECT_EQ(code, kExitUnreadable) << text;
+}
+
+TEST_F(ReleaseTest, SettingsThatCannotWorkAreRefusedBeforeAnythingIsMade) {
+    Tree out(test::NewScratchFolder());
+    out.Put("a-file", {'x'}, kOldTime);
+    struct Case {
+        const char* what;
+        std::function<void(MakeSettings&)> change;
+        bool fileError;  // FileError rather than SettingsError
+    };
+    const Case cases[] = {
+        {"a version twice", [](MakeSettings& s) { s.oldReleases[2].version = "1.0"; }, false},
+        {"an old version named as the new",
+         [](MakeSettings& s) { s.oldReleases[1].version = "2.0"; }, false},
+        {"no new version", [](MakeSettings& s) { s.newVersion.clear(); }, false},
+        {"no old release", [](MakeSettings& s) { s.oldReleases.clear(); }, false},
+        {"names that collide", [](MakeSettings& s) { s.namePattern = "{title}.exe"; }, false},
+        {"names that differ in case only",
+         [](MakeSettings& s) {
+             s.oldReleases[0].version = "b";
+             s.oldReleases[1].version = "B";
+         },
+         false},
+        {"a missing old folder", [](MakeSettings& s) { s.oldReleases[1].folder += "/missing"; },
+         true},
+        {"a missing new folder", [](MakeSettings& s) { s.newFolder += "/missing"; }, true},
+        {"an output folder inside a file",
+         [&](MakeSettings& s) { s.output = out.host + "/a-file/out"; }, true},
+    };
+    for (const Case& c : cases) {
+        MakeSettings s = settings_;
+        s.output = out.host + "/release";
+        c.change(s);
+        if (c.fileError) {
+            EXPECT_THROW(MakeRelease(s, 2, ""), FileError) << c.what;
+        } else {
+            EXPECT_THROW(MakeRelease(s, 2, ""), SettingsError) << c.what;
+        }
+    }
+    EXPECT_EQ(test::ReadTree(out.windows).size(), 1u) << "a refused release wrote something";
+}
+
+TEST(Identify, TheFolderIsFromTheFittingUpdaterThatChecksMost) {
+    auto v = [](uint32_t checked, size_t differences) {
+        Verdict verdict;
+        verdict.checked = checked;
+        verdict.differences.resize(differences, {"f", kErrorDigestMismatch});
+        return verdict;
+    };
+    struct Case {
+        std::vector<Verdict> verdicts;
+        int best;
+    };
+    const Case cases[] = {
+        {{}, -1},
+        {{v(3, 1), v(2, 0), v(5, 0)}, 2},  // two fit: the one that checks more
+        {{v(5, 0), v(5, 0)}, 0},           // equal: the first given
+        {{v(9, 2), v(1, 1), v(4, 1)}, 1},  // none fits: the fewest differences
+        {{v(0, 0), v(9, 1)}, 0},           // an updater that checks nothing fits any folder
+    };
+    for (const Case& c : cases) EXPECT_EQ(BestVerdict(c.verdicts), c.best);
+    EXPECT_EQ(DifferenceText(kErrorAddExists), "is there, but the updater adds it");
+    EXPECT_EQ(DifferenceText(kErrorOldFileMissing), "missing");
+}
 }  // namespace
 }  // namespace kzp::tool

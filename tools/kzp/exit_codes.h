@@ -1,6 +1,7 @@
-// Exit codes of every kzp command, in one place. `kzp make` and `kzp info`
-// share the first four; `kzp apply` ends as the updater does; `kzp recover`
-// adds two of its own.
+// Exit codes of every kzp command, in one place. `kzp make`, `kzp release`
+// and `kzp info` share the first four; `kzp apply` ends as the updater does;
+// `kzp recover` adds three of its own and `kzp identify` one (the same
+// number as recover's last: each command documents its own).
 #pragma once
 
 #include <cstdio>
@@ -15,8 +16,10 @@ enum ExitCode : int {
     kExitUsage = 1,          // bad options or settings
     kExitUnreadable = 2,     // no file, not a package, cut short; a file cannot be written
     kExitProblems = 3,       // read in full, but the trailer or a stream is wrong
-    kExitNotRecovered = 4,   // kzp recover: an entry's old file and backup are both gone
+    kExitNotRecovered = 4,   // kzp recover: an entry cannot be brought back or examined
     kExitNotConfirmed = 5,   // kzp recover: the user said no; nothing was changed
+    kExitKept = 6,           // kzp recover: files that may be the user's were kept
+    kExitNoneFits = 6,       // kzp identify: no updater accepts the folder
     kExitApplyFailed = 255,  // kzp apply: failed, cancelled or the program still running
 };
 

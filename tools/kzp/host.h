@@ -54,5 +54,8 @@ std::string FromUtf8Lossy(const std::string& utf8, uint32_t codePage);
 std::string ToUtf8(const std::string& text, uint32_t codePage);
 // The code page of the terminal (65001 for UTF-8).
 uint32_t TerminalCodePage();
+// A UTF-8 name in the form Windows compares names in (upper case, character
+// by character): two names that give the same text name one file there.
+std::string WindowsFoldedName(const std::string& utf8);
 
 }  // namespace kzp::tool

@@ -114,6 +114,10 @@ std::string FromUtf8Lossy(const std::string& utf8, uint32_t codePage) {
     return out;
 }
 
+std::string WindowsFoldedName(const std::string& utf8) {
+    return UpperCaseUtf8(utf8);
+}
+
 std::string ToUtf8(const std::string& text, uint32_t codePage) {
     std::string out;
     if (!ConvertCodePage(text, codePage, 65001, false, &out)) {

@@ -148,6 +148,14 @@ std::string FromUtf8Lossy(const std::string& utf8, uint32_t codePage) {
     return out;
 }
 
+std::string WindowsFoldedName(const std::string& utf8) {
+    std::wstring wide;
+    std::string folded;
+    if (!ToWide(utf8, CP_UTF8, &wide)) return utf8;
+    if (!wide.empty()) CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return FromWide(wide, CP_UTF8, false, &folded) ? folded : utf8;
+}
+
 std::string ToUtf8(const std::string& text, uint32_t codePage) {
     std::wstring wide;
     std::string out;

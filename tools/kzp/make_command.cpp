@@ -26,12 +26,24 @@ CLI::App* AddMakeCommand(CLI::App& app, MakeOptions& o) {
             "JSON project file with any of the settings below (see README); options given here win")
         ->check(CLI::ExistingFile);
     make->add_option("-o,--output", o.output, "the updater file to write");
+    make->add_option("--old-version", o.oldVersion,
+                     "name of the installed version (also names the backups)");
+    AddPackageOptions(*make, o);
+    make->add_flag("-q,--quiet", o.quiet, "print only the summary");
+    make->add_flag(
+        "--json", o.json,
+        "print a JSON summary instead (files, sizes, package and updater size, digests)");
+    make->footer(
+        "Exit codes: 0 written; 1 a setting cannot be used; 2 a file cannot be read or written.");
+    return make;
+}
+
+void AddPackageOptions(CLI::App& command, MakeOptions& o) {
+    CLI::App* make = &command;
     make->add_option("--stub", o.stub,
                      "the updater image to put before the package (at most 0x18000 bytes; default: "
                      "kzpupdater.exe beside kzp, else the installed one in ../share/kzp)");
     make->add_option("--title", o.title, "product name shown by the updater");
-    make->add_option("--old-version", o.oldVersion,
-                     "name of the installed version (also names the backups)");
     make->add_option("--new-version", o.newVersion, "name of the new version");
     make->add_option("--copyright", o.copyright, "copyright line shown by the updater");
     make->add_option("--password", o.password,
@@ -106,13 +118,6 @@ CLI::App* AddMakeCommand(CLI::App& app, MakeOptions& o) {
         "--languages", o.languages,
         "language blocks in order, comma-separated: en (English, 1252), ja (built-in Japanese, "
         "932); none for no block (default: en,ja)");
-    make->add_flag("-q,--quiet", o.quiet, "print only the summary");
-    make->add_flag(
-        "--json", o.json,
-        "print a JSON summary instead (files, sizes, package and updater size, digests)");
-    make->footer(
-        "Exit codes: 0 written; 1 a setting cannot be used; 2 a file cannot be read or written.");
-    return make;
 }
 
 namespace {
@@ -306,6 +311,8 @@ nlohmann::json SummaryJson(const MakeSettings& s, const MakeReport& r) {
 int RunMake(const MakeOptions& o, std::ostream& out, std::ostream& err) {
     try {
         MakeSettings s = SettingsFrom(o);
+        if (!s.oldReleases.empty())
+            throw SettingsError("the project file lists several old releases: use kzp release");
         // The status line is wiped before each line of the report: both may
         // go to the same terminal.
         StatusLine status(err);

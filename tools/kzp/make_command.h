@@ -35,6 +35,10 @@ struct MakeOptions {
 
 // Adds the command and its options to `app`; parsing fills `options`.
 CLI::App* AddMakeCommand(CLI::App& app, MakeOptions& options);
+// Every option that shapes the package (all but the folders, the output, the
+// old version's name and how the result is printed). kzp release takes the
+// same ones through this, so an option added here reaches both commands.
+void AddPackageOptions(CLI::App& command, MakeOptions& options);
 // The settings the options ask for: the project file's, with the options'
 // over them. Throws SettingsError.
 MakeSettings SettingsFrom(const MakeOptions& options);

@@ -202,6 +202,30 @@ LanguageSetting LanguageFromJson(const json& l) {
     return setting;
 }
 
+// "old" is one folder for kzp make, or a list of {"dir", "version"} for
+// kzp release.
+void OldFromJson(const json& j, const fs::path& folder, MakeSettings* s) {
+    if (!j.contains("old")) return;
+    const json& old = j.at("old");
+    if (old.is_string()) {
+        s->oldFolder = RelativeTo(folder, old.get<std::string>());
+        return;
+    }
+    if (!old.is_array())
+        throw SettingsError("\"old\" must be a folder or a list of {\"dir\", \"version\"}");
+    s->oldReleases.clear();
+    for (const json& r : old) {
+        if (!r.is_object() || !r.contains("dir") || !r.contains("version")) {
+            throw SettingsError("each old release needs a \"dir\" and a \"version\"");
+        }
+        for (auto it = r.begin(); it != r.end(); ++it) {
+            if (it.key() != "dir" && it.key() != "version")
+                throw SettingsError("an old release has only \"dir\" and \"version\"");
+        }
+        s->oldReleases.push_back({RelativeTo(folder, String(r, "dir")), String(r, "version")});
+    }
+}
+
 const char* const kBaseNames[] = {"windows",       "system",  "program-files",
                                   "windows-drive", "desktop", "documents"};
 
@@ -328,7 +352,8 @@ void LoadProjectFile(const std::string& path, MakeSettings* s) {
                                         "overwriteOnAdd",
                                         "ignoreMissingDelete",
                                         "languages",
-                                        "compact"};
+                                        "compact",
+                                        "namePattern"};
     for (auto it = j.begin(); it != j.end(); ++it) {
         if (std::find_if(std::begin(kKeys), std::end(kKeys),
                          [&](const char* k) { return it.key() == k; }) == std::end(kKeys)) {
@@ -337,10 +362,11 @@ void LoadProjectFile(const std::string& path, MakeSettings* s) {
     }
     const fs::path folder = HostPath(path).parent_path();
     try {
-        s->oldFolder = RelativeTo(folder, String(j, "old", s->oldFolder));
+        OldFromJson(j, folder, s);
         s->newFolder = RelativeTo(folder, String(j, "new", s->newFolder));
         s->output = RelativeTo(folder, String(j, "output", s->output));
         s->stub = RelativeTo(folder, String(j, "stub", s->stub));
+        s->namePattern = String(j, "namePattern", s->namePattern);
         s->title = String(j, "title", s->title);
         s->oldVersion = String(j, "oldVersion", s->oldVersion);
         s->newVersion = String(j, "newVersion", s->newVersion);

@@ -30,12 +30,22 @@ struct LanguageSetting {
     std::map<int, std::string> texts;  // slot -> UTF-8 text
 };
 
+// One old release that `kzp release` makes an updater from.
+struct OldRelease {
+    std::string folder;
+    std::string version;  // its version name (UTF-8), also the backups' suffix
+};
+
 // Texts are UTF-8 here; they are converted to `codePage` when the package is
 // built (language blocks to their own code pages).
 struct MakeSettings {
     std::string oldFolder;
     std::string newFolder;
-    std::string output;
+    std::string output;  // kzp release: the folder of the updaters and release.json
+    // kzp release: every old release (a project file's "old" as a list), and
+    // the pattern that names their updaters (empty: the default).
+    std::vector<OldRelease> oldReleases;
+    std::string namePattern;
     std::string stub;  // empty: the default updater image
 
     std::string title;

@@ -23,6 +23,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A tree's names by the form Windows compares them in. Two names that
+// Windows takes for one file cannot both be in a package's tree.
+std::map<std::string, std::string> NamesByFold(const std::map<std::string, fs::path>& files,
+                                               const std::string& which) {
+    std::map<std::string, std::string> byFold;
+    for (const auto& [name, path] : files) {
+        auto [it, fresh] = byFold.emplace(WindowsFoldedName(name), name);
+        if (!fresh) {
+            throw SettingsError("the " + which + " folder holds both " + it->second + " and " +
+                                name + ", which Windows takes for one file");
+        }
+    }
+    return byFold;
+}
+
 std::string ShortText(const std::string& utf8, uint32_t codePage, const std::string& what) {
     std::string text = EncodeText(utf8, codePage, what);
     if (text.size() > 255) {
@@ -181,7 +196,7 @@ std::string DefaultStubPath() {
 }
 
 writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Progress& progress,
-                             const Progress& working) {
+                             const Progress& working, MemoryBudget* budget) {
     // The updater holds one block in memory while it decodes.
     if (s.blockSize == 0 || s.blockSize > kMaxBlockSize) {
         throw SettingsError("the block size must be from 1 to " + std::to_string(kMaxBlockSize) +
@@ -225,6 +240,10 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         throw SettingsError("the old and the new folder are needed");
     const auto oldFiles = ListTree(HostPath(s.oldFolder));
     const auto newFiles = ListTree(HostPath(s.newFolder));
+    // Windows takes names that differ only in case for one file: each tree
+    // must name every file once that way, and a new file finds its old one so.
+    const auto oldByFold = NamesByFold(oldFiles, "old");
+    const auto newByFold = NamesByFold(newFiles, "new");
     MakeReport local;
     MakeReport& r = report != nullptr ? *report : local;
     encoder::EncodeOptions options;
@@ -251,17 +270,25 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
     for (const auto& [name, newPath] : newFiles) {
         ++number;
         const std::string packageName = ShortText(name, cp, "the file name");
-        auto old = oldFiles.find(name);
+        auto oldName = oldByFold.find(WindowsFoldedName(name));
+        auto old = oldName == oldByFold.end() ? oldFiles.end() : oldFiles.find(oldName->second);
+        // A name whose case alone changed is updated under its new name (the
+        // updater writes the new file under the entry's name), even where
+        // the contents stay.
+        const bool renamed = old != oldFiles.end() && old->first != name;
         tell("reading " + name);
         const uint64_t time = LastWriteTicks(newPath);
-        if (old != oldFiles.end() && s.memoryLimit != 0 &&
-            encoder::ExactMatcherMemory(fs::file_size(old->second), fs::file_size(newPath)) >
-                s.memoryLimit) {
+        const uint64_t exactMemory =
+            old != oldFiles.end()
+                ? encoder::ExactMatcherMemory(fs::file_size(old->second), fs::file_size(newPath))
+                : 0;
+        if (old != oldFiles.end() && s.memoryLimit != 0 && exactMemory > s.memoryLimit) {
             // Too large to hold: both files are read in pieces.
+            MemoryShare share(budget, s.memoryLimit);
             FileSource oldFile(old->second);
             FileSource newFile(newPath);
             if (newFile.Size() > 0x7FFFFFFFu) throw SettingsError(name + " is larger than 2 GiB");
-            if (SameContents(oldFile, newFile)) {
+            if (!renamed && SameContents(oldFile, newFile)) {
                 ++r.unchanged;
                 continue;
             }
@@ -269,7 +296,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             e.name = packageName;
             e.fileTime = writer::FileTimeValue::FromTicks(time);
             e.digest = OldFileDigest(s, name, old->second, oldFile.Size());
-            MadeEntry made{name, oldFile.Size(), newFile.Size(), 0, {}};
+            MadeEntry made{name, oldFile.Size(), newFile.Size(), 0, {}, e.digest};
             tell("encoding " + name + " in pieces  " + std::to_string(made.oldSize) + " -> " +
                  std::to_string(made.newSize) + " bytes");
             e.stream =
@@ -282,13 +309,15 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             tellMade(made);
             continue;
         }
+        // Both files and the index of the old one, while the pair is matched.
+        MemoryShare share(budget, s.memoryLimit != 0 ? exactMemory : 0);
         Bytes newData = ReadWholeFile(newPath);
         if (newData.size() > 0x7FFFFFFFu) throw SettingsError(name + " is larger than 2 GiB");
         if (old == oldFiles.end()) {
             writer::AddEntry e;
             e.name = packageName;
             e.fileTime = writer::FileTimeValue::FromTicks(time);
-            MadeEntry made{name, 0, newData.size(), newData.size(), {}};
+            MadeEntry made{name, 0, newData.size(), newData.size(), {}, {}};
             if (s.compact) {
                 tell("packing " + name + "  " + std::to_string(made.newSize) + " bytes");
                 newData = encoder::EncodeCompactAdd(newData.data(), newData.size());
@@ -303,7 +332,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
             continue;
         }
         Bytes oldData = ReadWholeFile(old->second);
-        if (oldData == newData) {
+        if (!renamed && oldData == newData) {
             ++r.unchanged;
             continue;
         }
@@ -312,7 +341,7 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         e.fileTime = writer::FileTimeValue::FromTicks(time);
         e.digest = s.verifyMode == 0 ? Md5Of(oldData)
                                      : OldFileDigest(s, name, old->second, oldData.size());
-        MadeEntry made{name, oldData.size(), newData.size(), 0, {}};
+        MadeEntry made{name, oldData.size(), newData.size(), 0, {}, e.digest};
         tell("indexing " + name + "  " + std::to_string(made.oldSize) + " bytes");
         encoder::OldFileIndex index(oldData.data(), oldData.size());
         tell("encoding " + name + "  " + std::to_string(made.oldSize) + " -> " +
@@ -333,27 +362,28 @@ writer::Package BuildPackage(const MakeSettings& s, MakeReport* report, const Pr
         tellMade(made);
     }
     for (const auto& [name, oldPath] : oldFiles) {
-        if (newFiles.count(name) != 0) continue;
+        if (newByFold.count(WindowsFoldedName(name)) != 0) continue;
         const uint64_t oldSize = fs::file_size(oldPath);
         writer::DeleteEntry e;
         e.name = ShortText(name, cp, "the file name");
         e.digest = OldFileDigest(s, name, oldPath, oldSize);
         p.deletes.push_back(e);
-        r.deletes.push_back({name, oldSize, 0, 0, {}});
+        r.deletes.push_back({name, oldSize, 0, 0, {}, e.digest});
         if (progress) progress("delete  " + name);
     }
     p.recovery = std::move(recovery);
     return p;
 }
 
-MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress, const Progress& working) {
+MakeReport MakeUpdater(const MakeSettings& s, const Progress& progress, const Progress& working,
+                       MemoryBudget* budget) {
     if (s.output.empty()) throw SettingsError("no output file given (-o)");
     MakeReport report;
     report.stub = s.stub.empty() ? DefaultStubPath() : s.stub;
     if (report.stub.empty()) throw SettingsError("no updater image found; name one with --stub");
     Bytes image = LoadStubImage(report.stub);
     if (IsX86Image(image)) report.warnings = Wow64Warnings(s.target);
-    writer::Package package = BuildPackage(s, &report, progress, working);
+    writer::Package package = BuildPackage(s, &report, progress, working, budget);
     writer::Layout layout;
     Bytes body = writer::BuildPackage(package, &layout);
     // Every position the updater seeks to must stay below 2^31.

@@ -9,6 +9,7 @@
 #include "package/diff_decoder.h"
 #include "tools/encoder/stream_check.h"
 #include "tools/kzp/make_settings.h"
+#include "tools/kzp/memory_budget.h"
 #include "tools/package_writer/package_writer.h"
 
 namespace kzp::tool {
@@ -23,6 +24,9 @@ struct MadeEntry {
     uint64_t newSize = 0;
     uint64_t dataSize = 0;       // stream or contents in the package
     encoder::StreamStats stats;  // updates only
+    // Updates and deletes: what the package checks the old file by (its MD5,
+    // or its date and size, as the package's verify mode says).
+    writer::Digest checkValue{};
 };
 
 struct MakeReport {
@@ -47,9 +51,12 @@ struct MakeReport {
 // encoding, with sizes).
 using Progress = std::function<void(const std::string&)>;
 
-// The package the settings ask for (text conversions, lists, streams).
+// The package the settings ask for (text conversions, lists, streams). With
+// a `budget`, each matching takes its memory from it (builds that run at once
+// share one).
 writer::Package BuildPackage(const MakeSettings& settings, MakeReport* report,
-                             const Progress& progress = {}, const Progress& working = {});
+                             const Progress& progress = {}, const Progress& working = {},
+                             MemoryBudget* budget = nullptr);
 
 // The updater image to put before the package: the file, padded with zeros
 // to 0x18000 bytes; larger files are refused.
@@ -60,7 +67,7 @@ std::string DefaultStubPath();
 
 // Builds the package, writes image + package to settings.output.
 MakeReport MakeUpdater(const MakeSettings& settings, const Progress& progress = {},
-                       const Progress& working = {});
+                       const Progress& working = {}, MemoryBudget* budget = nullptr);
 
 // The text in `codePage`, or a SettingsError naming `what`.
 std::string EncodeText(const std::string& utf8, uint32_t codePage, const std::string& what);

@@ -49,6 +49,10 @@ const char* FoundName(FoundFile found) {
             return "new version";
         case FoundFile::kWrittenByRun:
             return "partly written";
+        case FoundFile::kReplaced:
+            return "the file the add replaced";
+        case FoundFile::kUnchecked:
+            return "not the old version (nothing to check it against the new one)";
         case FoundFile::kOther:
             return "other contents";
     }
@@ -56,32 +60,40 @@ const char* FoundName(FoundFile found) {
 }
 
 std::string StepText(const EntryRecovery& e, bool dryRun) {
-    std::string text;
+    if (e.failed)
+        return "  -> FAILED: " + std::string(e.step == RecoveryStep::kRestoreBackup
+                                                 ? "the backup could not be moved back"
+                                                 : "the file could not be removed");
     switch (e.step) {
         case RecoveryStep::kLeave:
             return "";
         case RecoveryStep::kRestoreBackup:
-            text = dryRun ? "would restore the backup" : "backup restored";
-            break;
+            return dryRun ? "  -> would restore the backup" : "  -> backup restored";
         case RecoveryStep::kRemoveFile:
-            text = dryRun ? "would remove the file" : "file removed";
-            break;
+            return dryRun ? "  -> would remove the file" : "  -> file removed";
+        case RecoveryStep::kKept:
+            return "  -> KEPT: it may have been there before the run; check it by hand";
         case RecoveryStep::kLost:
-            return "  CANNOT BE BROUGHT BACK: neither the old file nor its backup is there";
+            return "  -> CANNOT BE BROUGHT BACK: neither the old file nor its backup is there";
+        case RecoveryStep::kUnexamined:
+            return "  -> CANNOT BE EXAMINED: its path is too long or it cannot be read; left "
+                   "alone";
+        case RecoveryStep::kDoneByOther:
+            return "  -> the same file as another entry, dealt with there";
     }
-    if (e.failed)
-        text = "FAILED: " + std::string(e.step == RecoveryStep::kRestoreBackup
-                                            ? "the backup could not be moved back"
-                                            : "the file could not be removed");
-    return "  -> " + text;
+    return "";
 }
 
 std::string EntryLine(const UpdaterState& state, const EntryRecovery& e, bool dryRun) {
     const uint32_t codePage = state.codePage != 0 ? state.codePage : ansiCodePage;
-    std::string line = std::string(KindName(e.kind)) + "  " + ForTerminal(e.entry->name, codePage) +
-                       "  file: " + FoundName(e.file);
-    if (e.backup == FoundFile::kOldVersion) line += ", backup: old version";
-    if (e.backup == FoundFile::kOther) line += ", backup: from another update (left alone)";
+    std::string line = std::string(KindName(e.kind)) + "  " + ForTerminal(e.entry->name, codePage);
+    if (e.step != RecoveryStep::kUnexamined) {
+        line += std::string("  file: ") + FoundName(e.file);
+        if (e.backup != FoundFile::kMissing) {
+            line += ", backup: ";
+            line += e.backupForeign ? "from another update (left alone)" : FoundName(e.backup);
+        }
+    }
     return line + StepText(e, dryRun);
 }
 
@@ -107,10 +119,12 @@ CLI::App* AddRecoverCommand(CLI::App& app, RecoverOptions& o) {
     recover->footer(
         "Reports each entry's file and backup. A finished update and an untouched folder are left "
         "as they are; an interrupted one gets every backup moved back and what the run wrote "
-        "removed, so that the updater can be run again. Exit codes: 0 the folder is complete, "
-        "untouched or recovered; 1 bad options; 2 the updater or a file cannot be read; 4 an "
-        "entry cannot be brought back (its old file and backup are both gone; everything else was "
-        "restored); 5 not confirmed, nothing changed.");
+        "removed, so that the updater can be run again. Contents decide, never times. A file that "
+        "may have been there before the run is never deleted: it is kept and named. Exit codes: 0 "
+        "the folder is complete, untouched or recovered; 1 bad options; 2 the updater cannot be "
+        "read; 4 an entry cannot be brought back (its old file and backup are both gone) or "
+        "cannot be examined, everything else was recovered; 5 not confirmed, nothing changed; 6 "
+        "recovered, but files that may be the user's were kept and are named.");
     return recover;
 }
 
@@ -147,18 +161,19 @@ int RunRecover(const RecoverOptions& options, std::ostream& out, std::ostream& e
     const Result examined = ExamineFolder(state, &plan);
     int exitCode = kExitOk;
     if (examined != kResultOk) {
-        err << "kzp recover: "
-            << (examined >= kErrorOldFileMissing && examined <= kErrorOldFileRead
-                    ? "a file of the folder cannot be read"
-                    : "the updater's package cannot be read")
-            << " (result " << ResultText(examined) << ")\n";
+        err << "kzp recover: the updater's package cannot be read (result " << ResultText(examined)
+            << ")\n";
         exitCode = kExitUnreadable;
     } else {
         if (!plan.hasRecord)
-            out << "(the package has no recovery record: adds are judged by their contents)\n";
+            out << "(the package has no recovery record: each update's new file is known by "
+                   "rebuilding it from the old one)\n";
         bool changes = false;
-        for (uint32_t i = 0; i < plan.count; ++i)
-            changes = changes || plan.entries[i].step != RecoveryStep::kLeave;
+        for (uint32_t i = 0; i < plan.count; ++i) {
+            const RecoveryStep step = plan.entries[i].step;
+            changes = changes || step == RecoveryStep::kRestoreBackup ||
+                      step == RecoveryStep::kRemoveFile;
+        }
         if (plan.verdict == FolderVerdict::kInterrupted && changes && !options.dryRun &&
             !options.yes) {
             for (uint32_t i = 0; i < plan.count; ++i)
@@ -170,36 +185,49 @@ int RunRecover(const RecoverOptions& options, std::ostream& out, std::ostream& e
                 return kExitNotConfirmed;
             }
         }
-        const uint32_t notBack = plan.verdict == FolderVerdict::kInterrupted && !options.dryRun
-                                     ? RecoverFolder(state, &plan)
-                                     : 0;
-        uint32_t lost = 0;
+        RecoveryOutcome outcome = {};
+        if (plan.verdict == FolderVerdict::kInterrupted && !options.dryRun)
+            outcome = RecoverFolder(state, &plan);
         for (uint32_t i = 0; i < plan.count; ++i) {
-            out << EntryLine(state, plan.entries[i], options.dryRun) << "\n";
-            if (plan.entries[i].step == RecoveryStep::kLost) ++lost;
+            const EntryRecovery& e = plan.entries[i];
+            out << EntryLine(state, e, options.dryRun) << "\n";
+            if (options.dryRun || plan.verdict != FolderVerdict::kInterrupted) {
+                // Nothing was carried out: count what the plan says.
+                if (e.step == RecoveryStep::kKept) ++outcome.kept;
+                if (e.step == RecoveryStep::kLost || e.step == RecoveryStep::kUnexamined)
+                    ++outcome.notBack;
+            }
         }
         switch (plan.verdict) {
             case FolderVerdict::kComplete:
                 out << "kzp recover: the update is complete; nothing changed\n";
                 break;
             case FolderVerdict::kUntouched:
-                out << "kzp recover: nothing to recover; the folder holds the old version\n";
+                out << "kzp recover: nothing to recover; the run changed nothing\n";
                 break;
             case FolderVerdict::kInterrupted:
-                if (options.dryRun) {
+                if (options.dryRun)
                     out << "kzp recover: the update was interrupted; without --dry-run the folder "
-                           "is brought back to the old version"
-                        << (lost > 0 ? ", except what cannot be brought back" : "") << "\n";
-                    if (lost > 0) exitCode = kExitNotRecovered;
-                } else if (notBack == 0) {
+                           "is brought back to the old version\n";
+                else if (outcome.notBack == 0 && outcome.kept == 0)
                     out << "kzp recover: the folder holds the old version again; the updater can "
                            "be run again\n";
-                } else {
-                    out << "kzp recover: " << notBack << (notBack == 1 ? " entry" : " entries")
-                        << " could not be brought back; everything else was\n";
-                    exitCode = kExitNotRecovered;
-                }
+                else
+                    out << "kzp recover: everything else was brought back to the old version\n";
                 break;
+        }
+        if (!plan.explained)
+            out << "kzp recover: the folder was also changed by something other than the run; "
+                   "only what is certainly the run's was undone\n";
+        if (outcome.notBack > 0) {
+            out << "kzp recover: " << outcome.notBack
+                << (outcome.notBack == 1 ? " entry" : " entries")
+                << " could not be brought back or examined\n";
+            exitCode = kExitNotRecovered;
+        } else if (outcome.kept > 0) {
+            out << "kzp recover: " << outcome.kept << (outcome.kept == 1 ? " file" : " files")
+                << " kept: each may have been there before the run (see above)\n";
+            exitCode = kExitKept;
         }
     }
     ReleaseRecoveryPlan(state, &plan);

@@ -160,7 +160,9 @@ interrupt() {
     rm -rf target && cp -a old target
     mv target/bin/app.exe target/bin/app.exe.1.0.old
     head -c 70000 new/bin/app.exe > target/bin/app.exe
-    mkdir -p target/plugins/extra && head -c 100 new/plugins/extra/plugin.dll > target/plugins/extra/plugin.dll
+    mkdir -p target/plugins/extra && : > target/plugins/empty.cfg
+    # The add's file has its whole size from the start, its first bytes written.
+    { head -c 100 new/plugins/extra/plugin.dll; head -c 4900 /dev/zero; } > target/plugins/extra/plugin.dll
 }
 no_backups() { [ -z "$(find target -name '*.old')" ] || fail "backups left: $(find target -name '*.old')"; }
 interrupt
@@ -190,6 +192,27 @@ rm target/bin/app.exe.1.0.old
 expect_code 4 "$kzp" recover update.exe --target target --yes
 grep -q "app.exe.*CANNOT BE BROUGHT BACK" out.txt || fail "lost entry not named: $(cat out.txt)"
 [ ! -e target/plugins/extra/plugin.dll ] || fail "the rest was not recovered"
+# A file at an add's name in a folder with no other sign of a run may be the
+# user's: it is kept and named (exit 6), never deleted.
+rm -rf target && cp -a old target
+mkdir -p target/plugins && : > target/plugins/empty.cfg
+expect_code 6 "$kzp" recover update.exe --target target --yes
+grep -q "empty.cfg.*KEPT" out.txt && [ -f target/plugins/empty.cfg ] || fail "kept file: $(cat out.txt)"
+
+# Names as Windows compares them: a name whose case alone changed is one file,
+# updated under its new name; two names of one tree that Windows would take
+# for one file are refused, naming both.
+mkdir -p case-old/Bin case-new/Bin
+printf 'same bytes' > case-old/Bin/App.dll; cp -p case-old/Bin/App.dll case-new/Bin/app.dll
+expect_code 0 "$kzp" make case-old case-new -o case.exe --stub "$stub" --target-ask
+grep -q "1 to update, 0 to add, 0 to delete" out.txt || fail "case-only rename: $(cat out.txt)"
+rm -rf target && cp -a case-old target
+expect_code 0 "$kzp" apply case.exe --target target --yes
+[ -f target/Bin/app.dll ] && [ ! -e target/Bin/App.dll ] && [ "$(cat target/Bin/app.dll)" = "same bytes" ] ||
+    fail "the renamed file: $(ls target/Bin)"
+printf 'other' > case-new/Bin/APP.DLL
+expect_code 1 "$kzp" make case-old case-new -o case.exe --stub "$stub" --target-ask
+grep -q "APP.DLL and Bin.app.dll\|Bin.APP.DLL and Bin.app.dll" err.txt || fail "collision: $(cat err.txt)"
 
 # Compact ("compact": true in the project file, or --compact): format 130,
 # read by info, the dry run, apply and recover like the original format; with
@@ -254,6 +277,100 @@ done
 grep -q "result 0x10010" out.txt || fail "a damaged package must fail its trailer check"
 expect_code 1 "$kzp" make old -o x.exe
 expect_code 1 "$kzp" make old new -o x.exe --stub "$stub" --title "$(printf '\xe3\x81\x82')"
+
+# A release of three old versions to a fourth: one updater per old release,
+# the same files whether made one or four at a time, each applied to its own
+# old folder and refused by the others, and identify naming each folder's.
+mkdir -p r10/bin r11/bin r12/bin r20/bin
+head -c 250000 /dev/urandom > r10/bin/app.exe
+{ head -c 1000 r10/bin/app.exe; printf '1.1'; tail -c +1001 r10/bin/app.exe; } > r11/bin/app.exe
+cp -p r11/bin/app.exe r12/bin/app.exe
+{ head -c 200000 r11/bin/app.exe; printf '2.0'; tail -c +200001 r11/bin/app.exe; } > r20/bin/app.exe
+printf 'legacy' > r10/bin/legacy.dll
+printf 'plugin' > r12/bin/plugin.dll && cp -p r12/bin/plugin.dll r20/bin/plugin.dll
+printf 'read me' > r10/readme.txt && cp -p r10/readme.txt r11/readme.txt
+printf 'read me, 1.2' > r12/readme.txt
+printf 'read me, 2.0' > r20/readme.txt
+head -c 4000 /dev/urandom > r20/bin/data.bin
+cat > release-project.json <<'JSON'
+{"title": "Demo", "newVersion": "2.0", "new": "r20", "output": "out1",
+ "old": [{"dir": "r10", "version": "1.0"}, {"dir": "r11", "version": "1.1"},
+         {"dir": "r12", "version": "1.2"}]}
+JSON
+expect_code 0 "$kzp" release --project release-project.json --stub "$stub" --jobs 1
+expect_code 0 "$kzp" release r20 --old r10=1.0 --old r11=1.1 --old r12=1.2 --title Demo \
+    --new-version 2.0 -o out4 --stub "$stub" --jobs 4 --zip new.zip
+diff -r out1 out4 || fail "1 and 4 jobs gave other files"
+[ "$(ls out1)" = "$(printf 'Demo-1.0-to-2.0.exe\nDemo-1.1-to-2.0.exe\nDemo-1.2-to-2.0.exe\nrelease.json')" ] ||
+    fail "release wrote: $(ls out1)"
+grep -Eq '^Demo-1.0-to-2.0.exe +1.0 +[0-9]+ +[0-9.]+ % +2 updated, 2 added, 1 deleted$' out.txt &&
+    grep -q '^new release as .zip' out.txt || fail "release table: $(cat out.txt)"
+python3 - out1 new.zip r20 <<'PY'
+import hashlib, json, os, sys, zipfile
+out, archive, new = sys.argv[1:]
+j = json.load(open(os.path.join(out, "release.json")))
+assert j["newReleaseZipSize"] == os.path.getsize(archive), j["newReleaseZipSize"]
+with zipfile.ZipFile(archive) as z:
+    assert z.testzip() is None
+    names = {n.replace("/", os.sep) for n in z.namelist()}
+    want = {os.path.relpath(os.path.join(d, f), new) for d, _, fs in os.walk(new) for f in fs}
+    assert names == want, (names, want)
+    for n in z.namelist():
+        assert z.read(n) == open(os.path.join(new, n), "rb").read(), n
+assert [u["oldVersion"] for u in j["updaters"]] == ["1.0", "1.1", "1.2"]
+for u in j["updaters"]:
+    data = open(os.path.join(out, u["file"]), "rb").read()
+    assert u["size"] == len(data) and u["md5"] == hashlib.md5(data).hexdigest(), u["file"]
+    assert u["sha256"] == hashlib.sha256(data).hexdigest(), u["file"]
+first = j["updaters"][0]["identifies"]
+assert first["verify"] == "md5" and first["add"] == ["bin\\data.bin", "bin\\plugin.dll"], first
+assert first["update"]["bin\\app.exe"] == hashlib.md5(open("r10/bin/app.exe", "rb").read()).hexdigest()
+assert list(first["delete"]) == ["bin\\legacy.dll"], first
+assert (j["updaters"][2]["updates"], j["updaters"][2]["adds"], j["updaters"][2]["deletes"]) == (2, 1, 0)
+PY
+for from in 1.0 1.1 1.2; do
+    for folder in r10 r11 r12; do
+        rm -rf target && cp -a "$folder" target
+        if [ "$folder" = "r1${from#1.}" ]; then
+            expect_code 0 "$kzp" apply "out1/Demo-$from-to-2.0.exe" --target target --yes
+            same_tree r20 target || fail "Demo-$from-to-2.0.exe did not make $folder into 2.0"
+        else
+            expect_code 255 "$kzp" apply "out1/Demo-$from-to-2.0.exe" --target target --yes
+            same_tree "$folder" target || fail "Demo-$from-to-2.0.exe changed $folder"
+        fi
+    done
+done
+for folder in r10 r11 r12; do
+    version="1.${folder#r1}"
+    expect_code 0 "$kzp" identify "$folder" --release out1/release.json
+    head -n 1 out.txt | grep -q "^fits: Demo-$version-to-2.0.exe (old version $version)" ||
+        fail "identify $folder: $(cat out.txt)"
+    expect_code 0 "$kzp" identify "$folder" out1/Demo-1.2-to-2.0.exe out1/Demo-1.1-to-2.0.exe \
+        out1/Demo-1.0-to-2.0.exe
+    head -n 1 out.txt | grep -q "^fits: Demo-$version-to-2.0.exe" || fail "identify $folder by updaters: $(cat out.txt)"
+done
+cp -a r11 changed && printf 'x' >> changed/bin/app.exe
+expect_code 6 "$kzp" identify changed --release out1/release.json
+grep -q '^nearest: Demo-1.1-to-2.0.exe (old version 1.1), 1 of 4 files differs:$' out.txt &&
+    grep -q '^  bin\\app.exe  other contents (MD5)$' out.txt || fail "identify changed: $(cat out.txt)"
+expect_code 2 "$kzp" identify missing --release out1/release.json
+expect_code 2 "$kzp" identify r10 --release new.zip
+expect_code 1 "$kzp" identify r10
+# Refused before anything is made, with the tool's exit codes.
+release() { "$kzp" release r20 --title Demo --new-version 2.0 --stub "$stub" "$@"; }
+expect_code 1 release --old r10=1.0 --old r11=1.0 -o bad
+grep -q 'the version "1.0" is given twice' err.txt || fail "duplicate: $(cat err.txt)"
+expect_code 1 release --old r10=2.0 -o bad
+expect_code 1 release --old r10 -o bad
+expect_code 1 release --old r10=1.0 --old r11=1.1 -o bad --name-pattern 'Demo.exe'
+expect_code 2 release --old missing=1.0 -o bad
+expect_code 2 release --old r10=1.0 -o release-project.json/out
+[ ! -e bad ] || fail "a refused release left its folder"
+# An updater no smaller than the .zip of the new release is pointed out.
+mkdir -p tiny1 tiny2 && printf 'a' > tiny1/a.txt && printf 'b' > tiny2/a.txt
+expect_code 0 "$kzp" release tiny2 --old tiny1=1 --new-version 2 -o tiny --stub "$stub"
+grep -q 'NOT SMALLER' out.txt && grep -q 'warning: update-1-to-2.exe .* is not smaller' err.txt ||
+    fail "no warning for a large updater: $(cat out.txt err.txt)"
 
 # Signed: the certificate table goes after the package; the file still
 # verifies and applies.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows builds under Wine: the console kzp.exe makes an updater from
 # two folders, the 64-bit updater applies it (unsigned and signed with
-# osslsigncode), and kzp.exe applies and inspects it too.
+# osslsigncode), and kzp.exe applies and inspects it too; kzp.exe release
+# makes one updater per old release and kzp.exe identify tells them apart.
 # Usage: wine_test.sh KZP.EXE KZPUPDATER.EXE
 set -euo pipefail
 
@@ -81,6 +82,30 @@ rm -rf target && cp -a old target
 set +e; $wine "$kzp" apply "$(win "$work/damaged.exe")" --yes -q > apply.txt; code=$?; set -e
 [ "$code" = 255 ] && grep -q "result 0x10010" apply.txt || fail "damaged: $code $(cat apply.txt)"
 diff -r old target >/dev/null || fail "a damaged updater changed the folder"
+# kzp.exe release: one updater per old release (1.0, and a 1.0a whose
+# gone.txt differs), each identified by its folder and applied to it.
+cp -a old olda && printf ' for good' >> olda/bin/gone.txt
+$wine "$kzp" release "$(win "$work/new")" --old "$(win "$work/old")=1.0" \
+    --old "$(win "$work/olda")=1.0a" --title Demo --new-version 1.1 -o "$(win "$work/rel")" \
+    --stub "$(win "$updater")" --jobs 2 > release.txt || { cat release.txt; fail "kzp.exe release"; }
+[ -f rel/Demo-1.0-to-1.1.exe ] && [ -f rel/Demo-1.0a-to-1.1.exe ] && grep -q "new release as .zip" release.txt ||
+    fail "release: $(ls rel) $(cat release.txt)"
+for pair in old:1.0 olda:1.0a; do
+    folder=${pair%%:*} version=${pair#*:}
+    $wine "$kzp" identify "$(win "$work/$folder")" --release "$(win "$work/rel/release.json")" > identify.txt ||
+        fail "identify $folder: $(cat identify.txt)"
+    head -n 1 identify.txt | grep -q "^fits: Demo-$version-to-1.1.exe" || fail "identify $folder: $(cat identify.txt)"
+    settle
+    rm -rf target && cp -a "$folder" target
+    $wine "$kzp" apply "$(win "$work/rel/Demo-$version-to-1.1.exe")" --target "$(win "$work/target")" --yes -q \
+        > apply.txt || fail "apply Demo-$version-to-1.1.exe: $(cat apply.txt)"
+    same_tree new target || fail "Demo-$version-to-1.1.exe did not make $folder into new"
+done
+cp -a old changed && printf 'y' >> changed/bin/app.dat
+set +e; $wine "$kzp" identify "$(win "$work/changed")" "$(win "$work/rel/Demo-1.0-to-1.1.exe")" \
+    "$(win "$work/rel/Demo-1.0a-to-1.1.exe")" > identify.txt; code=$?; set -e
+[ "$code" = 6 ] && grep -q "nearest: Demo-1.0-to-1.1.exe" identify.txt && grep -q 'bin\\app.dat' identify.txt ||
+    fail "identify, changed folder: $code $(cat identify.txt)"
 # kzp.exe recover refuses a folder that Windows cannot name in full: it
 # must not take the root of the drive for it.
 long="$work/target/$(printf 'd%.0s' {1..120})/$(printf 'e%.0s' {1..120})"
