@@ -33,6 +33,12 @@ namespace {
 
 constexpr uint32_t kCompactWindows = 32;
 
+// A stream is decoded at most this many bytes ahead of what is taken: the
+// decoded bytes are still in the cache when they are copied out, and the
+// packed bytes, which progress counts, are taken as the new file grows
+// rather than a dictionary's worth at once.
+constexpr uint32_t kCompactDecodeStep = 16 * 1024;
+
 void* LzmaAlloc(void* self, size_t size) {
     return TheOs().HeapAllocZero(reinterpret_cast<CompactStreamState*>(self)->heap, size);
 }
@@ -65,7 +71,8 @@ bool DecodeMore(PackageFile& package, CompactStreamState& s, uint64_t* consumed)
     for (;;) {
         if (s.unpackedLeft == 0) return false;
         if (s.inPos == s.inSize && !Refill(package, s)) return false;
-        const SizeT room = d.dicBufSize - d.dicPos;
+        SizeT room = d.dicBufSize - d.dicPos;
+        if (room > kCompactDecodeStep) room = kCompactDecodeStep;
         const SizeT limit =
             d.dicPos + (s.unpackedLeft < room ? static_cast<SizeT>(s.unpackedLeft) : room);
         const SizeT before = d.dicPos;
@@ -95,6 +102,11 @@ bool Take(PackageFile& package, CompactStreamState& s, uint64_t* consumed, uint6
     *data = s.lzma.dic + s.handedOut;
     s.handedOut += *got;
     return true;
+}
+
+// True once every byte of the stream has been taken.
+bool Ended(const CompactStreamState& s) {
+    return s.unpackedLeft == 0 && s.lzma.dicPos == s.handedOut;
 }
 
 // One unsigned LEB128 number of at most 64 bits.
@@ -163,11 +175,12 @@ Result CompactReader::Open(uint32_t dataOffset) {
             if (s.packedLeft != 0) return kErrorReadPackage;
             continue;
         }
-        // Dictionaries beyond what the encoder ever asks for are damage, and
-        // would take the memory the update is promised not to need.
+        // Dictionaries and literal contexts beyond what the encoder ever asks
+        // for are damage, and would take the memory the update is promised
+        // not to need (the context tables grow 2^(lc + lp) times).
         CLzmaProps props;
         if (LzmaProps_Decode(&props, s.properties, kLzmaPropertiesSize) != SZ_OK ||
-            props.dicSize > kCompactMaxDictionary) {
+            props.dicSize > kCompactMaxDictionary || props.lc + props.lp > kCompactMaxContextBits) {
             return kErrorReadPackage;
         }
         dictionaries += props.dicSize;
@@ -197,56 +210,116 @@ Result CompactReader::NextSegment() {
         if (oldFile_ == kInvalidFile) return kErrorReadPackage;
         // Zigzag: even steps go forward, odd ones back.
         const uint64_t back = (step + 1) / 2;
-        if ((step & 1) != 0 && back > oldEnd_) return kErrorReadPackage;
-        const uint64_t at = (step & 1) != 0 ? oldEnd_ - back : oldEnd_ + step / 2;
+        if ((step & 1) != 0 && back > oldCursor_) return kErrorReadPackage;
+        const uint64_t at = (step & 1) != 0 ? oldCursor_ - back : oldCursor_ + step / 2;
         if (at > 0x7FFFFFFFu || !old_.Seek(static_cast<uint32_t>(at))) return kErrorOldFileRead;
-        oldEnd_ = at + copy;
+        oldCursor_ = at + copy;
     } else if (step != 0) {
         return kErrorReadPackage;
     }
+    oldCursor_ += literal;
     copyLeft_ = copy;
     literalLeft_ = literal;
     return kResultOk;
 }
 
-// Adds the differences of the next `size` copied bytes.
-Result CompactReader::ApplyDifferences(uint8_t* out, uint32_t size) {
-    CompactStreamState& s = streams_[kDifferences];
-    uint32_t i = 0;
-    while (i < size) {
-        if (unchangedLeft_ == 0 && changedLeft_ == 0) {
-            if (!TakeNumber(package_, s, &consumed_, &unchangedLeft_) ||
-                !TakeNumber(package_, s, &consumed_, &changedLeft_) ||
-                unchangedLeft_ + changedLeft_ == 0) {
-                return kErrorReadPackage;
-            }
-        }
-        if (unchangedLeft_ > 0) {
-            const uint64_t skip = size - i < unchangedLeft_ ? size - i : unchangedLeft_;
-            i += static_cast<uint32_t>(skip);
-            unchangedLeft_ -= skip;
-            continue;
-        }
-        const uint64_t want = size - i < changedLeft_ ? size - i : changedLeft_;
-        const uint8_t* differences = nullptr;
+// Exactly `size` next bytes of the literal stream.
+Result CompactReader::TakeLiterals(uint8_t* out, uint64_t size) {
+    while (size > 0) {
+        const uint8_t* data = nullptr;
         uint32_t got = 0;
-        if (!Take(package_, s, &consumed_, want, &differences, &got)) return kErrorReadPackage;
-        for (uint32_t k = 0; k < got; ++k)
-            out[i + k] = static_cast<uint8_t>(out[i + k] + differences[k]);
-        i += got;
-        changedLeft_ -= got;
+        if (!Take(package_, streams_[kLiterals], &consumed_, size, &data, &got)) {
+            return kErrorReadPackage;
+        }
+        memcpy(out, data, got);
+        out += got;
+        size -= got;
     }
     return kResultOk;
 }
 
-// The new file is whole: every stream must end here, with nothing left over.
-Result CompactReader::Finish() {
-    if (unchangedLeft_ != 0 || changedLeft_ != 0) return kErrorReadPackage;
-    for (uint32_t i = 0; i < kCompactStreams; ++i) {
-        CompactStreamState& s = streams_[i];
-        if (s.unpackedLeft != 0 || (s.allocated && s.lzma.dicPos != s.handedOut)) {
+// Reads the kind of the change that starts here, `copyLeft` bytes before
+// the copy's end, and what it needs.
+Result CompactReader::StartChange(uint64_t copyLeft) {
+    uint64_t kind = 0;
+    if (!TakeNumber(package_, streams_[kChangeKinds], &consumed_, &kind)) return kErrorReadPackage;
+    gapKnown_ = false;
+    if (kind > 0) {
+        if (kind > copyLeft) return kErrorReadPackage;
+        replaceLeft_ = kind;
+        return kResultOk;
+    }
+    if (copyLeft < kChangeWordSize) return kErrorReadPackage;
+    addend_ = 0;
+    for (uint32_t i = 0; i < kChangeWordSize; ++i) {
+        const uint8_t* byte = nullptr;
+        uint32_t got = 0;
+        if (!Take(package_, streams_[kChangeWords], &consumed_, 1, &byte, &got)) {
             return kErrorReadPackage;
         }
+        addend_ |= static_cast<uint64_t>(*byte) << (8 * i);
+    }
+    wordLeft_ = kChangeWordSize;
+    return kResultOk;
+}
+
+// Makes the changes to the next `size` copied bytes; copyLeft_ still
+// counts them.
+Result CompactReader::ApplyChanges(uint8_t* out, uint32_t size) {
+    uint32_t i = 0;
+    while (i < size) {
+        if (wordLeft_ > 0) {
+            // The addend goes in a byte at a time with its carry, so that a
+            // change may straddle two pieces.
+            for (; wordLeft_ > 0 && i < size; --wordLeft_, ++i) {
+                const uint32_t sum = out[i] + static_cast<uint32_t>(addend_ & 0xFFu);
+                out[i] = static_cast<uint8_t>(sum);
+                addend_ = (addend_ >> 8) + (sum >> 8);
+            }
+            continue;
+        }
+        if (replaceLeft_ > 0) {
+            const uint64_t n = size - i < replaceLeft_ ? size - i : replaceLeft_;
+            const Result result = TakeLiterals(out + i, n);
+            if (result != kResultOk) return result;
+            i += static_cast<uint32_t>(n);
+            replaceLeft_ -= n;
+            continue;
+        }
+        if (!gapKnown_) {
+            // After the last change the copied bytes stay as they are.
+            CompactStreamState& gaps = streams_[kChangeGaps];
+            if (Ended(gaps)) return kResultOk;
+            if (!TakeNumber(package_, gaps, &consumed_, &untilChange_)) return kErrorReadPackage;
+            gapKnown_ = true;
+        }
+        if (untilChange_ > 0) {
+            const uint64_t skip = size - i < untilChange_ ? size - i : untilChange_;
+            i += static_cast<uint32_t>(skip);
+            untilChange_ -= skip;
+            continue;
+        }
+        const Result result = StartChange(copyLeft_ - i);
+        if (result != kResultOk) return result;
+    }
+    return kResultOk;
+}
+
+// The next `size` bytes of the current copy.
+Result CompactReader::Copy(uint8_t* out, uint32_t size) {
+    if (!old_.Read(out, size)) return kErrorOldFileRead;
+    const Result result = ApplyChanges(out, size);
+    copyLeft_ -= size;
+    return result;
+}
+
+// The new file is whole: every stream must end here, with nothing left over.
+Result CompactReader::Finish() {
+    // A gap read for a change that never came is damage as well.
+    if (gapKnown_) return kErrorReadPackage;
+    for (uint32_t i = 0; i < kCompactStreams; ++i) {
+        CompactStreamState& s = streams_[i];
+        if (!Ended(s)) return kErrorReadPackage;
         // The last few bytes of a stream may not be needed for its last
         // symbols; they are read all the same, so that the data is read
         // whole. More than one buffer of them is not a stream's end.
@@ -266,34 +339,27 @@ Result CompactReader::Finish() {
 Result CompactReader::Read(uint8_t* out, uint32_t capacity, uint32_t* got) {
     *got = 0;
     if (finished_) return kResultOk;
-    if (copyLeft_ == 0 && literalLeft_ == 0) {
-        if (produced_ == newSize_) return Finish();
-        const Result result = NextSegment();
-        if (result != kResultOk) return result;
-    }
-    if (copyLeft_ > 0) {
-        const uint32_t size = copyLeft_ < capacity ? static_cast<uint32_t>(copyLeft_) : capacity;
-        if (!old_.Read(out, size)) return kErrorOldFileRead;
-        const Result result = ApplyDifferences(out, size);
-        if (result != kResultOk) return result;
-        copyLeft_ -= size;
-        *got = size;
-    } else {
-        uint32_t size = 0;
-        while (size < capacity && literalLeft_ > 0) {
-            const uint8_t* data = nullptr;
-            uint32_t piece = 0;
-            const uint64_t want = capacity - size < literalLeft_ ? capacity - size : literalLeft_;
-            if (!Take(package_, streams_[kLiterals], &consumed_, want, &data, &piece)) {
-                return kErrorReadPackage;
-            }
-            memcpy(out + size, data, piece);
-            size += piece;
-            literalLeft_ -= piece;
+    while (*got < capacity) {
+        if (copyLeft_ == 0 && literalLeft_ == 0) {
+            if (produced_ == newSize_) return *got == 0 ? Finish() : kResultOk;
+            const Result result = NextSegment();
+            if (result != kResultOk) return result;
         }
-        *got = size;
+        const uint32_t room = capacity - *got;
+        uint32_t size;
+        Result result;
+        if (copyLeft_ > 0) {
+            size = copyLeft_ < room ? static_cast<uint32_t>(copyLeft_) : room;
+            result = Copy(out + *got, size);
+        } else {
+            size = literalLeft_ < room ? static_cast<uint32_t>(literalLeft_) : room;
+            result = TakeLiterals(out + *got, size);
+            literalLeft_ -= size;
+        }
+        if (result != kResultOk) return result;
+        *got += size;
+        produced_ += size;
     }
-    produced_ += *got;
     return kResultOk;
 }
 

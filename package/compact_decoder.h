@@ -46,9 +46,9 @@ class CompactReader {
     // this decoder does not know).
     Result Open(uint32_t dataOffset);
     uint64_t NewSize() const { return newSize_; }
-    // Up to `capacity` next bytes of the new file into `out`; a piece ends
-    // at the end of a copy or a literal run. *got is 0 only at the end, once
-    // the streams are checked to end there too. 0, 0x10002 (a read of the
+    // Up to `capacity` next bytes of the new file into `out`: `capacity`
+    // of them but at the file's end. *got is 0 only at the end, once the
+    // streams are checked to end there too. 0, 0x10002 (a read of the
     // package failed or the data is damaged) or 0x10007 (the old file could
     // not be read).
     Result Read(uint8_t* out, uint32_t capacity, uint32_t* got);
@@ -59,7 +59,10 @@ class CompactReader {
 
   private:
     Result NextSegment();
-    Result ApplyDifferences(uint8_t* out, uint32_t size);
+    Result Copy(uint8_t* out, uint32_t size);
+    Result ApplyChanges(uint8_t* out, uint32_t size);
+    Result StartChange(uint64_t copyLeft);
+    Result TakeLiterals(uint8_t* out, uint64_t size);
     Result Finish();
 
     PackageFile& package_;
@@ -72,16 +75,24 @@ class CompactReader {
     uint64_t consumed_ = 0;
     uint64_t copyLeft_ = 0;
     uint64_t literalLeft_ = 0;
-    uint64_t oldEnd_ = 0;  // where the last copy ended in the old file
-    uint64_t unchangedLeft_ = 0;
-    uint64_t changedLeft_ = 0;
+    // Where the old file goes on when nothing moved: the end of the last
+    // copy plus the literal bytes since.
+    uint64_t oldCursor_ = 0;
+    // Copied bytes before the next change, once its gap is read.
+    bool gapKnown_ = false;
+    uint64_t untilChange_ = 0;
+    // The change under way: bytes of an addend still to add (with what is
+    // left of the addend and its carry), or bytes still to replace.
+    uint32_t wordLeft_ = 0;
+    uint64_t addend_ = 0;
+    uint64_t replaceLeft_ = 0;
     bool finished_ = false;
 };
 
 // Decodes the compact data at 0x18000 + entry.dataOffset into `newFile`, front
 // to back; `oldFile` is the old version, or kInvalidFile for an add's data.
-// Polls the cancel flag before the first piece and after each (a piece is a
-// copy, a literal run or 64 KiB of either), reports per-file progress after
+// Polls the cancel flag before the first piece and after each (a piece is
+// 64 KiB of the new file, or what is left of it), reports per-file progress after
 // each and once at the end (bytes of the data read against
 // entry.dataLength), and on success stamps the new file with
 // entry.fileTime. Neither handle is closed. Returns 0, 1 (cancelled),

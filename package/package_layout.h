@@ -53,36 +53,53 @@ enum DiffOpcode : uint8_t {
 // Compact data: the data of an update or add entry of a compact package. A
 // header, then the packed streams back to back in the order of
 // CompactStream. The new file is rebuilt from segments, each a copy of
-// `copy` bytes of the old file, each byte plus its difference, followed by
-// `literal` bytes of the literal stream. All integers little-endian.
+// `copy` bytes of the old file followed by `literal` bytes of the literal
+// stream; a few places of the copied bytes are changed. All integers
+// little-endian.
 //
 //   offset  width  field
 //   0       4      magic "KZC "
 //   4       2      version, 1
 //   6       8      size of the new file
-//   14      17 x 5 per stream: its LZMA properties (5 bytes: lc/lp/pb and the
+//   14      17 x 7 per stream: its LZMA properties (5 bytes: lc/lp/pb and the
 //                  dictionary size), its unpacked size (u64) and its packed
 //                  size (u32); a stream of unpacked size 0 has packed size 0
-//   99             the packed streams, raw LZMA without an end mark
+//   133            the packed streams, raw LZMA without an end mark
 //
-// Lengths and steps are unsigned LEB128 numbers (7 bits a byte, low first).
-// Per segment: copy length (kCopyLengths), literal length (kLiteralLengths),
-// and the step from the end of the previous copy to this copy's start in the
-// old file, zigzag-coded (kOldSteps; 2n for n >= 0, 2|n| - 1 below). The
-// difference stream covers the copied bytes of all segments in order, as
-// pairs: a count of unchanged bytes, a count of changed bytes, then the
-// changed bytes' differences (new minus old, modulo 256). An add entry's data
-// is one literal segment, or none for an empty file.
+// Lengths, steps and counts are unsigned LEB128 numbers (7 bits a byte, low
+// first). Per segment: copy length (kCopyLengths), literal length
+// (kLiteralLengths), and where the copy starts in the old file as a step
+// from the old cursor, zigzag-coded (kOldSteps; 2n for n >= 0, 2|n| - 1
+// below). The old cursor starts at 0 and moves with the new file: after a
+// copy it is the copy's end, and each literal byte moves it on by one, so
+// that a run of new bytes that replaced as many old ones costs a step of 0.
+// A segment without a copy has step 0.
+//
+// The changes lie in the copied bytes of all segments, in order: per change
+// a count of unchanged copied bytes before it (kChangeGaps) and its kind
+// (kChangeKinds). Kind 0: the four bytes from there, read as a 32-bit
+// number, gain the next addend of kChangeWords (u32, modulo 2^32): a moved
+// pointer or displacement, whose addend is the same for every pointer into
+// the same moved code whatever carries its bytes see. Kind k > 0: the next k
+// bytes are replaced by k bytes of the literal stream. A change lies inside
+// one copy; after the last one the copied bytes are unchanged. The literal
+// stream holds, in the order of the new file, the replaced bytes and the
+// literal runs. An add entry's data is one literal segment, or none for an
+// empty file.
 constexpr char kCompactMagic[4] = {'K', 'Z', 'C', ' '};
 constexpr uint16_t kCompactDataVersion = 1;
 enum CompactStream : uint8_t {
     kCopyLengths = 0,
     kLiteralLengths = 1,
     kOldSteps = 2,
-    kDifferences = 3,
-    kLiterals = 4,
+    kChangeGaps = 3,
+    kChangeKinds = 4,
+    kChangeWords = 5,
+    kLiterals = 6,
 };
-constexpr uint32_t kCompactStreams = 5;
+constexpr uint32_t kCompactStreams = 7;
+// The bytes a kind-0 change adds to.
+constexpr uint32_t kChangeWordSize = 4;
 constexpr uint32_t kLzmaPropertiesSize = 5;
 constexpr uint32_t kCompactStreamFields = kLzmaPropertiesSize + 8 + 4;
 constexpr uint32_t kCompactHeaderSize = 14 + kCompactStreams * kCompactStreamFields;
@@ -92,6 +109,9 @@ constexpr uint32_t kCompactHeaderSize = 14 + kCompactStreams * kCompactStreamFie
 // encoder stays inside; data that asks for more is refused as damaged.
 constexpr uint32_t kCompactMaxDictionary = 1024u * 1024u;
 constexpr uint32_t kCompactMaxDictionaries = 2560u * 1024u;
+// A stream's literal context and literal position bits together, at most
+// (LZMA's lc + lp).
+constexpr uint32_t kCompactMaxContextBits = 4;
 
 // The recovery record: an optional tail of the data area, just before the
 // trailer, that only kzp recover reads. Per update entry the MD5 of the file

@@ -8,7 +8,7 @@
 // Input: old-file length (u8, at most 64) and that many bytes, the
 // notification after which the user cancels (u8, 0 never), a mode (u8: bit 0
 // raw bytes, bit 1 an add's data without an old file), the new size (u16),
-// then the raw data, or four stream lengths (u16 each; the literals take the
+// then the raw data, or six stream lengths (u16 each; the literals take the
 // rest) and the streams' bytes.
 #include <string.h>
 
@@ -57,8 +57,11 @@ struct StreamCursor {
 bool Model(const Bytes (&streams)[kCompactStreams], uint64_t newSize, const Bytes* old,
            Bytes* out) {
     StreamCursor copies{streams[kCopyLengths]}, literals{streams[kLiteralLengths]},
-        steps{streams[kOldSteps]}, differences{streams[kDifferences]}, bytes{streams[kLiterals]};
-    uint64_t oldEnd = 0, unchanged = 0, changed = 0;
+        steps{streams[kOldSteps]}, gaps{streams[kChangeGaps]}, kinds{streams[kChangeKinds]},
+        words{streams[kChangeWords]}, bytes{streams[kLiterals]};
+    uint64_t cursor = 0;
+    bool gapKnown = false;
+    uint64_t untilChange = 0;
     while (out->size() < newSize) {
         uint64_t copy, literal, step;
         if (!copies.Number(&copy) || !literals.Number(&literal) || !steps.Number(&step))
@@ -68,40 +71,63 @@ bool Model(const Bytes (&streams)[kCompactStreams], uint64_t newSize, const Byte
         if (copy > 0) {
             if (old == nullptr) return false;
             const uint64_t back = (step + 1) / 2;
-            if ((step & 1) && back > oldEnd) return false;
-            const uint64_t at = (step & 1) ? oldEnd - back : oldEnd + step / 2;
+            if ((step & 1) && back > cursor) return false;
+            const uint64_t at = (step & 1) ? cursor - back : cursor + step / 2;
             if (at > old->size() || copy > old->size() - at) return false;
-            for (uint64_t i = 0; i < copy; ++i) {
-                if (unchanged == 0 && changed == 0) {
-                    if (!differences.Number(&unchanged) || !differences.Number(&changed) ||
-                        unchanged + changed == 0) {
-                        return false;
+            const size_t base = out->size();
+            out->insert(out->end(), old->begin() + at, old->begin() + at + copy);
+            for (uint64_t i = 0; i < copy;) {
+                if (!gapKnown) {
+                    if (gaps.at == gaps.bytes.size()) break;  // no more changes
+                    if (!gaps.Number(&untilChange)) return false;
+                    gapKnown = true;
+                }
+                // A change due at the copy's end starts with the next copy.
+                if (untilChange >= copy - i) {
+                    untilChange -= copy - i;
+                    break;
+                }
+                i += untilChange;
+                gapKnown = false;
+                uint64_t kind;
+                if (!kinds.Number(&kind)) return false;
+                uint8_t* place = out->data() + base + i;
+                if (kind == 0) {
+                    if (copy - i < 4) return false;
+                    uint32_t addend = 0;
+                    for (int k = 0; k < 4; ++k) {
+                        uint8_t b;
+                        if (!words.Byte(&b)) return false;
+                        addend |= static_cast<uint32_t>(b) << (8 * k);
                     }
-                }
-                uint8_t value = (*old)[at + i];
-                if (unchanged > 0) {
-                    --unchanged;
+                    uint32_t value = 0;
+                    for (int k = 3; k >= 0; --k) value = value << 8 | place[k];
+                    value += addend;
+                    for (int k = 0; k < 4; ++k) place[k] = static_cast<uint8_t>(value >> (8 * k));
+                    i += 4;
                 } else {
-                    uint8_t d;
-                    if (!differences.Byte(&d)) return false;
-                    value = static_cast<uint8_t>(value + d);
-                    --changed;
+                    if (kind > copy - i) return false;
+                    for (uint64_t k = 0; k < kind; ++k) {
+                        if (!bytes.Byte(place + k)) return false;
+                    }
+                    i += kind;
                 }
-                out->push_back(value);
             }
-            oldEnd = at + copy;
+            cursor = at + copy;
         } else if (step != 0) {
             return false;
         }
+        cursor += literal;
         for (uint64_t i = 0; i < literal; ++i) {
             uint8_t b;
             if (!bytes.Byte(&b)) return false;
             out->push_back(b);
         }
     }
-    return unchanged == 0 && changed == 0 && copies.at == copies.bytes.size() &&
-           literals.at == literals.bytes.size() && steps.at == steps.bytes.size() &&
-           differences.at == differences.bytes.size() && bytes.at == bytes.bytes.size();
+    for (const StreamCursor* c : {&copies, &literals, &steps, &gaps, &kinds, &words, &bytes}) {
+        if (c->at != c->bytes.size()) return false;
+    }
+    return !gapKnown;
 }
 
 class CancellingSink : public StatusSink {

@@ -537,10 +537,18 @@ struct CompactStreams {
         Number(streams[kOldSteps], step);
         return *this;
     }
-    CompactStreams& Differences(uint64_t unchanged, const Bytes& changed) {
-        Number(streams[kDifferences], unchanged);
-        Number(streams[kDifferences], changed.size());
-        streams[kDifferences].insert(streams[kDifferences].end(), changed.begin(), changed.end());
+    // A change `gap` copied bytes after the last: four bytes gain `addend`.
+    CompactStreams& Word(uint64_t gap, uint32_t addend) {
+        Number(streams[kChangeGaps], gap);
+        Number(streams[kChangeKinds], 0);
+        for (int i = 0; i < 4; ++i) streams[kChangeWords].push_back(addend >> (8 * i) & 0xFF);
+        return *this;
+    }
+    // A change that replaces `count` bytes (the test puts them into the
+    // literals in the order of the file).
+    CompactStreams& Replace(uint64_t gap, uint64_t count) {
+        Number(streams[kChangeGaps], gap);
+        Number(streams[kChangeKinds], count);
         return *this;
     }
     CompactStreams& Literals(const Bytes& bytes) {
@@ -565,16 +573,25 @@ void ExpectProgressEndsAt1000(const std::vector<intptr_t>& progress) {
     EXPECT_EQ(progress.back(), 1000);
 }
 
+Bytes RandomBytes(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes bytes(size);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+    return bytes;
+}
+
 TEST_F(CompactDecoder, WorkedExample) {
-    // Four bytes copied as they are and two literal bytes, then three bytes
-    // copied from offset 5 of which the second gains 1.
+    // Five bytes copied, of which the four from the second gain 0x000100FF
+    // (B + FF carries into C), and two literal bytes; then three bytes copied
+    // from two before the old cursor (5 + 2 = 7), of which the second is
+    // replaced by a literal byte.
     CompactStreams s;
-    s.Segment(4, 2, 0).Segment(3, 0, 2).Literals(Text("xy"));
-    s.Differences(5, {1}).Differences(1, {});
-    DecodeRun run = Decode(Text("ABCDEFGH"), s.Pack(9));
+    s.Segment(5, 2, 0).Segment(3, 0, 3).Literals(Text("xyz"));
+    s.Word(1, 0x000100FF).Replace(1, 1);
+    DecodeRun run = Decode(Text("ABCDEFGH"), s.Pack(10));
     EXPECT_EQ(run.result, kResultOk);
-    EXPECT_EQ(run.output, Text("ABCDxyFHH"));
-    EXPECT_EQ(run.progress.size(), 4u) << "a copy, a literal run, a copy, the end";
+    EXPECT_EQ(run.output, Text("AADEExyFzH"));
+    EXPECT_EQ(run.progress.size(), 2u) << "one piece, then the end";
     ExpectProgressEndsAt1000(run.progress);
     EXPECT_TRUE(run.stamped);
 }
@@ -642,18 +659,58 @@ TEST_F(CompactDecoder, DamagedDataFailsAsAPackageRead) {
     add("a segment of no bytes",
         CompactStreams().Segment(0, 0, 0).Segment(0, 1, 0).Literals(Text("a")), 1,
         kErrorReadPackage);
-    add("a step back before the old file's start",
-        CompactStreams().Segment(2, 0, 3).Differences(2, {}), 2, kErrorReadPackage);
+    add("a step back before the old file's start", CompactStreams().Segment(2, 0, 3), 2,
+        kErrorReadPackage);
+    add("a step back before the old file's start after literals",
+        CompactStreams().Segment(0, 2, 0).Segment(2, 0, 5).Literals(Text("ab")), 4,
+        kErrorReadPackage);
     add("a step on a segment without a copy", CompactStreams().Segment(0, 1, 2).Literals(Text("a")),
         1, kErrorReadPackage);
-    add("differences that end early", CompactStreams().Segment(4, 0, 0).Differences(1, {5}), 4,
+    add("an addend that runs past its copy",
+        CompactStreams().Segment(4, 1, 0).Word(1, 1).Literals(Text("a")), 5, kErrorReadPackage);
+    add("a replacement that runs past its copy",
+        CompactStreams().Segment(4, 1, 0).Replace(2, 3).Literals(Text("abcd")), 5,
         kErrorReadPackage);
-    add("a difference pair of no bytes", CompactStreams().Segment(2, 0, 0).Differences(0, {}), 2,
+    add("a gap past the copied bytes", CompactStreams().Segment(4, 0, 0).Replace(4, 1), 4,
         kErrorReadPackage);
-    add("differences left over",
-        CompactStreams().Segment(2, 0, 0).Differences(2, {}).Differences(0, {7}), 2,
-        kErrorReadPackage);
+    add(
+        "a gap without its change",
+        [] {
+            CompactStreams s;
+            s.Segment(4, 0, 0).Word(0, 1);
+            CompactStreams::Number(s.streams[kChangeGaps], 0);
+            return s;
+        }(),
+        4, kErrorReadPackage);
+    add(
+        "a kind left over",
+        [] {
+            CompactStreams s;
+            s.Segment(4, 0, 0).Word(0, 1);
+            CompactStreams::Number(s.streams[kChangeKinds], 0);
+            return s;
+        }(),
+        4, kErrorReadPackage);
+    add(
+        "an addend cut short",
+        [] {
+            CompactStreams s;
+            s.Segment(4, 0, 0).Word(0, 1);
+            s.streams[kChangeWords].pop_back();
+            return s;
+        }(),
+        4, kErrorReadPackage);
+    add("an addend left over", CompactStreams().Segment(4, 0, 0).Word(0, 1).Word(9, 1), 4,
+        kErrorReadPackage, [&](Bytes& d) {
+            // The second change's gap and kind are gone, its addend stays.
+            d[field(kChangeGaps, kLzmaPropertiesSize)] = 1;
+            d[field(kChangeKinds, kLzmaPropertiesSize)] = 1;
+        });
+    add("replaced bytes missing from the literals",
+        CompactStreams().Segment(4, 0, 0).Replace(0, 2).Literals(Text("a")), 4, kErrorReadPackage);
     add("literals that end early", CompactStreams().Segment(0, 4, 0).Literals(Text("ab")), 4,
+        kErrorReadPackage);
+    add("literals left over", CompactStreams().Segment(0, 2, 0).Literals(Text("abc")), 2,
         kErrorReadPackage);
     add("segments beyond the new file's end",
         CompactStreams().Segment(0, 2, 0).Segment(0, 1, 0).Literals(Text("abc")), 2,
@@ -669,18 +726,20 @@ TEST_F(CompactDecoder, DamagedDataFailsAsAPackageRead) {
         1, kErrorReadPackage);
     add("a dictionary above the limit", CompactStreams().Segment(0, 2, 0).Literals(Text("ab")), 2,
         kErrorReadPackage, [&](Bytes& d) { d[field(kLiterals, 3)] = 0x20; });  // 2 MiB
+    add("more literal context bits than the limit",
+        CompactStreams().Segment(0, 2, 0).Literals(Text("ab")), 2, kErrorReadPackage,
+        [&](Bytes& d) { d[field(kLiterals, 0)] = 5; });  // lc 5, lp 0, pb 0
     add("a packed stream cut short",
-        CompactStreams().Segment(0, 2000, 0).Literals(Bytes(2000, 'q')), 2000, kErrorReadPackage,
-        [&](Bytes& d) {
+        CompactStreams().Segment(0, 2000, 0).Literals(RandomBytes(2000, 3)), 2000,
+        kErrorReadPackage, [&](Bytes& d) {
             // The literals come last: the stream and its length both shrink.
             d[field(kLiterals, kLzmaPropertiesSize + 8)] -= 4;
             d.resize(d.size() - 4);
         });
     add("an empty stream with packed bytes", CompactStreams().Segment(0, 1, 0).Literals(Text("a")),
         1, kErrorReadPackage,
-        [&](Bytes& d) { d[field(kDifferences, kLzmaPropertiesSize + 8)] = 1; });
-    add("a copy past the old file's end", CompactStreams().Segment(4, 0, 12).Differences(4, {}), 4,
-        kErrorOldFileRead);
+        [&](Bytes& d) { d[field(kChangeGaps, kLzmaPropertiesSize + 8)] = 1; });
+    add("a copy past the old file's end", CompactStreams().Segment(4, 0, 12), 4, kErrorOldFileRead);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Bytes data = c.streams.Pack(c.newSize);
@@ -691,22 +750,80 @@ TEST_F(CompactDecoder, DamagedDataFailsAsAPackageRead) {
     }
 }
 
+// Changes are counted over the copied bytes of all segments, may straddle
+// the decoder's pieces of 64 KiB, and an addend carries within its four
+// bytes only.
+TEST_F(CompactDecoder, ChangesSpanSegmentsAndPieces) {
+    Bytes old = RandomBytes(150000, 7);
+    // The bytes the addend goes to: FF FF FF FF, so that its carry runs
+    // through all four and out.
+    const size_t wordAt = 131070;           // in the new file, across 131,072
+    const size_t wordOld = 110000 + 31067;  // the second copy starts at 100,003
+    std::fill(old.begin() + wordOld, old.begin() + wordOld + 4, 0xFF);
+    // A copy of 100,000 bytes, three literal bytes, then 40,000 bytes from
+    // 110,000 (the old cursor stood at 100,003).
+    CompactStreams s;
+    s.Segment(100000, 3, 0).Segment(40000, 0, (110000 - 100003) * 2);
+    // Two bytes across 65,536 replaced, then the addend, counted across the
+    // literal run; the literal stream holds the replacement first.
+    s.Replace(65535, 2).Word((100000 - 65537) + (wordAt - 100003), 2);
+    s.Literals(Text("RR")).Literals(Text("lit"));
+
+    Bytes expected(old.begin(), old.begin() + 100000);
+    expected[65535] = expected[65536] = 'R';
+    for (char c : std::string("lit")) expected.push_back(static_cast<uint8_t>(c));
+    expected.insert(expected.end(), old.begin() + 110000, old.begin() + 150000);
+    ASSERT_EQ(expected[wordAt], 0xFF);
+    const uint8_t sum[4] = {0x01, 0x00, 0x00, 0x00};  // FFFFFFFF + 2, the top carry lost
+    std::copy(sum, sum + 4, expected.begin() + wordAt);
+
+    DecodeRun run = Decode(old, s.Pack(expected.size()));
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_TRUE(run.output == expected);
+    EXPECT_EQ(run.progress.size(), 4u) << "three pieces, then the end";
+    ExpectProgressEndsAt1000(run.progress);
+}
+
 TEST_F(CompactDecoder, AnAddsDataHoldsNoCopies) {
     withoutOldFile_ = true;
     DecodeRun run = Decode({}, CompactStreams().Segment(0, 3, 0).Literals(Text("new")).Pack(3));
     EXPECT_EQ(run.result, kResultOk);
     EXPECT_EQ(run.output, Text("new"));
-    run = Decode({}, CompactStreams().Segment(1, 0, 0).Differences(1, {}).Pack(1));
+    run = Decode({}, CompactStreams().Segment(1, 0, 0).Pack(1));
     EXPECT_EQ(run.result, kErrorReadPackage);
     withoutOldFile_ = false;
 }
 
+// Per-file progress counts the packed bytes as the file grows, so that a
+// large file's bar moves in steps of about a piece, not all at once when a
+// stream's dictionary fills.
+TEST_F(CompactDecoder, ProgressGrowsWithTheFile) {
+    withoutOldFile_ = true;
+    // A bit a byte: each buffer of packed bytes holds eight times as many.
+    Bytes contents = RandomBytes(1 << 20, 9);
+    for (uint8_t& b : contents) b &= 1;
+    const Bytes data =
+        CompactStreams().Segment(0, contents.size(), 0).Literals(contents).Pack(contents.size());
+    DecodeRun run = Decode({}, data);
+    withoutOldFile_ = false;
+    EXPECT_EQ(run.result, kResultOk);
+    EXPECT_TRUE(run.output == contents);
+    ASSERT_EQ(run.progress.size(), 17u) << "16 pieces of 64 KiB, then the end";
+    ExpectProgressEndsAt1000(run.progress);
+    intptr_t last = 0;
+    for (intptr_t value : run.progress) {
+        EXPECT_LT(value - last, 100) << "a piece is 1/16 of the file";
+        last = value;
+    }
+}
+
 TEST_F(CompactDecoder, CancelIsPolledBeforeTheFirstPieceAndBetweenPieces) {
+    const Bytes old = RandomBytes(100000, 4);
     CompactStreams s;
-    s.Segment(4, 2, 0).Segment(3, 0, 2).Literals(Text("xy")).Differences(7, {});
-    const Bytes data = s.Pack(9);
+    s.Segment(100000, 2, 0).Literals(Text("xy"));
+    const Bytes data = s.Pack(100002);
     RequestCancel(state_.state());
-    DecodeRun run = Decode(Text("ABCDEFGH"), data);
+    DecodeRun run = Decode(old, data);
     EXPECT_EQ(run.result, kResultCancelled);
     EXPECT_TRUE(run.output.empty());
     EXPECT_EQ(run.progress.size(), 1u) << "final value only";
@@ -716,19 +833,18 @@ TEST_F(CompactDecoder, CancelIsPolledBeforeTheFirstPieceAndBetweenPieces) {
     state_.sink().onSend = [&](const test::Notification& n) {
         if (n.code == SN_FILE_PROGRESS) RequestCancel(state_.state());
     };
-    run = Decode(Text("ABCDEFGH"), data);
+    run = Decode(old, data);
     state_.sink().onSend = nullptr;
     state_.state().cancelRequested = 0;
     EXPECT_EQ(run.result, kResultCancelled);
-    EXPECT_EQ(run.output, Text("ABCD")) << "the first piece, then the poll";
+    EXPECT_TRUE(run.output == Bytes(old.begin(), old.begin() + 64 * 1024))
+        << "the first piece, then the poll";
     EXPECT_EQ(run.progress.size(), 2u);
     EXPECT_FALSE(run.stamped);
 }
 
 TEST_F(CompactDecoder, ARefusedWriteIsTheResult) {
-    std::mt19937 rng(11);
-    Bytes literal(200 * 1024);
-    for (uint8_t& b : literal) b = static_cast<uint8_t>(rng());
+    const Bytes literal = RandomBytes(200 * 1024, 11);
     const Bytes data =
         CompactStreams().Segment(0, literal.size(), 0).Literals(literal).Pack(literal.size());
     test::FaultyOs faulty(test::BaseOs());
@@ -784,7 +900,7 @@ TEST_F(CompactDecoder, EncodedUpdatesRoundTrip) {
         encoder::CompactStats stats;
         const Bytes approximate =
             encoder::EncodeCompactUpdate(index, fresh.data(), fresh.size(), &stats);
-        EXPECT_GT(stats.changedBytes, 0u);
+        EXPECT_GT(stats.changes, 0u);
         EXPECT_EQ(stats.copiedBytes + stats.literalBytes, fresh.size());
         const Bytes exact = encoder::EncodeCompactFromStream(
             encoder::EncodeDiff(index, fresh.data(), fresh.size(), encoder::EncodeOptions{}));

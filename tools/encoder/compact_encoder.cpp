@@ -31,25 +31,33 @@ uint64_t LoadLe(const uint8_t* p, int bytes) {
     return value;
 }
 
-// How each stream is coded: literal context bits, position bits and the
-// largest dictionary. Lengths, steps and differences are numbers and sparse
-// bytes whose previous byte says little; literals are program text and data.
-// The dictionaries add up to kCompactMaxDictionaries at most (measured on
-// updates of a 12 MB program: beyond 1 MiB no stream got smaller by 0.1 %).
+// How each stream is coded: literal context bits, literal position bits,
+// position bits and the largest dictionary. Lengths, steps, gaps and kinds
+// are numbers whose previous byte says little; addends are 32-bit words, so
+// that a byte's place in its word is part of its context; literals are
+// program text and data, where the byte before says most. Measured on
+// updates of a 12 MB program: only the literals gain from a dictionary
+// above 128 KiB, and these settings made each stream the smallest of those
+// tried (addends 3 % smaller than with lc 0 lp 2 pb 2, literals 0.5 %
+// smaller than with lc 3 lp 0 pb 0).
 struct StreamCoding {
     int lc;
     int lp;
     int pb;
     uint32_t maxDictionary;
 };
+constexpr uint32_t kSmallDictionary = 128u * 1024;
 constexpr StreamCoding kCoding[kCompactStreams] = {
-    {2, 0, 0, 128u * 1024},            // kCopyLengths
-    {2, 0, 0, 128u * 1024},            // kLiteralLengths
-    {2, 0, 0, 128u * 1024},            // kOldSteps
-    {2, 0, 0, kCompactMaxDictionary},  // kDifferences
-    {3, 0, 0, kCompactMaxDictionary},  // kLiterals
+    {2, 0, 0, kSmallDictionary},       // kCopyLengths
+    {2, 0, 0, kSmallDictionary},       // kLiteralLengths
+    {2, 0, 0, kSmallDictionary},       // kOldSteps
+    {2, 0, 0, kSmallDictionary},       // kChangeGaps
+    {2, 0, 0, kSmallDictionary},       // kChangeKinds
+    {2, 2, 2, kSmallDictionary},       // kChangeWords
+    {4, 0, 1, kCompactMaxDictionary},  // kLiterals
 };
-static_assert(3 * 128u * 1024 + 2 * kCompactMaxDictionary <= kCompactMaxDictionaries);
+static_assert(6 * kSmallDictionary + kCompactMaxDictionary <= kCompactMaxDictionaries);
+static_assert(2 + 2 <= kCompactMaxContextBits && 4 + 0 <= kCompactMaxContextBits);
 
 void* EncoderAlloc(void*, size_t size) {
     return std::malloc(size);
@@ -149,18 +157,22 @@ class StreamBuilder {
         PutNumber(streams_[kLiteralLengths], literal);
         uint64_t step = 0;
         if (copy > 0) {
-            step = oldPosition >= oldEnd_ ? (oldPosition - oldEnd_) * 2
-                                          : (oldEnd_ - oldPosition) * 2 - 1;
-            oldEnd_ = oldPosition + copy;
+            step = oldPosition >= oldCursor_ ? (oldPosition - oldCursor_) * 2
+                                             : (oldCursor_ - oldPosition) * 2 - 1;
+            oldCursor_ = oldPosition + copy;
         }
+        oldCursor_ += literal;
         PutNumber(streams_[kOldSteps], step);
         ++stats_.segments;
         stats_.copiedBytes += copy;
         stats_.literalBytes += literal;
     }
-    // The differences of the copied bytes, in order: runs of changed bytes
-    // after counts of unchanged ones.
-    void Differences(const uint8_t* newBytes, const uint8_t* oldBytes, uint64_t size) {
+    // The changes that turn the copied bytes into the new ones: a run of at
+    // most four changed bytes becomes an addend to the four bytes from its
+    // start (a shifted pointer's bytes differ by one number whatever its
+    // carries did), a longer run, or one too near the copy's end, replaced
+    // bytes (code that changed, which the literal stream codes best).
+    void Changes(const uint8_t* newBytes, const uint8_t* oldBytes, uint64_t size) {
         uint64_t i = 0;
         while (i < size) {
             if (newBytes[i] == oldBytes[i]) {
@@ -170,23 +182,27 @@ class StreamBuilder {
             }
             uint64_t end = i;
             while (end < size && newBytes[end] != oldBytes[end]) ++end;
-            Bytes& d = streams_[kDifferences];
-            PutNumber(d, unchanged_);
-            PutNumber(d, end - i);
-            stats_.changedBytes += end - i;
-            for (; i < end; ++i) d.push_back(static_cast<uint8_t>(newBytes[i] - oldBytes[i]));
+            PutNumber(streams_[kChangeGaps], unchanged_);
             unchanged_ = 0;
+            ++stats_.changes;
+            if (end - i <= kChangeWordSize && size - i >= kChangeWordSize) {
+                const uint64_t addend =
+                    LoadLe(newBytes + i, kChangeWordSize) - LoadLe(oldBytes + i, kChangeWordSize);
+                PutNumber(streams_[kChangeKinds], 0);
+                PutLe(streams_[kChangeWords], addend, kChangeWordSize);
+                i += kChangeWordSize;
+            } else {
+                PutNumber(streams_[kChangeKinds], end - i);
+                Literals(newBytes + i, end - i);
+                stats_.replacedBytes += end - i;
+                i = end;
+            }
         }
     }
-    void Unchanged(uint64_t size) { unchanged_ += size; }
     void Literals(const uint8_t* data, uint64_t size) {
         streams_[kLiterals].insert(streams_[kLiterals].end(), data, data + size);
     }
     Bytes Finish(uint64_t newSize, CompactStats* stats) {
-        if (unchanged_ > 0) {
-            PutNumber(streams_[kDifferences], unchanged_);
-            PutNumber(streams_[kDifferences], 0);
-        }
         Bytes out = PackCompactStreams(newSize, streams_, &stats_);
         if (stats != nullptr) *stats = stats_;
         return out;
@@ -194,7 +210,7 @@ class StreamBuilder {
 
   private:
     Bytes streams_[kCompactStreams];
-    uint64_t oldEnd_ = 0;
+    uint64_t oldCursor_ = 0;
     uint64_t unchanged_ = 0;
     CompactStats stats_;
 };
@@ -226,7 +242,7 @@ std::vector<CompactSegment> FindApproximateCopies(const OldFileIndex& index, con
             length = 0;
             if (index.MayMatch(newData + scan, newSize - scan)) {
                 const Match m = index.LongestMatch(newData + scan, newSize - scan);
-                length = m.length;
+                length = m.length >= kMinNewCopy ? m.length : 0;
                 matchOld = m.oldPos;
             }
             for (; counted < scan + length; ++counted) {
@@ -304,7 +320,7 @@ std::vector<uint8_t> EncodeCompactData(const uint8_t* oldData, size_t oldSize,
             throw std::invalid_argument("a segment lies outside the files");
         }
         builder.Segment(s.copy, s.literal, s.oldPosition);
-        builder.Differences(newData + at, oldData + s.oldPosition, s.copy);
+        builder.Changes(newData + at, oldData + s.oldPosition, s.copy);
         at += s.copy;
         builder.Literals(newData + at, s.literal);
         at += s.literal;
@@ -359,7 +375,6 @@ std::vector<uint8_t> EncodeCompactFromStream(const std::vector<uint8_t>& stream,
             copy = length;
             copyOld = offset;
         }
-        builder.Unchanged(length);
         newSize += length;
     };
     auto addLiteral = [&](uint64_t length) {

@@ -239,8 +239,9 @@ void OldTimeAndSizeJson(const writer::Package& p, const writer::Digest& digest, 
     entry["oldSize"] = CheckSize(digest);
 }
 
-const char* const kCompactStreamNames[kCompactStreams] = {"copyLengths", "literalLengths",
-                                                          "oldSteps", "differences", "literals"};
+const char* const kCompactStreamNames[kCompactStreams] = {
+    "copyLengths", "literalLengths", "oldSteps", "changeGaps",
+    "changeKinds", "changeWords",    "literals"};
 
 // The sizes compact data holds: the new file, and each stream's, packed and not.
 json CompactJson(const encoder::CompactHeader& h) {
