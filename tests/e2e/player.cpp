@@ -1,6 +1,7 @@
 #include "tests/e2e/player.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <thread>
 
@@ -122,6 +123,7 @@ std::wstring Wide(const std::string& utf8) {
 }
 
 UpdaterRun::~UpdaterRun() {
+    ReleaseWork();
     if (process_ == nullptr) return;
     if (!Exited()) {
         TerminateProcess(process_, 999);
@@ -147,6 +149,7 @@ bool UpdaterRun::Start(const std::string& program, const std::string& arguments,
     thread_ = info.hThread;
     process_ = info.hProcess;
     processId_ = info.dwProcessId;
+    threadId_ = info.dwThreadId;
     return true;
 }
 
@@ -176,6 +179,44 @@ bool UpdaterRun::Kill() {
     if (process_ == nullptr) return false;
     TerminateProcess(process_, 999);
     return WaitForSingleObject(process_, 10000) == WAIT_OBJECT_0;
+}
+
+bool UpdaterRun::HoldWork() {
+    if (process_ == nullptr || !held_.empty()) return false;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    bool ok = true;
+    for (BOOL more = Thread32First(snapshot, &entry); more && ok;
+         more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != processId_ || entry.th32ThreadID == threadId_) continue;
+        HANDLE thread =
+            OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, entry.th32ThreadID);
+        if (thread == nullptr) continue;  // it ended in the meantime
+        if (SuspendThread(thread) == static_cast<DWORD>(-1)) {
+            CloseHandle(thread);
+            ok = false;
+            break;
+        }
+        held_.push_back(thread);
+        // A suspension takes effect later; asking for the thread's registers
+        // waits until it has.
+        CONTEXT context{};
+        context.ContextFlags = CONTEXT_CONTROL;
+        ok = GetThreadContext(thread, &context) != 0;
+    }
+    CloseHandle(snapshot);
+    if (!ok) ReleaseWork();
+    return ok;
+}
+
+void UpdaterRun::ReleaseWork() {
+    for (HANDLE thread : held_) {
+        ResumeThread(thread);
+        CloseHandle(thread);
+    }
+    held_.clear();
 }
 
 std::vector<FoundWindow> UpdaterRun::Windows() const {
@@ -258,6 +299,16 @@ bool Press(HWND dialog, int id) {
     }
     return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                         reinterpret_cast<LPARAM>(button)) != 0;
+}
+
+bool PressAndWait(HWND dialog, int id) {
+    HWND button = GetDlgItem(dialog, id);
+    if (button == nullptr || !IsWindowVisible(dialog) || !IsWindowEnabled(dialog) ||
+        !IsWindowEnabled(button)) {
+        return false;
+    }
+    return SendTimed(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button), nullptr);
 }
 
 bool Type(HWND dialog, int id, const std::string& utf8) {

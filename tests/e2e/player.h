@@ -52,6 +52,12 @@ class UpdaterRun {
     // Ends the process at once, as a crash or a task kill would: nothing of
     // it runs any more (no rollback). True once it is gone.
     bool Kill();
+    // Holds every thread of the process but the one that runs its windows,
+    // so that what the windows show stands still while the player reads
+    // them and acts on them; ReleaseWork lets the threads go on. False (and
+    // nothing held) when a thread could not be held.
+    bool HoldWork();
+    void ReleaseWork();
 
     // The visible top-level windows of the process, classified.
     std::vector<FoundWindow> Windows() const;
@@ -68,6 +74,8 @@ class UpdaterRun {
     HANDLE process_ = nullptr;
     HANDLE thread_ = nullptr;
     DWORD processId_ = 0;
+    DWORD threadId_ = 0;
+    std::vector<HANDLE> held_;
 };
 
 // Reading and operating controls of a window of another process.
@@ -77,6 +85,10 @@ bool IsControlEnabled(HWND dialog, int id);
 bool ControlExists(HWND dialog, int id);
 // Presses a push button: only when it and its window are enabled.
 bool Press(HWND dialog, int id);
+// The same, returning once the window has handled the press: for a window
+// whose process is held (UpdaterRun::HoldWork), so that what the press does
+// is done before the process goes on.
+bool PressAndWait(HWND dialog, int id);
 // Types `text` into an edit control (replacing its contents).
 bool Type(HWND dialog, int id, const std::string& utf8);
 // Sets or clears a check box as a click would: only when it is enabled.

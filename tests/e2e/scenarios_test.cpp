@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <thread>
 
 #include "engine/notification_view.h"
@@ -446,20 +447,28 @@ TEST_F(UpdaterScenario, FolderPromptRefusesEmptyAndMissingFolders) {
     EXPECT_EQ(test::ReadTree(app_), new_);
 }
 
-// Presses Cancel while the file `label` names is being written, then checks
+// Presses Cancel while the file `label` names is half written, then checks
 // the rollback: the log ends with cancelled, restoring, restored; the folder
-// is as before; the exit code is 255.
-void CancelWhileWriting(UpdaterRun& run, HWND main, const std::string& label, const Tree& before,
-                        const std::string& app) {
+// is as before; the exit code is 255. The player holds the updater's work
+// while it reads the bar and presses, so the press lands while the bar
+// stands strictly between 0 and 1000; the updater polls Cancel after each
+// progress report, so it stops inside that file, whose start (`startLine`)
+// is the last line logged before the press.
+void CancelWhileWriting(UpdaterRun& run, HWND main, const std::string& label,
+                        const std::string& startLine, const Tree& before, const std::string& app) {
+    bool pressed = false;
     bool writing = WaitUntil([&] {
         if (run.Exited()) return true;
-        if (ControlText(main, kLabelStep) != label) return false;
-        int position = ProgressPosition(main, kBarFile);
-        return position > 0 && position < 1000;
+        if (!run.HoldWork()) return false;  // a thread ended meanwhile: look again
+        if (ControlText(main, kLabelStep) == label) {
+            const int position = ProgressPosition(main, kBarFile);
+            if (position > 0 && position < 1000) pressed = PressAndWait(main, kButtonCancelClose);
+        }
+        run.ReleaseWork();
+        return pressed;
     });
-    ASSERT_TRUE(writing) << run.Describe();
-    ASSERT_TRUE(Press(main, kButtonCancelClose)) << run.Describe();
-    ASSERT_TRUE(WaitUntil([&] { return !IsControlEnabled(main, kButtonCancelClose); }, 10s));
+    ASSERT_TRUE(writing && pressed) << run.Describe();
+    EXPECT_FALSE(IsControlEnabled(main, kButtonCancelClose));
     EXPECT_FALSE(Press(main, kButtonCancelClose));  // a second press cannot happen
 
     ASSERT_TRUE(WaitUntil([&] {
@@ -467,7 +476,9 @@ void CancelWhileWriting(UpdaterRun& run, HWND main, const std::string& label, co
                ControlText(main, kButtonCancelClose) == Slot(2);
     })) << run.Describe();
     std::vector<std::string> log = LogLines(main);
-    EXPECT_TRUE(Contains(log, Slot(18))) << Lines(log);
+    const auto stopping = std::find(log.begin(), log.end(), Slot(18));
+    ASSERT_TRUE(stopping != log.end() && stopping != log.begin()) << Lines(log);
+    EXPECT_EQ(*(stopping - 1), startLine) << Lines(log);
     EXPECT_EQ(Tail(log, 3), (std::vector<std::string>{Slot(21), Slot(23), Slot(24)})) << Lines(log);
     EXPECT_FALSE(IsControlEnabled(main, kCheckDeleteBackups));
     EXPECT_FALSE(SetChecked(main, kCheckDeleteBackups, true));
@@ -485,7 +496,8 @@ TEST_F(UpdaterScenario, CancelDuringALargeAddRestoresTheFolder) {
     ASSERT_TRUE(run.Start(exe, ""));
     HWND main = run.WaitFor(WindowKind::kMain);
     AnswerQuestion(run, true);
-    CancelWhileWriting(run, main, Format(Slot(13), {"big", ".bin"}), old_, app_);
+    CancelWhileWriting(run, main, Format(Slot(13), {"big", ".bin"}),
+                       Format(Slot(31), {Full("big.bin")}), old_, app_);
 }
 
 TEST_F(UpdaterScenario, CancelDuringALongDecodeRestoresTheFolder) {
@@ -507,39 +519,45 @@ TEST_F(UpdaterScenario, CancelDuringALongDecodeRestoresTheFolder) {
     ASSERT_TRUE(run.Start(exe, ""));
     HWND main = run.WaitFor(WindowKind::kMain);
     AnswerQuestion(run, true);
-    CancelWhileWriting(run, main, Format(Slot(12), {"video", ".dat"}), old_, app_);
+    CancelWhileWriting(run, main, Format(Slot(12), {"video", ".dat"}),
+                       Format(Slot(30), {Full("video.dat")}), old_, app_);
 }
 
 // A compact update that takes long to write: 30,000 segments, each a
-// kilobyte copied from the old file with one byte changed, then a literal
-// byte (a 30 MB file and as many progress reports as pieces).
+// kilobyte copied from the old file with an addend to four of its bytes,
+// then eight literal bytes (a 31 MB file written in 480 pieces, each with
+// its progress report). Addends and literals are random, so that the packed
+// data, which the progress counts, is taken as the file grows.
 Bytes LongCompactUpdate() {
     std::vector<uint8_t> streams[kCompactStreams];
     auto number = [](std::vector<uint8_t>& out, uint64_t value) {
         for (; value >= 0x80; value >>= 7) out.push_back(static_cast<uint8_t>(value | 0x80));
         out.push_back(static_cast<uint8_t>(value));
     };
-    uint64_t oldEnd = 0;
+    std::mt19937 random(21);
+    constexpr uint64_t kCopy = 1024, kLiteral = 8, kChangeAt = 7;
+    uint64_t cursor = 0;
     for (int i = 0; i < 30000; ++i) {
         const uint64_t at = static_cast<uint64_t>(i % 64) * 1024;
-        number(streams[kCopyLengths], 1024);
-        number(streams[kLiteralLengths], 1);
-        number(streams[kOldSteps], at >= oldEnd ? (at - oldEnd) * 2 : (oldEnd - at) * 2 - 1);
-        oldEnd = at + 1024;
-        number(streams[kDifferences], i == 0 ? 7 : 1023);
-        number(streams[kDifferences], 1);
-        streams[kDifferences].push_back(0x5A);
-        streams[kLiterals].push_back(static_cast<uint8_t>(i));
+        number(streams[kCopyLengths], kCopy);
+        number(streams[kLiteralLengths], kLiteral);
+        number(streams[kOldSteps], at >= cursor ? (at - cursor) * 2 : (cursor - at) * 2 - 1);
+        cursor = at + kCopy + kLiteral;
+        number(streams[kChangeGaps], i == 0 ? kChangeAt : kCopy - kChangeWordSize);
+        number(streams[kChangeKinds], 0);
+        for (uint64_t k = 0; k < kChangeWordSize + kLiteral; ++k) {
+            streams[k < kChangeWordSize ? kChangeWords : kLiterals].push_back(
+                static_cast<uint8_t>(random()));
+        }
     }
-    number(streams[kDifferences], 1024 - 8);
-    number(streams[kDifferences], 0);
-    return encoder::PackCompactStreams(30000ull * 1025, streams);
+    return encoder::PackCompactStreams(30000 * (kCopy + kLiteral), streams);
 }
 
 TEST_F(UpdaterScenario, CancelDuringALargeCompactUpdateRestoresTheFolder) {
+    writer::Package package = CompactPackageFor(old_, new_, app_);
+    // An old file that the package only updates.
     old_["video.dat"] = Pattern(64 << 10, 6);
     ASSERT_TRUE(WriteTree(app_, old_));
-    writer::Package package = CompactPackageFor(old_, new_, app_);
     writer::UpdateEntry video;
     video.name = "video.dat";
     video.digest = writer::Md5(old_["video.dat"]);
@@ -551,7 +569,8 @@ TEST_F(UpdaterScenario, CancelDuringALargeCompactUpdateRestoresTheFolder) {
     ASSERT_TRUE(run.Start(exe, ""));
     HWND main = run.WaitFor(WindowKind::kMain);
     AnswerQuestion(run, true);
-    CancelWhileWriting(run, main, Format(Slot(12), {"video", ".dat"}), old_, app_);
+    CancelWhileWriting(run, main, Format(Slot(12), {"video", ".dat"}),
+                       Format(Slot(30), {Full("video.dat")}), old_, app_);
 }
 
 // Waits for the end of a run that failed before anything changed and checks
