@@ -251,13 +251,15 @@ Result CompactReader::StartChange(uint64_t copyLeft) {
     }
     if (copyLeft < kChangeWordSize) return kErrorReadPackage;
     addend_ = 0;
-    for (uint32_t i = 0; i < kChangeWordSize; ++i) {
-        const uint8_t* byte = nullptr;
+    for (uint32_t i = 0; i < kChangeWordSize;) {
+        const uint8_t* bytes = nullptr;
         uint32_t got = 0;
-        if (!Take(package_, streams_[kChangeWords], &consumed_, 1, &byte, &got)) {
+        if (!Take(package_, streams_[kChangeWords], &consumed_, kChangeWordSize - i, &bytes,
+                  &got)) {
             return kErrorReadPackage;
         }
-        addend_ |= static_cast<uint64_t>(*byte) << (8 * i);
+        for (uint32_t k = 0; k < got; ++k, ++i)
+            addend_ |= static_cast<uint64_t>(bytes[k]) << (8 * i);
     }
     wordLeft_ = kChangeWordSize;
     return kResultOk;
