@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "resources/string_table.h"
+#include "tests/e2e/player.h"
 #include "tests/support/test_platform.h"
 
 namespace kzp::e2e {
@@ -66,7 +67,9 @@ long RunConsoleProgram(const std::string& program, const std::string& arguments,
     }
     // The pipe is read while the program runs, so that it never waits for
     // room to write; what it wrote last is read after it has ended.
-    const ULONGLONG deadline = GetTickCount64() + waitMs;
+    const ULONGLONG deadline =
+        GetTickCount64() +
+        static_cast<ULONGLONG>(Scaled(std::chrono::milliseconds(waitMs)).count());
     bool ended = false;
     for (;;) {
         DWORD available = 0;
@@ -92,7 +95,8 @@ long RunConsoleProgram(const std::string& program, const std::string& arguments,
         code = static_cast<long>(exitCode);
     } else {
         TerminateProcess(info.hProcess, 999);
-        WaitForSingleObject(info.hProcess, 10000);
+        WaitForSingleObject(info.hProcess,
+                            static_cast<DWORD>(Scaled(std::chrono::seconds(10)).count()));
     }
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);

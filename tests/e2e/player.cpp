@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "engine/notification_view.h"
@@ -9,14 +12,36 @@
 namespace kzp::e2e {
 namespace {
 
-constexpr UINT kMessageWaitMs = 10000;
+constexpr std::chrono::milliseconds kMessageWait{10000};
+// How long a process that is ended by force takes to be gone.
+constexpr std::chrono::milliseconds kEndWait{10000};
+
+DWORD Milliseconds(std::chrono::milliseconds wait) {
+    return static_cast<DWORD>(Scaled(wait).count());
+}
 
 // Sends a message to a window of the updater without hanging on it when the
 // window's thread is busy (it may be waiting for the apply thread).
 bool SendTimed(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result) {
     DWORD_PTR ignored = 0;
-    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kMessageWaitMs,
+    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
+                               Milliseconds(kMessageWait),
                                result != nullptr ? result : &ignored) != 0;
+}
+
+double ReadWaitFactor() {
+    const char* text = std::getenv("KZP_E2E_WAIT_FACTOR");
+    if (text == nullptr || *text == 0) return 1;
+    char* end = nullptr;
+    const double factor = std::strtod(text, &end);
+    // Above 1000 a minute's wait would outlast any test run.
+    if (*end != 0 || !(factor > 0 && factor <= 1000)) {
+        std::fprintf(stderr,
+                     "KZP_E2E_WAIT_FACTOR must be a number above 0 (and up to 1000), not \"%s\"\n",
+                     text);
+        std::exit(2);
+    }
+    return factor;
 }
 
 std::wstring ReadText(HWND window) {
@@ -102,6 +127,26 @@ std::vector<HWND> Children(HWND window) {
 
 }  // namespace
 
+double WaitFactor() {
+    static const double factor = ReadWaitFactor();
+    return factor;
+}
+
+std::chrono::milliseconds Scaled(std::chrono::milliseconds wait) {
+    return std::chrono::milliseconds(
+        static_cast<long long>(std::ceil(static_cast<double>(wait.count()) * WaitFactor())));
+}
+
+std::string WaitFactorLine() {
+    char line[64];
+    std::snprintf(line, sizeof(line), "end-to-end waits scaled by %g", WaitFactor());
+    return line;
+}
+
+void Pause(std::chrono::milliseconds wait) {
+    std::this_thread::sleep_for(Scaled(wait));
+}
+
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return "";
     int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
@@ -125,7 +170,7 @@ UpdaterRun::~UpdaterRun() {
     if (process_ == nullptr) return;
     if (!Exited()) {
         TerminateProcess(process_, 999);
-        WaitForSingleObject(process_, 10000);
+        WaitForSingleObject(process_, Milliseconds(kEndWait));
     }
     CloseHandle(process_);
     if (thread_ != nullptr) CloseHandle(thread_);
@@ -162,9 +207,9 @@ bool UpdaterRun::Exited(DWORD* exitCode) const {
 
 long UpdaterRun::WaitForExit(std::chrono::milliseconds wait) {
     if (process_ == nullptr) return -1;
-    if (WaitForSingleObject(process_, static_cast<DWORD>(wait.count())) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process_, Milliseconds(wait)) != WAIT_OBJECT_0) {
         TerminateProcess(process_, 999);
-        WaitForSingleObject(process_, 10000);
+        WaitForSingleObject(process_, Milliseconds(kEndWait));
         return -1;
     }
     DWORD code = 0;
@@ -175,7 +220,7 @@ long UpdaterRun::WaitForExit(std::chrono::milliseconds wait) {
 bool UpdaterRun::Kill() {
     if (process_ == nullptr) return false;
     TerminateProcess(process_, 999);
-    return WaitForSingleObject(process_, 10000) == WAIT_OBJECT_0;
+    return WaitForSingleObject(process_, Milliseconds(kEndWait)) == WAIT_OBJECT_0;
 }
 
 std::vector<FoundWindow> UpdaterRun::Windows() const {
@@ -319,7 +364,7 @@ std::string MessageBoxText(HWND box) {
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds wait) {
-    auto deadline = Clock::now() + wait;
+    auto deadline = Clock::now() + Scaled(wait);
     for (;;) {
         if (condition()) return true;
         if (Clock::now() >= deadline) return false;

@@ -23,6 +23,22 @@ struct FoundWindow {
 };
 
 using Clock = std::chrono::steady_clock;
+
+// Every wait given to the player, its own and the scenarios', is what a run
+// needs on an idle machine, with room to spare. The player stretches each one
+// by the same factor, KZP_E2E_WAIT_FACTOR (a number above 0; 1 when unset),
+// so that a machine slowed by other work, or an emulated one, makes a slower
+// run rather than a failed one. A value that is not such a number stops the
+// program with a message.
+double WaitFactor();
+std::chrono::milliseconds Scaled(std::chrono::milliseconds wait);
+// "end-to-end waits scaled by N", for the start of a run's output.
+std::string WaitFactorLine();
+// Sleeps for `wait`, scaled: the time in which something must not happen
+// (a window must stay open, a folder unchanged), or that a window is given
+// to settle.
+void Pause(std::chrono::milliseconds wait);
+
 constexpr std::chrono::milliseconds kDefaultWait{60000};
 
 std::string Utf8(const std::wstring& text);
@@ -47,7 +63,7 @@ class UpdaterRun {
     DWORD ProcessId() const { return processId_; }
     bool Exited(DWORD* exitCode = nullptr) const;
     // The exit code, or -1 when the process does not end in time (it is then
-    // ended by force).
+    // ended by force). Waits here and below are scaled.
     long WaitForExit(std::chrono::milliseconds wait = kDefaultWait);
     // Ends the process at once, as a crash or a task kill would: nothing of
     // it runs any more (no rollback). True once it is gone.
@@ -88,7 +104,8 @@ std::vector<std::string> LogLines(HWND mainWindow);
 // The text of a message box.
 std::string MessageBoxText(HWND box);
 
-// Polls `condition` every few milliseconds until it holds or `wait` passes.
+// Polls `condition` every few milliseconds until it holds or `wait`, scaled,
+// passes.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds wait = kDefaultWait);
 

@@ -35,7 +35,8 @@ const char kOld[] = "1.0";
 constexpr size_t kLargeUpdateSize = 32u << 20;
 constexpr uint32_t kLargeUpdatePiece = 32u << 10;
 constexpr size_t kLargeAddSize = 2u << 20;
-// A whole run, however slow the machine.
+// A whole run on an idle machine, with room to spare (scaled like every
+// wait of the player).
 constexpr std::chrono::milliseconds kRunWait{240000};
 const char kLargeUpdate[] = "media\\video.dat";
 const char kLargeAdd[] = "plugins\\pdf\\render.dll";

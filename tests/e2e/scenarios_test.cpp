@@ -244,7 +244,7 @@ TEST_F(UpdaterScenario, SuccessShowsTheRunAndCloseWithTheBoxCheckedDeletesBackup
     EXPECT_EQ(shown, "Read me first.\rSecond line.");
     // Esc (IDCANCEL) does not close the document; its button does.
     PostMessageW(before, WM_COMMAND, IDCANCEL, 0);
-    std::this_thread::sleep_for(300ms);
+    Pause(300ms);
     EXPECT_TRUE(IsWindowVisible(before));
     EXPECT_TRUE(test::PathExists(Full("obsolete.dll")));  // nothing changed yet
     ASSERT_TRUE(Press(before, IDOK));
@@ -380,7 +380,7 @@ TEST_F(UpdaterScenario, PasswordCancelEndsWith255AndOpensNothing) {
     WaitForClose(run, main, Slot(2));
     EXPECT_EQ(Last(LogLines(main)), Slot(21)) << Lines(LogLines(main));
     CloseAndExpectExit(run, main, 255);
-    std::this_thread::sleep_for(2s);
+    Pause(2s);
     EXPECT_EQ(test::ReadTree(app_), old_);
 }
 
@@ -429,7 +429,7 @@ TEST_F(UpdaterScenario, FolderPromptRefusesEmptyAndMissingFolders) {
         ASSERT_TRUE(Press(prompt, 1005));
         HWND picker = run.WaitFor(WindowKind::kMessageBox);
         ASSERT_NE(picker, nullptr) << run.Describe();
-        std::this_thread::sleep_for(1500ms);
+        Pause(1500ms);
         ASSERT_TRUE(Press(picker, pick ? IDOK : IDCANCEL));
         ASSERT_TRUE(run.WaitGone(WindowKind::kMessageBox));
         EXPECT_EQ(Lower(ControlText(prompt, 1003)), Lower(typed));
@@ -664,6 +664,8 @@ TEST_F(UpdaterScenario, WaitingForTheProgramGoesOnWhenItQuits) {
     AnswerQuestion(run, true);
     ASSERT_TRUE(WaitUntil([&] { return Contains(LogLines(main), Format(Slot(34), {kTitle})); }))
         << run.Describe();
+    // Not scaled: the updater waits for the program 30 seconds at most, however
+    // slow the machine, and this pause must stay well inside them.
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(test::ReadTree(app_), old_);
     PostMessageW(appWindow, WM_CLOSE, 0, 0);
