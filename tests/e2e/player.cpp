@@ -125,6 +125,58 @@ std::vector<HWND> Children(HWND window) {
     return children;
 }
 
+// What a static control or a button draws of a text: an "&" marks the next
+// character as the mnemonic and is not drawn, "&&" draws one "&".
+std::wstring WithoutMnemonics(const std::wstring& text) {
+    std::wstring shown;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'&' && i + 1 < text.size()) ++i;
+        shown.push_back(text[i]);
+    }
+    return shown;
+}
+
+bool IsCheckBox(LONG style) {
+    switch (style & BS_TYPEMASK) {
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_3STATE:
+        case BS_AUTO3STATE:
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The part of a control's client area that its text may use, with `dc`
+// holding the control's font.
+RECT TextRoom(HWND control, HDC dc) {
+    RECT room{};
+    GetClientRect(control, &room);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    const std::string kind = ClassOf(control);
+    if (kind == "Button" && IsCheckBox(style)) {
+        // The box, 13 pixels at 96 DPI, then a gap of half a digit's width.
+        SIZE digit{};
+        GetTextExtentPoint32W(dc, L"0", 1, &digit);
+        room.left += 12 * GetDeviceCaps(dc, LOGPIXELSX) / 96 + 1 + digit.cx / 2;
+    } else if (kind == "Button") {
+        // The 3D edge and the focus rectangle one pixel inside it; a default
+        // button has a frame of one pixel more.
+        int inset = GetSystemMetrics(SM_CXEDGE) + 1;
+        if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) ++inset;
+        InflateRect(&room, -inset, -inset);
+    } else if (kind == "Edit") {
+        DWORD_PTR margins = 0;
+        SendTimed(control, EM_GETMARGINS, 0, 0, &margins);
+        room.left += LOWORD(margins);
+        room.right -= HIWORD(margins);
+    }
+    return room;
+}
+
 }  // namespace
 
 double WaitFactor() {
@@ -361,6 +413,57 @@ std::string MessageBoxText(HWND box) {
         if (text.size() > longest.size()) longest = text;
     }
     return Utf8(longest);
+}
+
+TextFit MeasureInControl(HWND dialog, int id, const std::wstring& text, HFONT font) {
+    TextFit fit;
+    HWND control = GetDlgItem(dialog, id);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(dc, font);
+    RECT room{};
+    if (control != nullptr) room = TextRoom(control, dc);
+    fit.room = {room.right - room.left, room.bottom - room.top};
+
+    const bool drawsMnemonics =
+        ClassOf(control) == "Button" ||
+        (ClassOf(control) == "Static" && (GetWindowLongW(control, GWL_STYLE) & SS_NOPREFIX) == 0);
+    const std::wstring shown = drawsMnemonics ? WithoutMnemonics(text) : text;
+    if (shown.find(L'\n') == std::wstring::npos) {
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc, &metrics);
+        GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &fit.needed);
+        fit.needed.cy = metrics.tmHeight;
+    } else {
+        // DrawText widens the rectangle for a word longer than a line.
+        RECT lines{0, 0, fit.room.cx, 0};
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &lines,
+                  DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | (drawsMnemonics ? 0 : DT_NOPREFIX));
+        fit.needed = {lines.right - lines.left, lines.bottom - lines.top};
+    }
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    return fit;
+}
+
+SIZE TextExtent(HFONT font, const std::wstring& text) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    return size;
+}
+
+int EditCharacterOffset(HWND dialog, int id, int index) {
+    HWND edit = GetDlgItem(dialog, id);
+    DWORD_PTR first = 0;
+    DWORD_PTR at = 0;
+    if (!SendTimed(edit, EM_POSFROMCHAR, 0, 0, &first) ||
+        !SendTimed(edit, EM_POSFROMCHAR, static_cast<WPARAM>(index), 0, &at)) {
+        return -1;
+    }
+    return static_cast<short>(LOWORD(at)) - static_cast<short>(LOWORD(first));
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds wait) {

@@ -104,6 +104,25 @@ std::vector<std::string> LogLines(HWND mainWindow);
 // The text of a message box.
 std::string MessageBoxText(HWND box);
 
+// How a text sits in a control of the updater: the pixels the text needs
+// and the pixels the control gives its text, both measured here. A font
+// handle cannot be read across processes, so the caller passes a font made
+// the way the updater makes the control's font.
+struct TextFit {
+    SIZE needed{};
+    SIZE room{};
+    bool Fits() const { return needed.cx <= room.cx && needed.cy <= room.cy; }
+};
+// `text` as the control `id` would draw it (line breaks as CR LF): one line
+// by its extent, several by DrawText breaking words in the room's width.
+TextFit MeasureInControl(HWND dialog, int id, const std::wstring& text, HFONT font);
+// The extent of one line of `text` in `font`.
+SIZE TextExtent(HFONT font, const std::wstring& text);
+// How far right the edit control `id` puts character `index` from its first
+// one (EM_POSFROMCHAR): the control's own font at work, to compare with the
+// extent of the characters before it in a font made here.
+int EditCharacterOffset(HWND dialog, int id, int index);
+
 // Polls `condition` every few milliseconds until it holds or `wait`, scaled,
 // passes.
 bool WaitUntil(const std::function<bool()>& condition,

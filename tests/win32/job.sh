@@ -53,6 +53,10 @@ else
         "wait factor $KZP_E2E_WAIT_FACTOR"
 fi
 export KZP_E2E_WAIT_FACTOR
+
+# The machine's prefix, with the fonts of the host's test prefix (the disk
+# is a snapshot: this lasts for this run).
+bash scripts/wine-prefix.sh
 echo "== end-to-end scenarios, the Windows 32-bit updater under Wine (code page 932)"
 start=$(seconds)
 xvfb-run -a -s "-screen 0 1024x768x24" env LC_ALL=ja_JP.UTF-8 \

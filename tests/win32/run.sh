@@ -30,6 +30,7 @@ for program in tests/e2e/kzp_e2e.exe tests/e2e/e2e_running_app.exe tests/e2e/e2e
 done
 put "$build/win32/kzpupdater.exe" "$rel/win32/kzpupdater.exe"
 put "$top/tools/tests/wine_test.sh" tools/tests/wine_test.sh
+put "$top/scripts/wine-prefix.sh" scripts/wine-prefix.sh
 put "$here/job.sh" job.sh
 [ -n "${KZP_E2E_FILTER:-}" ] && echo "$KZP_E2E_FILTER" > "$files/e2e-filter"
 [ -n "${KZP_E2E_FILTER_1252:-}" ] && echo "$KZP_E2E_FILTER_1252" > "$files/e2e-filter-1252"
