@@ -15,7 +15,7 @@ JOBS    ?= $(shell nproc)
 CMAKE   := cmake -G Ninja -Wno-dev
 export WINEPREFIX ?= $(CURDIR)/$(BUILD)/wineprefix
 export WINEDEBUG ?= -all
-WINE_READY := $(WINEPREFIX)/system.reg
+WINE_READY := $(WINEPREFIX)/kzp-prefix.stamp
 
 TEST_STEPS :=
 
@@ -42,11 +42,10 @@ win64: deps
 	  -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 	@ninja -C $(BUILD)/win64 -j $(JOBS) --quiet
 
-# A Wine prefix for the whole run (its first start takes a while).
-$(WINE_READY):
-	@mkdir -p $(WINEPREFIX)
-	@/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-	@/usr/lib/wine/wineserver -w || true
+# A Wine prefix for the whole run (its first start takes a while), with the
+# fonts the updater's windows ask for; made again when the recipe changes.
+$(WINE_READY): scripts/wine-prefix.sh
+	@bash scripts/wine-prefix.sh
 
 test-unit: build $(WINE_READY)
 	@echo "== unit suite, native (AddressSanitizer, UndefinedBehaviorSanitizer)"

@@ -4,6 +4,7 @@
 # takes its ANSI code page from the locale it is started in: every scenario
 # with the Japanese code page (932), then the code-page scenarios again with
 # the default one (1252). A crash never waits for a debugger.
+# KZP_E2E_WAIT_FACTOR stretches every wait of the driver on a busy machine.
 
 .PHONY: test-e2e
 TEST_STEPS += test-e2e

@@ -7,7 +7,9 @@
 # updater with kzp.exe. Too slow for make test: run it before every release
 # and after changes to ui/, app/win32/ or platform/win32/.
 #
-#   make test-win32    KZP_E2E_FILTER / KZP_E2E_FILTER_1252 narrow the scenarios
+#   make test-win32    KZP_E2E_FILTER / KZP_E2E_FILTER_1252 narrow the scenarios;
+#                      KZP_E2E_WAIT_FACTOR replaces the factor the guest measures
+#                      for the driver's waits
 
 .PHONY: test-win32 win32-guest
 

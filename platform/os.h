@@ -146,7 +146,9 @@ class Os {
     virtual uint32_t SetFilePointer(FileHandle file, int32_t distance, SeekOrigin origin) = 0;
     // Reads from `position` (below 2^31) in one call where the system has one
     // (ReadFile with an offset, pread); afterwards the file pointer stands at
-    // an unknown place. By default a seek and a read.
+    // an unknown place. By default a seek and a read. The 9x family
+    // (GetVersion's platform id 1) refuses an offset for disk files: callers
+    // ask GetVersion first and seek and read there.
     virtual bool ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint32_t size,
                             uint32_t* read) {
         *read = 0;

@@ -65,15 +65,8 @@ if [ "${1:-}" = "--inside-display" ]; then
   exit 0
 fi
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -w || true
-fi
-# Wine draws the caption buttons with its Marlett font (package fonts-wine).
-# This Wine does not load the fonts of its own data folder, so the font goes
-# where Windows keeps fonts; without it the buttons show the letters 0 1 r.
-cp -n /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+# The prefix with the fonts the updater's windows ask for.
+bash "$root/scripts/wine-prefix.sh"
 # Where a user would have the application and would have saved the update.
 app="$WINEPREFIX/drive_c/Program Files/Sample Notes"
 updater="$WINEPREFIX/drive_c/users/Public/Downloads/SampleNotes-1.1-update.exe"

@@ -16,7 +16,10 @@ uint8_t* TakeBuffer(HeapHandle heap, uint32_t capacity) {
 // ---- FileReadCache ----------------------------------------------------------
 
 FileReadCache::FileReadCache(FileHandle file, HeapHandle heap, uint32_t capacity, uint32_t windows)
-    : file_(file), heap_(heap), buffer_(TakeBuffer(heap, capacity)) {
+    : file_(file),
+      heap_(heap),
+      buffer_(TakeBuffer(heap, capacity)),
+      positionedReads_(TheOs().GetVersion().platformId != kPlatformWin32Windows) {
     uint32_t count = windows < 1                        ? 1
                      : windows > KZP_READ_CACHE_WINDOWS ? KZP_READ_CACHE_WINDOWS
                                                         : windows;
@@ -71,16 +74,18 @@ bool FileReadCache::Seek(uint32_t position) {
 bool FileReadCache::ReadSystem(uint64_t at, void* into, uint32_t size, uint32_t* got) {
     Os& os = TheOs();
     *got = 0;
-    if (filePointerKnown_ && filePointer_ == at) {
-        // Where the last read ended: no seek.
-        const bool ok = os.ReadFile(file_, into, size, got);
-        filePointerKnown_ = ok;
-        filePointer_ = at + *got;
-        return ok;
+    // Where the last read ended, a plain read needs no seek.
+    if (!filePointerKnown_ || filePointer_ != at) {
+        filePointerKnown_ = false;
+        if (at > 0x7FFFFFFFu) return false;
+        if (positionedReads_)
+            return os.ReadFileAt(file_, static_cast<uint32_t>(at), into, size, got);
+        if (os.SetFilePointer(file_, static_cast<int32_t>(at), kSeekBegin) != at) return false;
     }
-    filePointerKnown_ = false;
-    if (at > 0x7FFFFFFFu) return false;
-    return os.ReadFileAt(file_, static_cast<uint32_t>(at), into, size, got);
+    const bool ok = os.ReadFile(file_, into, size, got);
+    filePointerKnown_ = ok;
+    filePointer_ = at + *got;
+    return ok;
 }
 
 bool FileReadCache::FillWindow() {

@@ -72,8 +72,9 @@ class FileReadCache {
     }
 
   private:
-    // Reads at `at` with one call of the system: a plain read where the file
-    // pointer already stands, a positioned read elsewhere.
+    // Reads at `at`: a plain read where the file pointer already stands,
+    // elsewhere a positioned read, or a seek and a read where the system
+    // refuses positioned reads.
     bool ReadSystem(uint64_t at, void* into, uint32_t size, uint32_t* got);
     // Reads the window that holds position_; false when that fails or the
     // file ends before position_.
@@ -106,6 +107,13 @@ class FileReadCache {
     uint64_t filePointer_ = 0;  // where the system's file pointer stands
     bool filePointerKnown_ = false;
     uint64_t limit_ = 0;
+    // False on the 9x family, whose ReadFile takes no offset for disk files.
+    // The cache asks the seam's GetVersion instead of leaving the choice to
+    // the Win32 side of the seam: each seam method stays the one call it
+    // mirrors, and the choice is made in every build, so the tests' seam can
+    // describe a 9x system that refuses positioned reads and show that an
+    // update with copies still works there.
+    bool positionedReads_;
 };
 
 // Writes one file front to back through a buffer.

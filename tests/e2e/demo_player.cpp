@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     }
     std::string updater = argv[1];
     std::string folder = argv[2];
+    std::printf("%s\n", WaitFactorLine().c_str());
 
     UpdaterRun run;
     if (!run.Start(updater, "")) return Fail(run, folder, "the updater did not start");

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "tests/e2e/player.h"
+
 namespace {
 
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
@@ -21,5 +23,7 @@ int main(int argc, char** argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(ReportCrash);
     ::testing::InitGoogleTest(&argc, argv);
+    std::printf("%s\n", kzp::e2e::WaitFactorLine().c_str());
+    std::fflush(stdout);
     return RUN_ALL_TESTS();
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "resources/string_table.h"
+#include "tests/e2e/player.h"
 #include "tests/support/test_platform.h"
 #include "tools/encoder/compact_encoder.h"
 
@@ -67,7 +68,9 @@ long RunConsoleProgram(const std::string& program, const std::string& arguments,
     }
     // The pipe is read while the program runs, so that it never waits for
     // room to write; what it wrote last is read after it has ended.
-    const ULONGLONG deadline = GetTickCount64() + waitMs;
+    const ULONGLONG deadline =
+        GetTickCount64() +
+        static_cast<ULONGLONG>(Scaled(std::chrono::milliseconds(waitMs)).count());
     bool ended = false;
     for (;;) {
         DWORD available = 0;
@@ -93,7 +96,8 @@ long RunConsoleProgram(const std::string& program, const std::string& arguments,
         code = static_cast<long>(exitCode);
     } else {
         TerminateProcess(info.hProcess, 999);
-        WaitForSingleObject(info.hProcess, 10000);
+        WaitForSingleObject(info.hProcess,
+                            static_cast<DWORD>(Scaled(std::chrono::seconds(10)).count()));
     }
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);

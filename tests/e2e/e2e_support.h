@@ -23,7 +23,8 @@ std::string KzpToolPath();          // kzp.exe, the command-line tool
 
 // Runs a console program to its end with its output (stdout and stderr)
 // collected; its exit code, or -1 when it cannot be started or does not end
-// within `waitMs` (it is then ended by force).
+// within `waitMs`, scaled as the player's waits are (it is then ended by
+// force).
 long RunConsoleProgram(const std::string& program, const std::string& arguments,
                        std::string* output, unsigned long waitMs = 120000);
 

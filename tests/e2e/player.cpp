@@ -3,6 +3,9 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "engine/notification_view.h"
@@ -10,14 +13,36 @@
 namespace kzp::e2e {
 namespace {
 
-constexpr UINT kMessageWaitMs = 10000;
+constexpr std::chrono::milliseconds kMessageWait{10000};
+// How long a process that is ended by force takes to be gone.
+constexpr std::chrono::milliseconds kEndWait{10000};
+
+DWORD Milliseconds(std::chrono::milliseconds wait) {
+    return static_cast<DWORD>(Scaled(wait).count());
+}
 
 // Sends a message to a window of the updater without hanging on it when the
 // window's thread is busy (it may be waiting for the apply thread).
 bool SendTimed(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result) {
     DWORD_PTR ignored = 0;
-    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kMessageWaitMs,
+    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
+                               Milliseconds(kMessageWait),
                                result != nullptr ? result : &ignored) != 0;
+}
+
+double ReadWaitFactor() {
+    const char* text = std::getenv("KZP_E2E_WAIT_FACTOR");
+    if (text == nullptr || *text == 0) return 1;
+    char* end = nullptr;
+    const double factor = std::strtod(text, &end);
+    // Above 1000 a minute's wait would outlast any test run.
+    if (*end != 0 || !(factor > 0 && factor <= 1000)) {
+        std::fprintf(stderr,
+                     "KZP_E2E_WAIT_FACTOR must be a number above 0 (and up to 1000), not \"%s\"\n",
+                     text);
+        std::exit(2);
+    }
+    return factor;
 }
 
 std::wstring ReadText(HWND window) {
@@ -101,7 +126,79 @@ std::vector<HWND> Children(HWND window) {
     return children;
 }
 
+// What a static control or a button draws of a text: an "&" marks the next
+// character as the mnemonic and is not drawn, "&&" draws one "&".
+std::wstring WithoutMnemonics(const std::wstring& text) {
+    std::wstring shown;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'&' && i + 1 < text.size()) ++i;
+        shown.push_back(text[i]);
+    }
+    return shown;
+}
+
+bool IsCheckBox(LONG style) {
+    switch (style & BS_TYPEMASK) {
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_3STATE:
+        case BS_AUTO3STATE:
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The part of a control's client area that its text may use, with `dc`
+// holding the control's font.
+RECT TextRoom(HWND control, HDC dc) {
+    RECT room{};
+    GetClientRect(control, &room);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    const std::string kind = ClassOf(control);
+    if (kind == "Button" && IsCheckBox(style)) {
+        // The box, 13 pixels at 96 DPI, then a gap of half a digit's width.
+        SIZE digit{};
+        GetTextExtentPoint32W(dc, L"0", 1, &digit);
+        room.left += 12 * GetDeviceCaps(dc, LOGPIXELSX) / 96 + 1 + digit.cx / 2;
+    } else if (kind == "Button") {
+        // The 3D edge and the focus rectangle one pixel inside it; a default
+        // button has a frame of one pixel more.
+        int inset = GetSystemMetrics(SM_CXEDGE) + 1;
+        if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) ++inset;
+        InflateRect(&room, -inset, -inset);
+    } else if (kind == "Edit") {
+        DWORD_PTR margins = 0;
+        SendTimed(control, EM_GETMARGINS, 0, 0, &margins);
+        room.left += LOWORD(margins);
+        room.right -= HIWORD(margins);
+    }
+    return room;
+}
+
 }  // namespace
+
+double WaitFactor() {
+    static const double factor = ReadWaitFactor();
+    return factor;
+}
+
+std::chrono::milliseconds Scaled(std::chrono::milliseconds wait) {
+    return std::chrono::milliseconds(
+        static_cast<long long>(std::ceil(static_cast<double>(wait.count()) * WaitFactor())));
+}
+
+std::string WaitFactorLine() {
+    char line[64];
+    std::snprintf(line, sizeof(line), "end-to-end waits scaled by %g", WaitFactor());
+    return line;
+}
+
+void Pause(std::chrono::milliseconds wait) {
+    std::this_thread::sleep_for(Scaled(wait));
+}
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return "";
@@ -127,7 +224,7 @@ UpdaterRun::~UpdaterRun() {
     if (process_ == nullptr) return;
     if (!Exited()) {
         TerminateProcess(process_, 999);
-        WaitForSingleObject(process_, 10000);
+        WaitForSingleObject(process_, Milliseconds(kEndWait));
     }
     CloseHandle(process_);
     if (thread_ != nullptr) CloseHandle(thread_);
@@ -165,9 +262,9 @@ bool UpdaterRun::Exited(DWORD* exitCode) const {
 
 long UpdaterRun::WaitForExit(std::chrono::milliseconds wait) {
     if (process_ == nullptr) return -1;
-    if (WaitForSingleObject(process_, static_cast<DWORD>(wait.count())) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process_, Milliseconds(wait)) != WAIT_OBJECT_0) {
         TerminateProcess(process_, 999);
-        WaitForSingleObject(process_, 10000);
+        WaitForSingleObject(process_, Milliseconds(kEndWait));
         return -1;
     }
     DWORD code = 0;
@@ -178,7 +275,7 @@ long UpdaterRun::WaitForExit(std::chrono::milliseconds wait) {
 bool UpdaterRun::Kill() {
     if (process_ == nullptr) return false;
     TerminateProcess(process_, 999);
-    return WaitForSingleObject(process_, 10000) == WAIT_OBJECT_0;
+    return WaitForSingleObject(process_, Milliseconds(kEndWait)) == WAIT_OBJECT_0;
 }
 
 bool UpdaterRun::HoldWork() {
@@ -369,8 +466,59 @@ std::string MessageBoxText(HWND box) {
     return Utf8(longest);
 }
 
+TextFit MeasureInControl(HWND dialog, int id, const std::wstring& text, HFONT font) {
+    TextFit fit;
+    HWND control = GetDlgItem(dialog, id);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(dc, font);
+    RECT room{};
+    if (control != nullptr) room = TextRoom(control, dc);
+    fit.room = {room.right - room.left, room.bottom - room.top};
+
+    const bool drawsMnemonics =
+        ClassOf(control) == "Button" ||
+        (ClassOf(control) == "Static" && (GetWindowLongW(control, GWL_STYLE) & SS_NOPREFIX) == 0);
+    const std::wstring shown = drawsMnemonics ? WithoutMnemonics(text) : text;
+    if (shown.find(L'\n') == std::wstring::npos) {
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc, &metrics);
+        GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &fit.needed);
+        fit.needed.cy = metrics.tmHeight;
+    } else {
+        // DrawText widens the rectangle for a word longer than a line.
+        RECT lines{0, 0, fit.room.cx, 0};
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &lines,
+                  DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | (drawsMnemonics ? 0 : DT_NOPREFIX));
+        fit.needed = {lines.right - lines.left, lines.bottom - lines.top};
+    }
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    return fit;
+}
+
+SIZE TextExtent(HFONT font, const std::wstring& text) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    return size;
+}
+
+int EditCharacterOffset(HWND dialog, int id, int index) {
+    HWND edit = GetDlgItem(dialog, id);
+    DWORD_PTR first = 0;
+    DWORD_PTR at = 0;
+    if (!SendTimed(edit, EM_POSFROMCHAR, 0, 0, &first) ||
+        !SendTimed(edit, EM_POSFROMCHAR, static_cast<WPARAM>(index), 0, &at)) {
+        return -1;
+    }
+    return static_cast<short>(LOWORD(at)) - static_cast<short>(LOWORD(first));
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds wait) {
-    auto deadline = Clock::now() + wait;
+    auto deadline = Clock::now() + Scaled(wait);
     for (;;) {
         if (condition()) return true;
         if (Clock::now() >= deadline) return false;

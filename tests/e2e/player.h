@@ -23,6 +23,22 @@ struct FoundWindow {
 };
 
 using Clock = std::chrono::steady_clock;
+
+// Every wait given to the player, its own and the scenarios', is what a run
+// needs on an idle machine, with room to spare. The player stretches each one
+// by the same factor, KZP_E2E_WAIT_FACTOR (a number above 0; 1 when unset),
+// so that a machine slowed by other work, or an emulated one, makes a slower
+// run rather than a failed one. A value that is not such a number stops the
+// program with a message.
+double WaitFactor();
+std::chrono::milliseconds Scaled(std::chrono::milliseconds wait);
+// "end-to-end waits scaled by N", for the start of a run's output.
+std::string WaitFactorLine();
+// Sleeps for `wait`, scaled: the time in which something must not happen
+// (a window must stay open, a folder unchanged), or that a window is given
+// to settle.
+void Pause(std::chrono::milliseconds wait);
+
 constexpr std::chrono::milliseconds kDefaultWait{60000};
 
 std::string Utf8(const std::wstring& text);
@@ -47,7 +63,7 @@ class UpdaterRun {
     DWORD ProcessId() const { return processId_; }
     bool Exited(DWORD* exitCode = nullptr) const;
     // The exit code, or -1 when the process does not end in time (it is then
-    // ended by force).
+    // ended by force). Waits here and below are scaled.
     long WaitForExit(std::chrono::milliseconds wait = kDefaultWait);
     // Ends the process at once, as a crash or a task kill would: nothing of
     // it runs any more (no rollback). True once it is gone.
@@ -100,7 +116,27 @@ std::vector<std::string> LogLines(HWND mainWindow);
 // The text of a message box.
 std::string MessageBoxText(HWND box);
 
-// Polls `condition` every few milliseconds until it holds or `wait` passes.
+// How a text sits in a control of the updater: the pixels the text needs
+// and the pixels the control gives its text, both measured here. A font
+// handle cannot be read across processes, so the caller passes a font made
+// the way the updater makes the control's font.
+struct TextFit {
+    SIZE needed{};
+    SIZE room{};
+    bool Fits() const { return needed.cx <= room.cx && needed.cy <= room.cy; }
+};
+// `text` as the control `id` would draw it (line breaks as CR LF): one line
+// by its extent, several by DrawText breaking words in the room's width.
+TextFit MeasureInControl(HWND dialog, int id, const std::wstring& text, HFONT font);
+// The extent of one line of `text` in `font`.
+SIZE TextExtent(HFONT font, const std::wstring& text);
+// How far right the edit control `id` puts character `index` from its first
+// one (EM_POSFROMCHAR): the control's own font at work, to compare with the
+// extent of the characters before it in a font made here.
+int EditCharacterOffset(HWND dialog, int id, int index);
+
+// Polls `condition` every few milliseconds until it holds or `wait`, scaled,
+// passes.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds wait = kDefaultWait);
 

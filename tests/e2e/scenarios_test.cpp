@@ -10,11 +10,15 @@
 #include <random>
 #include <thread>
 
+#include "app/catalogue.h"
 #include "engine/notification_view.h"
+#include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_os.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/player.h"
 #include "tests/support/test_platform.h"
 #include "tools/encoder/compact_encoder.h"
+#include "tools/kzp/catalogues.h"
 
 namespace kzp::e2e {
 namespace {
@@ -246,7 +250,7 @@ TEST_F(UpdaterScenario, SuccessShowsTheRunAndCloseWithTheBoxCheckedDeletesBackup
     EXPECT_EQ(shown, "Read me first.\rSecond line.");
     // Esc (IDCANCEL) does not close the document; its button does.
     PostMessageW(before, WM_COMMAND, IDCANCEL, 0);
-    std::this_thread::sleep_for(300ms);
+    Pause(300ms);
     EXPECT_TRUE(IsWindowVisible(before));
     EXPECT_TRUE(test::PathExists(Full("obsolete.dll")));  // nothing changed yet
     ASSERT_TRUE(Press(before, IDOK));
@@ -382,7 +386,7 @@ TEST_F(UpdaterScenario, PasswordCancelEndsWith255AndOpensNothing) {
     WaitForClose(run, main, Slot(2));
     EXPECT_EQ(Last(LogLines(main)), Slot(21)) << Lines(LogLines(main));
     CloseAndExpectExit(run, main, 255);
-    std::this_thread::sleep_for(2s);
+    Pause(2s);
     EXPECT_EQ(test::ReadTree(app_), old_);
 }
 
@@ -431,7 +435,7 @@ TEST_F(UpdaterScenario, FolderPromptRefusesEmptyAndMissingFolders) {
         ASSERT_TRUE(Press(prompt, 1005));
         HWND picker = run.WaitFor(WindowKind::kMessageBox);
         ASSERT_NE(picker, nullptr) << run.Describe();
-        std::this_thread::sleep_for(1500ms);
+        Pause(1500ms);
         ASSERT_TRUE(Press(picker, pick ? IDOK : IDCANCEL));
         ASSERT_TRUE(run.WaitGone(WindowKind::kMessageBox));
         EXPECT_EQ(Lower(ControlText(prompt, 1003)), Lower(typed));
@@ -745,6 +749,8 @@ TEST_F(UpdaterScenario, WaitingForTheProgramGoesOnWhenItQuits) {
     AnswerQuestion(run, true);
     ASSERT_TRUE(WaitUntil([&] { return Contains(LogLines(main), Format(Slot(34), {kTitle})); }))
         << run.Describe();
+    // Not scaled: the updater waits for the program 30 seconds at most, however
+    // slow the machine, and this pause must stay well inside them.
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(test::ReadTree(app_), old_);
     PostMessageW(appWindow, WM_CLOSE, 0, 0);
@@ -827,6 +833,169 @@ TEST_F(CodePageScenario, EachCodePageGetsItsOwnLanguageBlock) {
         WaitForClose(run, main, e.close);
         EXPECT_EQ(ControlText(main, kLabelStep), e.finished);
         EXPECT_EQ(Last(LogLines(main)), e.applied);
+        CloseAndExpectExit(run, main, 0);
+        EXPECT_EQ(test::ReadTree(app_), new_);
+    }
+}
+
+// Where the updater shows each catalogue text that has a control of its own:
+// window, control, slot. The texts formatted with a path go to the log pane
+// (and, with a file name, to the step label), where they may scroll; the
+// question and the prompts' messages are message boxes, which take the size
+// of their text.
+struct TextPlace {
+    WindowKind window;
+    int control;
+    int slot;
+};
+constexpr int kPromptText = 1026;
+const TextPlace kTextPlaces[] = {
+    {WindowKind::kMain, kLabelCopyright, kSlotCopyrightLabel},
+    {WindowKind::kMain, kLabelLog, kSlotLogLabel},
+    {WindowKind::kMain, kCheckDeleteBackups, kSlotDeleteBackups},
+    {WindowKind::kMain, kLabelStep, kSlotCheckingPackage},
+    {WindowKind::kMain, kLabelStep, kSlotFinished},
+    {WindowKind::kMain, kButtonCancelClose, kSlotCancel},
+    {WindowKind::kMain, kButtonCancelClose, kSlotClose},
+    {WindowKind::kPassword, kPromptText, kSlotPasswordPrompt},
+    {WindowKind::kPassword, IDOK, kSlotOk},
+    {WindowKind::kPassword, IDCANCEL, kSlotCancel},
+    {WindowKind::kFolder, kPromptText, kSlotFolderPrompt},
+    {WindowKind::kFolder, 1005, kSlotBrowse},
+    {WindowKind::kFolder, IDOK, kSlotOk},
+    {WindowKind::kFolder, IDCANCEL, kSlotCancel},
+    {WindowKind::kDocument, IDOK, kSlotClose},
+};
+
+// A text of a language block as a control of this system shows it: line
+// breaks made CR LF, the bytes read in the system's code page (the updater
+// sets its texts through the ANSI functions).
+std::wstring Shown(std::string stored) {
+    std::vector<char> text(stored.begin(), stored.end());
+    text.push_back(0);
+    ConvertLineBreaks(text.data());
+    int size = MultiByteToWideChar(CP_ACP, 0, text.data(), -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size : 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), -1, wide.data(), size);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+// The package font the updater makes from a block, made here the same way.
+class BlockFont {
+  public:
+    explicit BlockFont(const writer::LanguageBlock& block)
+        : font_(Win32Os().CreateFontFrom(MakePackageFontDescription(
+              block.fontFace.c_str(), block.fontHeight, block.codePage))) {}
+    ~BlockFont() { DeleteObject(ToWin32(font_)); }
+    BlockFont(const BlockFont&) = delete;
+    BlockFont& operator=(const BlockFont&) = delete;
+    HFONT get() const { return ToWin32(font_); }
+
+  private:
+    FontHandle font_;
+};
+
+// Every text that kzp make's language blocks put into a control fits it,
+// measured with the package font: the built-in Japanese texts where the
+// code page is 932, the English block on every system (a package made for
+// English only shows it on a Japanese system too). One run per block shows
+// each window: the password and folder prompts, a document, the main window.
+TEST_F(CodePageScenario, EveryDefaultTextFitsItsControl) {
+    const writer::LanguageBlock english = tool::EnglishBlock();
+    const writer::LanguageBlock japanese = tool::JapaneseBlock();
+    struct Case {
+        std::vector<writer::LanguageBlock> blocks;  // in the package
+        const writer::LanguageBlock* shown;         // the block this system takes
+    };
+    std::vector<Case> cases = {{{english, japanese}, SystemIsJapanese() ? &japanese : &english}};
+    if (SystemIsJapanese()) cases.push_back({{english}, &english});
+
+    for (const Case& c : cases) {
+        const writer::LanguageBlock& block = *c.shown;
+        SCOPED_TRACE("language block of code page " + std::to_string(block.codePage));
+        ASSERT_TRUE(test::RemovePath(app_));
+        ASSERT_TRUE(WriteTree(app_, old_));
+        writer::Package package = Sample();
+        package.languages = c.blocks;
+        package.SetPassword("fit");
+        package.target = {};
+        package.target.type = 0;  // the folder prompt
+        package.documentBefore = "Read me first.";
+        std::string exe = Build(package);
+        BlockFont font(block);
+
+        std::string misfits;
+        std::vector<WindowKind> measured;
+        auto measure = [&](HWND window, WindowKind kind) {
+            measured.push_back(kind);
+            for (const TextPlace& place : kTextPlaces) {
+                if (place.window != kind) continue;
+                std::wstring text = Shown(block.texts[place.slot]);
+                TextFit fit = MeasureInControl(window, place.control, text, font.get());
+                if (fit.Fits()) continue;
+                misfits += "  slot " + std::to_string(place.slot) + " \"" + Utf8(text) +
+                           "\" in control " + std::to_string(place.control) + ": needs " +
+                           std::to_string(fit.needed.cx) + "x" + std::to_string(fit.needed.cy) +
+                           " pixels, has " + std::to_string(fit.room.cx) + "x" +
+                           std::to_string(fit.room.cy) + "\n";
+            }
+        };
+
+        UpdaterRun run;
+        ASSERT_TRUE(run.Start(exe, ""));
+        HWND main = run.WaitFor(WindowKind::kMain);
+        ASSERT_NE(main, nullptr);
+        const std::string close = Utf8(Shown(block.texts[kSlotClose]));
+        // Each prompt is measured once, then answered: Yes to the question,
+        // the password, the folder, OK to the document.
+        std::vector<HWND> seen;
+        std::vector<HWND> answered;
+        auto in = [](const std::vector<HWND>& list, HWND window) {
+            return std::find(list.begin(), list.end(), window) != list.end();
+        };
+        bool ended = WaitUntil([&] {
+            for (const FoundWindow& w : run.Windows()) {
+                if (w.kind == WindowKind::kMain || w.kind == WindowKind::kOther ||
+                    in(answered, w.handle)) {
+                    continue;
+                }
+                if (w.kind != WindowKind::kMessageBox && !in(seen, w.handle)) {
+                    seen.push_back(w.handle);
+                    measure(w.handle, w.kind);
+                }
+                if (w.kind == WindowKind::kPassword) Type(w.handle, 1017, "fit");
+                if (w.kind == WindowKind::kFolder) Type(w.handle, 1003, app_);
+                if (Press(w.handle, w.kind == WindowKind::kMessageBox ? IDYES : IDOK)) {
+                    answered.push_back(w.handle);
+                }
+            }
+            return IsControlEnabled(main, kButtonCancelClose) &&
+                   ControlText(main, kButtonCancelClose) == close;
+        });
+        ASSERT_TRUE(ended) << run.Describe() << Lines(LogLines(main));
+        measure(main, WindowKind::kMain);
+
+        // The heading, formatted with the package's title and versions, is
+        // laid out by its edit control in the control's own font: the copy
+        // made here must put its characters at the same places, or the
+        // measurements above say nothing.
+        const std::wstring heading = Wide(ControlText(main, kEditHeading));
+        ASSERT_GT(heading.size(), 1u);
+        const int last = static_cast<int>(heading.size()) - 1;
+        EXPECT_NEAR(EditCharacterOffset(main, kEditHeading, last),
+                    TextExtent(font.get(), heading.substr(0, last)).cx, 2)
+            << Utf8(heading);
+        TextFit headingFit = MeasureInControl(main, kEditHeading, heading, font.get());
+        EXPECT_TRUE(headingFit.Fits()) << Utf8(heading) << ": needs " << headingFit.needed.cx
+                                       << " pixels, has " << headingFit.room.cx;
+
+        for (WindowKind kind : {WindowKind::kPassword, WindowKind::kFolder, WindowKind::kDocument,
+                                WindowKind::kMain}) {
+            EXPECT_NE(std::find(measured.begin(), measured.end(), kind), measured.end())
+                << "no window of kind " << static_cast<int>(kind) << " was measured";
+        }
+        EXPECT_TRUE(misfits.empty()) << "texts that do not fit their controls:\n" << misfits;
         CloseAndExpectExit(run, main, 0);
         EXPECT_EQ(test::ReadTree(app_), new_);
     }

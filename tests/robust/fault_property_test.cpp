@@ -24,6 +24,10 @@
 // over the user's own files, new files that keep their old files' times, and
 // folders that keep times as FAT does. Names are compared as Windows does.
 //
+// Every other case runs on a system of the 9x family, which refuses
+// positioned reads, and every case that copies old data is applied on both
+// families.
+//
 // KZP_FAULT_CASES sets the number of generated cases (default 24), KZP_FAULT_SEED
 // the seed they come from.
 #include <gtest/gtest.h>
@@ -73,6 +77,10 @@ std::set<Result> CodesFor(const std::set<Result>& codes, Result expected) {
     return all;
 }
 
+// What GetVersion reports: Windows XP and Windows 98.
+constexpr OsVersion kNtSystem{kPlatformWin32Nt, 5, 1};
+constexpr OsVersion k9xSystem{kPlatformWin32Windows, 4, 10};
+
 // One generated case and the folders it runs in.
 struct CaseRunner {
     std::string folder = NewScratchFolder();
@@ -84,9 +92,10 @@ struct CaseRunner {
     TreeState expectedNew;       // the new tree with the backups of the changed files
     std::vector<std::string> failures;
     int runs = 0;
+    OsVersion system;  // the system its runs are made on
 
-    explicit CaseRunner(std::mt19937& random, const CaseLimits& limits)
-        : generated(GenerateCase(random, target, limits)) {
+    CaseRunner(std::mt19937& random, const CaseLimits& limits, const OsVersion& on)
+        : generated(GenerateCase(random, target, limits)), system(on) {
         updater = folder + "\\update.exe";
         crashedUpdater = folder + "\\update-crashed.exe";
         w::Package forCrashed = generated.package;
@@ -156,6 +165,7 @@ struct CaseRunner {
         Reset();
         WholeRun run;
         if (prepare) prepare(run);
+        faulty.ReportVersion(system);
         ScopedOs use(faulty);
         return run.Run(updater);
     }
@@ -351,12 +361,30 @@ struct Totals {
     uint64_t crashStates = 0;
     uint64_t unrecoverable = 0;  // folders that lost or stranded anything
     uint64_t keptFolders = 0;    // recovered with files kept and named
+    uint64_t ninetyXCases = 0;   // cases whose faults hit a system of the 9x family
+    uint64_t copyingCases = 0;   // cases that copy old data, applied on both families
 };
 
 void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* totals) {
-    CaseRunner runner(random, limits);
-    SCOPED_TRACE("case " + std::to_string(index) + ": " + runner.generated.summary);
+    const bool ninetyX = index % 2 == 1;
+    CaseRunner runner(random, limits, ninetyX ? k9xSystem : kNtSystem);
+    SCOPED_TRACE("case " + std::to_string(index) + (ninetyX ? " (9x)" : " (NT)") + ": " +
+                 runner.generated.summary);
     const std::vector<OsCall> kinds = FileCallKinds();
+    if (ninetyX) ++totals->ninetyXCases;
+
+    // The clean run on the other family first: where the case copies old
+    // data, the NT run reads it at positions, and the 9x run must do without.
+    {
+        runner.system = ninetyX ? kNtSystem : k9xSystem;
+        FaultyOs other(BaseOs());
+        RunOutcome clean = runner.Run(other);
+        ASSERT_EQ(clean.result, runner.generated.expected) << "on the other family";
+        ASSERT_TRUE(runner.Judge("clean run on the other family", clean, {}, false))
+            << runner.failures.front();
+        runner.system = ninetyX ? k9xSystem : kNtSystem;
+        if (ninetyX && other.PositionedReads() != 0) ++totals->copyingCases;
+    }
 
     // The clean run: it ends as the case says (it succeeds but for a package
     // that names a file twice), and it tells how many calls there are.
@@ -374,6 +402,7 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
     });
     ASSERT_EQ(clean.result, runner.generated.expected);
     ASSERT_TRUE(runner.Judge("clean run", clean, {}, false)) << runner.failures.front();
+    if (!ninetyX && counter.PositionedReads() != 0) ++totals->copyingCases;
 
     // The Nth file call fails, for every N. The run with the most changes to
     // undo is kept for the faults of the restore.
@@ -512,6 +541,7 @@ void RunCase(int index, std::mt19937& random, const CaseLimits& limits, Totals* 
         runner.Reset();
         FaultyOs faulty(BaseOs());
         faulty.KeepTimesAsFat(runner.generated.fatTimes);
+        faulty.ReportVersion(runner.system);
         if (pass == 1) faulty.FailNthOf(kinds, mostChanged);
         crash.Watch(faulty, runner.target);
         {
@@ -556,7 +586,8 @@ TEST(FaultPropertyTest, EveryFaultAndCancelEndsWithTheNewTreeOrTheOldOne) {
         "fault runs %llu, full-disk runs %llu, allocation-fault runs %llu, cancel runs %llu, "
         "restore-fault runs %llu, runs that lost anything %llu\n"
         "crash points %llu, crashed folders of distinct shapes %llu, recovered with files kept "
-        "%llu, that lost or stranded anything %llu\n",
+        "%llu, that lost or stranded anything %llu\n"
+        "cases on the 9x family %llu, cases that copy old data (run on both families) %llu\n",
         static_cast<unsigned long long>(totals.faultRuns),
         static_cast<unsigned long long>(totals.diskRuns),
         static_cast<unsigned long long>(totals.memoryRuns),
@@ -566,9 +597,13 @@ TEST(FaultPropertyTest, EveryFaultAndCancelEndsWithTheNewTreeOrTheOldOne) {
         static_cast<unsigned long long>(totals.crashPoints),
         static_cast<unsigned long long>(totals.crashStates),
         static_cast<unsigned long long>(totals.keptFolders),
-        static_cast<unsigned long long>(totals.unrecoverable));
+        static_cast<unsigned long long>(totals.unrecoverable),
+        static_cast<unsigned long long>(totals.ninetyXCases),
+        static_cast<unsigned long long>(totals.copyingCases));
     EXPECT_EQ(totals.lost, 0u);
     EXPECT_EQ(totals.unrecoverable, 0u);
+    // Without copies the 9x runs would prove nothing about old-file reads.
+    EXPECT_GT(totals.copyingCases, 0u);
 }
 
 }  // namespace

@@ -67,6 +67,7 @@ uint64_t FaultyOs::CountOf(const std::vector<OsCall>& kinds) const {
 
 void FaultyOs::ResetCounts() {
     for (uint64_t& count : counts_) count = 0;
+    positionedReads_ = 0;
     largestAllocation_ = 0;
 }
 
@@ -99,6 +100,18 @@ FileHandle FaultyOs::CreateFileHandle(const char* path, uint32_t access, uint32_
 bool FaultyOs::ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* read) {
     *read = 0;
     bool ok = !Enter(OsCall::kRead) && base_.ReadFile(file, buffer, size, read);
+    Leave(OsCall::kRead);
+    return ok;
+}
+
+bool FaultyOs::ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint32_t size,
+                          uint32_t* read) {
+    *read = 0;
+    ++positionedReads_;
+    // GetVersion is virtual: a system that derives from this one and
+    // describes its own version is judged by it.
+    bool ok = !Enter(OsCall::kRead) && GetVersion().platformId != kPlatformWin32Windows &&
+              base_.ReadFileAt(file, position, buffer, size, read);
     Leave(OsCall::kRead);
     return ok;
 }

@@ -60,6 +60,13 @@ class FaultyOs : public ForwardingOs {
     // Keeps last-write times as a FAT volume does: to two seconds, rounded
     // up to the next even second.
     void KeepTimesAsFat(bool on) { fatTimes_ = on; }
+    // The version the system reports (by default the base's). One of the 9x
+    // family (platform id 1) refuses positioned reads, as its ReadFile
+    // refuses an offset for disk files.
+    void ReportVersion(const OsVersion& version) {
+        reported_ = version;
+        reportsVersion_ = true;
+    }
 
     // Whether an injected fault (not the disk space) has been met, and at
     // which kind of call.
@@ -68,6 +75,8 @@ class FaultyOs : public ForwardingOs {
 
     uint64_t Count(OsCall kind) const { return counts_[static_cast<int>(kind)]; }
     uint64_t CountOf(const std::vector<OsCall>& kinds) const;
+    // Of the reads, those asked for at a position (refused ones included).
+    uint64_t PositionedReads() const { return positionedReads_; }
     void ResetCounts();
     // The largest block asked of a heap since ResetCounts.
     size_t LargestAllocation() const { return largestAllocation_; }
@@ -84,6 +93,9 @@ class FaultyOs : public ForwardingOs {
                                 bool noInheritAttributes, uint32_t disposition,
                                 uint32_t flagsAndAttributes) override;
     bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* read) override;
+    // Counted as a read.
+    bool ReadFileAt(FileHandle file, uint32_t position, void* buffer, uint32_t size,
+                    uint32_t* read) override;
     bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) override;
     uint32_t SetFilePointer(FileHandle file, int32_t distance, SeekOrigin origin) override;
     uint32_t GetFileSize(FileHandle file, uint32_t* high) override;
@@ -99,6 +111,8 @@ class FaultyOs : public ForwardingOs {
     void* HeapAllocZero(HeapHandle heap, size_t size) override;
     void* HeapReAllocZero(HeapHandle heap, void* block, size_t size) override;
     void* GlobalAllocZero(size_t size) override;
+
+    OsVersion GetVersion() override { return reportsVersion_ ? reported_ : base_.GetVersion(); }
 
   private:
     bool fatTimes_ = false;
@@ -126,6 +140,9 @@ class FaultyOs : public ForwardingOs {
     bool diskLimited_ = false;
     uint64_t diskLeft_ = 0;
     size_t largestAllocation_ = 0;
+    uint64_t positionedReads_ = 0;
+    bool reportsVersion_ = false;
+    OsVersion reported_{};
 };
 
 // Installs an Os for the lifetime of the object and puts the previous one

@@ -29,10 +29,71 @@ if [ -f "$cache/ready" ]; then
 fi
 mkdir -p "$cache"
 
-# The mirror the host's apt uses (deb822 or one-line sources).
-mirror=$(grep -rhoE '(URIs:|^deb) +https?://[^ ]+/debian/?( |$)' /etc/apt/sources.list \
-         /etc/apt/sources.list.d/ 2>/dev/null | head -n1 | awk '{print $2}' || true)
-mirror=${mirror:-http://deb.debian.org/debian}
+# The mirror that the host's apt takes bookworm from, as its own sources name
+# it: one-line entries ("deb [options] URI SUITE COMPONENTS") in sources.list
+# and sources.list.d/*.list, deb822 stanzas (Types, URIs, Suites, Enabled) in
+# sources.list.d/*.sources. Commented and disabled entries, source-only ones
+# and other suites are passed over. Nothing else is tried: without such an
+# entry the guest cannot be built the way the host installs its packages.
+host_mirror() {
+    local sources=() f
+    # In the order apt reads them.
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*; do
+        case "$f" in */sources.list | *.list | *.sources) [ -f "$f" ] && sources+=("$f") ;; esac
+    done
+    [ ${#sources[@]} -gt 0 ] || return 0
+    awk -v suite=bookworm '
+        function has(list, word,   n, i, w) {
+            n = split(list, w, /[ \t]+/)
+            for (i = 1; i <= n; i++) if (w[i] == word) return 1
+            return 0
+        }
+        function usable(uri) { return uri ~ /^(https?|ftp):\/\/[^ \t]+$/ }
+        function take(uri) { print uri; found = 1; exit }
+        # One deb822 stanza ends at a blank line or at the end of its file.
+        function stanza_end(   n, i, u) {
+            if (types != "" && has(types, "deb") && has(suites, suite) && tolower(enabled) != "no") {
+                n = split(uris, u, /[ \t]+/)
+                for (i = 1; i <= n; i++) if (usable(u[i])) take(u[i])
+            }
+            types = uris = suites = enabled = field = ""
+        }
+        FNR == 1 && NR > 1 { stanza_end() }
+        /^[ \t]*#/ { next }
+        { sub(/#.*/, "") }
+        FILENAME ~ /[.]sources$/ {
+            if ($0 ~ /^[ \t]*$/) { stanza_end(); next }
+            if ($0 ~ /^[ \t]/) {  # a continuation line
+                if (field == "uris") uris = uris " " $0
+                else if (field == "suites") suites = suites " " $0
+                else if (field == "types") types = types " " $0
+                next
+            }
+            name = tolower($0); sub(/:.*/, "", name)
+            value = $0; sub(/^[^:]*:[ \t]*/, "", value)
+            field = name
+            if (name == "types") types = value
+            else if (name == "uris") uris = value
+            else if (name == "suites") suites = value
+            else if (name == "enabled") enabled = value
+            next
+        }
+        $1 == "deb" {
+            i = 2
+            if ($i ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
+            if ($(i + 1) == suite && usable($i)) take($i)
+        }
+        END { if (!found) stanza_end() }
+    ' "${sources[@]}"
+}
+
+mirror=$(host_mirror)
+if [ -z "$mirror" ]; then
+    log "no package source for Debian bookworm in /etc/apt/sources.list or" \
+        "/etc/apt/sources.list.d/*.list, *.sources: add this machine's mirror there (an http," \
+        "https or ftp URI) and run again"
+    exit 1
+fi
 
 if [ ! -f "$cache/stage-debootstrap" ]; then
     log "debootstrap bookworm from $mirror (a few minutes)"
@@ -47,7 +108,7 @@ if [ ! -f "$cache/stage-packages" ]; then
     # The host's package sources, security updates included.
     as_root cp /etc/apt/sources.list "$root/etc/apt/sources.list" 2>/dev/null || true
     as_root mkdir -p "$root/etc/apt/sources.list.d"
-    for f in /etc/apt/sources.list.d/*; do
+    for f in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
         [ -f "$f" ] && grep -q '/debian' "$f" && as_root cp "$f" "$root/etc/apt/sources.list.d/"
     done
     printf '#!/bin/sh\nexit 101\n' | as_root tee "$root/usr/sbin/policy-rc.d" > /dev/null

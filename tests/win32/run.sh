@@ -4,7 +4,8 @@
 # their own and boots the machine from its cached state; the exit code is
 # the job's.
 # Usage: run.sh BUILD_FOLDER   (KZP_E2E_FILTER: a GoogleTest filter for the
-# Japanese pass; KZP_E2E_FILTER_1252 for the English one)
+# Japanese pass; KZP_E2E_FILTER_1252 for the English one; KZP_E2E_WAIT_FACTOR
+# the factor for the player's waits instead of the one the guest measures)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,9 +30,11 @@ for program in tests/e2e/kzp_e2e.exe tests/e2e/e2e_running_app.exe tests/e2e/e2e
 done
 put "$build/win32/kzpupdater.exe" "$rel/win32/kzpupdater.exe"
 put "$top/tools/tests/wine_test.sh" tools/tests/wine_test.sh
+put "$top/scripts/wine-prefix.sh" scripts/wine-prefix.sh
 put "$here/job.sh" job.sh
 [ -n "${KZP_E2E_FILTER:-}" ] && echo "$KZP_E2E_FILTER" > "$files/e2e-filter"
 [ -n "${KZP_E2E_FILTER_1252:-}" ] && echo "$KZP_E2E_FILTER_1252" > "$files/e2e-filter-1252"
+[ -n "${KZP_E2E_WAIT_FACTOR:-}" ] && echo "$KZP_E2E_WAIT_FACTOR" > "$files/e2e-wait-factor"
 
 set +e
 bash "$here/boot.sh" "$guest" "$files" "$top" snapshot

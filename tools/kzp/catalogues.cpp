@@ -13,10 +13,12 @@ const char* const kEnglishTexts[kSlotCount] = {
     "&Cancel",
     "&Close",
     "Browse...",
-    "Copyright:",
+    // The label is 29 dialog units wide, too narrow for "Copyright:"; "Copr."
+    // is the word's usual abbreviation in a copyright notice.
+    "Copr.",
     "Finished",
     "Log:",
-    "Delete the backup files (*.old) when closing",
+    "Delete the backups (*.old) when closing",
     "%s Updater (%s -> %s)",
     "Updates %s from version %s to version %s",
     "This will update %s from version %s to version %s.\\n\\nClick Yes to continue.",

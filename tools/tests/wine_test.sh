@@ -43,11 +43,15 @@ grep -q "trailer         matches" info.txt || fail "info: $(cat info.txt)"
 # A wineserver started by a console program has no display; GUI programs
 # must start a fresh one inside the virtual display.
 settle() { /usr/lib/wine/wineserver -w || true; }
+# Three minutes for a run, stretched on a slow machine by the end-to-end
+# player's factor for its waits.
+run_limit=$(awk -v factor="${KZP_E2E_WAIT_FACTOR:-1}" \
+    'BEGIN { if (factor + 0 <= 0) factor = 1; printf "%d", 180 * factor + 0.999 }')
 run_updater() {  # file
     rm -rf target && cp -a old target
     settle
     set +e
-    timeout 180 xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$1" -F >/dev/null 2>&1
+    timeout "$run_limit" xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$1" -F >/dev/null 2>&1
     local code=$?
     set -e
     [ "$code" = 0 ] || fail "$1 exited $code"
