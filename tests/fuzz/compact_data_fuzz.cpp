@@ -22,6 +22,7 @@
 #include "package/compact_decoder.h"
 #include "package/package_layout.h"
 #include "support/file_helpers.h"
+#include "tests/fuzz/decoder_sink.h"
 #include "tests/fuzz/fuzz_platform.h"
 #include "tools/encoder/compact_encoder.h"
 
@@ -128,31 +129,6 @@ bool Model(const Bytes (&streams)[kCompactStreams], uint64_t newSize, const Byte
         if (c->at != c->bytes.size()) return false;
     }
     return !gapKnown;
-}
-
-class CancellingSink : public StatusSink {
-  public:
-    CancellingSink(UpdaterState& state, uint32_t cancelAfter)
-        : state_(state), cancelAfter_(cancelAfter) {}
-    void Send(uint32_t code, intptr_t value) override {
-        Require(code == SN_FILE_PROGRESS, "the decoder sends only file progress");
-        Require(value >= lastProgress, "progress went back");
-        lastProgress = value;
-        if (cancelAfter_ != 0 && ++sent == cancelAfter_) RequestCancel(state_);
-    }
-    void Post(uint32_t, intptr_t) override { Require(false, "the decoder posts nothing"); }
-    intptr_t lastProgress = -1;
-    uint32_t sent = 0;
-
-  private:
-    UpdaterState& state_;
-    uint32_t cancelAfter_;
-};
-
-bool IsDecoderResult(Result r) {
-    return r == kResultOk || r == kResultCancelled || r == kErrorReadPackage ||
-           r == kErrorOldFileRead || r == kErrorNewFileWrite || r == kErrorDiffData ||
-           r == kErrorDiffVersion;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "package/diff_decoder.h"
 #include "package/package_layout.h"
 #include "support/file_helpers.h"
+#include "tests/fuzz/decoder_sink.h"
 #include "tests/fuzz/fuzz_platform.h"
 
 namespace kzp::fuzz {
@@ -144,31 +145,6 @@ ModelRun Model(const Bytes& stream, const Bytes& old) {
             return run;
         }
     }
-}
-
-class CancellingSink : public StatusSink {
-  public:
-    CancellingSink(UpdaterState& state, uint32_t cancelAfter)
-        : state_(state), cancelAfter_(cancelAfter) {}
-    void Send(uint32_t code, intptr_t value) override {
-        Require(code == SN_FILE_PROGRESS, "the decoder sends only file progress");
-        lastProgress = value;
-        ++sent;
-        if (cancelAfter_ != 0 && sent == cancelAfter_) RequestCancel(state_);
-    }
-    void Post(uint32_t, intptr_t) override { Require(false, "the decoder posts nothing"); }
-    intptr_t lastProgress = -1;
-    uint32_t sent = 0;
-
-  private:
-    UpdaterState& state_;
-    uint32_t cancelAfter_;
-};
-
-bool IsDecoderResult(Result r) {
-    return r == kResultOk || r == kResultCancelled || r == kErrorReadPackage ||
-           r == kErrorOldFileRead || r == kErrorNewFileWrite || r == kErrorDiffData ||
-           r == kErrorDiffVersion;
 }
 
 }  // namespace
