@@ -353,6 +353,17 @@ cp -a r11 changed && printf 'x' >> changed/bin/app.exe
 expect_code 6 "$kzp" identify changed --release out1/release.json
 grep -q '^nearest: Demo-1.1-to-2.0.exe (old version 1.1), 1 of 4 files differs:$' out.txt &&
     grep -q '^  bin\\app.exe  other contents (MD5)$' out.txt || fail "identify changed: $(cat out.txt)"
+# A compact release: the same updaters in the compact format, made two at a
+# time, each applying to its own folder and named by identify.
+expect_code 0 "$kzp" release --project release-project.json --stub "$stub" --jobs 2 --compact -o outc
+expect_code 0 "$kzp" info outc/Demo-1.1-to-2.0.exe --json
+python3 -c 'import json,sys; assert json.load(open(sys.argv[1]))["formatVersion"] == 130' out.txt ||
+    fail "the compact release wrote another format"
+rm -rf target && cp -a r11 target
+expect_code 0 "$kzp" apply outc/Demo-1.1-to-2.0.exe --target target --yes
+same_tree r20 target || fail "the compact Demo-1.1-to-2.0.exe did not make r11 into 2.0"
+expect_code 0 "$kzp" identify r12 --release outc/release.json
+head -n 1 out.txt | grep -q "^fits: Demo-1.2-to-2.0.exe" || fail "identify in a compact release: $(cat out.txt)"
 expect_code 2 "$kzp" identify missing --release out1/release.json
 expect_code 2 "$kzp" identify r10 --release new.zip
 expect_code 1 "$kzp" identify r10
