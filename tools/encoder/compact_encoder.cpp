@@ -32,17 +32,23 @@ uint64_t LoadLe(const uint8_t* p, int bytes) {
 }
 
 // How each stream is coded: literal context bits, literal position bits,
-// position bits, the largest dictionary, and how long matches and how deep
-// searches the optimal parser takes. Lengths, steps, gaps and kinds are
-// numbers whose previous byte says little; addends are 32-bit words, so that
-// a byte's place in its word is part of its context; literals are program
-// text and data, where the byte before says most. Measured on the esbuild
-// pairs of make bench: only the literals gain from a dictionary above 128
-// KiB; these context settings made each stream the smallest of those tried
-// (addends 3 % smaller than with lc 0 lp 2 pb 2, literals 0.5 % smaller than
-// with lc 3 lp 0 pb 0); against LZMA's strongest search (fb 273, mc 152) the
-// data grew by 0.2 % and its packing took 40 % less time (addends at fb 64
-// grew by 3 %, literals, the most time, by 0.1 %).
+// position bits, the largest dictionary, how long matches and how deep
+// searches the parser takes, and whether it prices its choices (the optimal
+// parser, with binary-tree match finding) or takes the longest match found
+// in a hash chain. Lengths, steps, gaps and kinds are numbers whose previous
+// byte says little; addends are 32-bit words, so that a byte's place in its
+// word is part of its context; literals are program text and data, where
+// the byte before says most. Measured on the esbuild pairs of make bench:
+// only the literals gain from a dictionary above 128 KiB; these context
+// settings made each stream the smallest of those tried (addends 3 %
+// smaller than with lc 0 lp 2 pb 2, literals 0.5 % smaller than with lc 3
+// lp 0 pb 0). The searches were then cut to where the time went: packing
+// took half of kzp make's processor time on the larger pair, the literals
+// two thirds of it. Against fb 64 mc 16, fb 32 mc 8 packs the literals in
+// 20 % less time for 0.7 % more bytes; the kinds, nearly all zeros, pack in
+// a thirtieth of the time without pricing, for 3 KB more; the gaps in half
+// the time with hash chains, for 0.6 % more; the addends at fb 64 lose
+// nothing on one pair and 1.5 % on the other, in 8 and 25 % less time.
 struct StreamCoding {
     int lc;
     int lp;
@@ -50,16 +56,18 @@ struct StreamCoding {
     uint32_t maxDictionary;
     int fb;
     uint32_t mc;
+    bool priced;
+    bool binaryTree;
 };
 constexpr uint32_t kSmallDictionary = 128u * 1024;
 constexpr StreamCoding kCoding[kCompactStreams] = {
-    {2, 0, 0, kSmallDictionary, 128, 32},      // kCopyLengths
-    {2, 0, 0, kSmallDictionary, 128, 32},      // kLiteralLengths
-    {2, 0, 0, kSmallDictionary, 128, 32},      // kOldSteps
-    {2, 0, 0, kSmallDictionary, 128, 32},      // kChangeGaps
-    {2, 0, 0, kSmallDictionary, 128, 32},      // kChangeKinds
-    {2, 2, 2, kSmallDictionary, 128, 32},      // kChangeWords
-    {4, 0, 1, kCompactMaxDictionary, 64, 16},  // kLiterals
+    {2, 0, 0, kSmallDictionary, 128, 32, true, true},     // kCopyLengths
+    {2, 0, 0, kSmallDictionary, 128, 32, true, true},     // kLiteralLengths
+    {2, 0, 0, kSmallDictionary, 128, 32, true, true},     // kOldSteps
+    {2, 0, 0, kSmallDictionary, 64, 16, true, false},     // kChangeGaps
+    {2, 0, 0, kSmallDictionary, 64, 16, false, false},    // kChangeKinds
+    {2, 2, 2, kSmallDictionary, 64, 32, true, true},      // kChangeWords
+    {4, 0, 1, kCompactMaxDictionary, 32, 8, true, true},  // kLiterals
 };
 static_assert(6 * kSmallDictionary + kCompactMaxDictionary <= kCompactMaxDictionaries);
 static_assert(2 + 2 <= kCompactMaxContextBits && 4 + 0 <= kCompactMaxContextBits);
@@ -78,7 +86,7 @@ struct PackedStream {
     Bytes packed;
 };
 
-// Raw LZMA of `data` without an end mark, with optimal parsing, and a
+// Raw LZMA of `data` without an end mark, coded as `coding` says, with a
 // dictionary no larger than the data needs.
 PackedStream Pack(const Bytes& data, const StreamCoding& coding) {
     PackedStream s;
@@ -93,10 +101,10 @@ PackedStream Pack(const Bytes& data, const StreamCoding& coding) {
     props.lc = coding.lc;
     props.lp = coding.lp;
     props.pb = coding.pb;
-    props.algo = 1;
+    props.algo = coding.priced ? 1 : 0;
     props.fb = coding.fb;
     props.mc = coding.mc;
-    props.btMode = 1;
+    props.btMode = coding.binaryTree ? 1 : 0;
     props.numHashBytes = 4;
     props.writeEndMark = 0;
     props.numThreads = 1;
