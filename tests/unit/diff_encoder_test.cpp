@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/encoder/compact_encoder.h"
 #include "tools/encoder/diff_encoder.h"
 #include "tools/encoder/stream_check.h"
 #include "tools/encoder/suffix_array.h"
@@ -164,6 +165,32 @@ TEST(OldFileIndex, FindsTheLongestMatchAnywhere) {
     EXPECT_EQ(0, std::memcmp(old.data() + m.oldPos, text.data(), 300));
     const Bytes none = Random(64, 99);
     EXPECT_EQ(index.LongestMatch(none.data(), none.size()).length, 0u);
+}
+
+// Pieces of the old file only a little longer than the shortest copy, each
+// between new bytes: every one is found, so the filter that spares the
+// matcher its fruitless searches never turns away a string the old file
+// holds (each piece has only a few places where a copy can start).
+TEST(OldFileIndex, ApproximateCopiesFindEveryShortPiece) {
+    const Bytes old = Random(256 * 1024, 21);
+    std::mt19937 rng(22);
+    const size_t piece = kMinNewCopy + 6;
+    Bytes fresh;
+    size_t pieces = 0;
+    while (fresh.size() < 200 * 1024) {
+        const Bytes between = Random(40 + rng() % 40, rng());
+        fresh.insert(fresh.end(), between.begin(), between.end());
+        const size_t from = rng() % (old.size() - piece);
+        fresh.insert(fresh.end(), old.begin() + from, old.begin() + from + piece);
+        ++pieces;
+    }
+    OldFileIndex index(old.data(), old.size());
+    uint64_t copied = 0;
+    for (const CompactSegment& s : FindApproximateCopies(index, fresh.data(), fresh.size())) {
+        copied += s.copy;
+    }
+    EXPECT_GE(copied, pieces * piece);
+    EXPECT_LE(copied, pieces * (piece + 2)) << "random bytes that happen to agree at an edge";
 }
 
 TEST(DiffEncoder, RebuildsEveryKindOfChange) {

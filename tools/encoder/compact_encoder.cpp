@@ -32,17 +32,23 @@ uint64_t LoadLe(const uint8_t* p, int bytes) {
 }
 
 // How each stream is coded: literal context bits, literal position bits,
-// position bits, the largest dictionary, and how long matches and how deep
-// searches the optimal parser takes. Lengths, steps, gaps and kinds are
-// numbers whose previous byte says little; addends are 32-bit words, so that
-// a byte's place in its word is part of its context; literals are program
-// text and data, where the byte before says most. Measured on the esbuild
-// pairs of make bench: only the literals gain from a dictionary above 128
-// KiB; these context settings made each stream the smallest of those tried
-// (addends 3 % smaller than with lc 0 lp 2 pb 2, literals 0.5 % smaller than
-// with lc 3 lp 0 pb 0); against LZMA's strongest search (fb 273, mc 152) the
-// data grew by 0.2 % and its packing took 40 % less time (addends at fb 64
-// grew by 3 %, literals, the most time, by 0.1 %).
+// position bits, the largest dictionary, how long matches and how deep
+// searches the parser takes, and whether it prices its choices (the optimal
+// parser, with binary-tree match finding) or takes the longest match found
+// in a hash chain. Lengths, steps, gaps and kinds are numbers whose previous
+// byte says little; addends are 32-bit words, so that a byte's place in its
+// word is part of its context; literals are program text and data, where
+// the byte before says most. Measured on the esbuild pairs of make bench:
+// only the literals gain from a dictionary above 128 KiB; these context
+// settings made each stream the smallest of those tried (addends 3 %
+// smaller than with lc 0 lp 2 pb 2, literals 0.5 % smaller than with lc 3
+// lp 0 pb 0). The searches were then cut to where the time went: packing
+// took half of kzp make's processor time on the larger pair, the literals
+// two thirds of it. Against fb 64 mc 16, fb 32 mc 8 packs the literals in
+// 20 % less time for 0.7 % more bytes; the kinds, nearly all zeros, pack in
+// a thirtieth of the time without pricing, for 3 KB more; the gaps in half
+// the time with hash chains, for 0.6 % more; the addends at fb 64 lose
+// nothing on one pair and 1.5 % on the other, in 8 and 25 % less time.
 struct StreamCoding {
     int lc;
     int lp;
@@ -50,16 +56,18 @@ struct StreamCoding {
     uint32_t maxDictionary;
     int fb;
     uint32_t mc;
+    bool priced;
+    bool binaryTree;
 };
 constexpr uint32_t kSmallDictionary = 128u * 1024;
 constexpr StreamCoding kCoding[kCompactStreams] = {
-    {2, 0, 0, kSmallDictionary, 128, 32},      // kCopyLengths
-    {2, 0, 0, kSmallDictionary, 128, 32},      // kLiteralLengths
-    {2, 0, 0, kSmallDictionary, 128, 32},      // kOldSteps
-    {2, 0, 0, kSmallDictionary, 128, 32},      // kChangeGaps
-    {2, 0, 0, kSmallDictionary, 128, 32},      // kChangeKinds
-    {2, 2, 2, kSmallDictionary, 128, 32},      // kChangeWords
-    {4, 0, 1, kCompactMaxDictionary, 64, 16},  // kLiterals
+    {2, 0, 0, kSmallDictionary, 128, 32, true, true},     // kCopyLengths
+    {2, 0, 0, kSmallDictionary, 128, 32, true, true},     // kLiteralLengths
+    {2, 0, 0, kSmallDictionary, 128, 32, true, true},     // kOldSteps
+    {2, 0, 0, kSmallDictionary, 64, 16, true, false},     // kChangeGaps
+    {2, 0, 0, kSmallDictionary, 64, 16, false, false},    // kChangeKinds
+    {2, 2, 2, kSmallDictionary, 64, 32, true, true},      // kChangeWords
+    {4, 0, 1, kCompactMaxDictionary, 32, 8, true, true},  // kLiterals
 };
 static_assert(6 * kSmallDictionary + kCompactMaxDictionary <= kCompactMaxDictionaries);
 static_assert(2 + 2 <= kCompactMaxContextBits && 4 + 0 <= kCompactMaxContextBits);
@@ -78,7 +86,7 @@ struct PackedStream {
     Bytes packed;
 };
 
-// Raw LZMA of `data` without an end mark, with optimal parsing, and a
+// Raw LZMA of `data` without an end mark, coded as `coding` says, with a
 // dictionary no larger than the data needs.
 PackedStream Pack(const Bytes& data, const StreamCoding& coding) {
     PackedStream s;
@@ -93,10 +101,10 @@ PackedStream Pack(const Bytes& data, const StreamCoding& coding) {
     props.lc = coding.lc;
     props.lp = coding.lp;
     props.pb = coding.pb;
-    props.algo = 1;
+    props.algo = coding.priced ? 1 : 0;
     props.fb = coding.fb;
     props.mc = coding.mc;
-    props.btMode = 1;
+    props.btMode = coding.binaryTree ? 1 : 0;
     props.numHashBytes = 4;
     props.writeEndMark = 0;
     props.numThreads = 1;
@@ -221,33 +229,51 @@ class StreamBuilder {
     CompactStats stats_;
 };
 
-// Which strings of kMinNewCopy bytes the old file holds, as one bit per hash
-// (a string it holds always finds its bit set): most places in new code hold
-// none, and are passed over without a search of the index, which took a
-// third of the matching time.
+// Which strings of kMinNewCopy bytes the old file holds, as two bits of one
+// 64-bit word per hash (a string it holds always finds both set): most
+// places in new code hold none, and are passed over without a search of the
+// index, which took a third of the matching time. With one bit a string,
+// 6.5 % of the places the old file lacks got through on a 12 MB program,
+// each to a search of the index that found nothing (three searches in four
+// were such); the second bit, in the same word and so without another cache
+// miss, lets 2 % through, and the searches halve.
 class LongStringFilter {
   public:
     LongStringFilter(const uint8_t* data, size_t size) {
         while (bits_ < 27 && (uint64_t{1} << bits_) < size * 8) ++bits_;
         filter_.assign((size_t{1} << bits_) / 64 + 1, 0);
         for (size_t i = 0; i + kMinNewCopy <= size; ++i) {
+            if (i + kAhead + kMinNewCopy <= size) __builtin_prefetch(WordOf(data + i + kAhead));
             const uint64_t h = Hash(data + i);
-            filter_[h >> 6] |= uint64_t{1} << (h & 63);
+            filter_[Word(h)] |= Bits(h);
         }
     }
+    // Every word is a cache miss of its own, the strings are looked up a
+    // byte apart, and their words are known ahead: the callers prefetch the
+    // word of the string kAhead bytes on while they look at this one. (The
+    // prefetch is theirs: a member function holding only a prefetch counts
+    // as doing nothing, and the compiler drops calls to it.)
+    static constexpr size_t kAhead = 16;
+    const uint64_t* WordOf(const uint8_t* text) const { return &filter_[Word(Hash(text))]; }
     bool MayHold(const uint8_t* text) const {
         const uint64_t h = Hash(text);
-        return (filter_[h >> 6] >> (h & 63) & 1) != 0;
+        return (filter_[Word(h)] & Bits(h)) == Bits(h);
     }
 
   private:
+    // The top bits_ bits of the hash pick the word and the first bit, the
+    // six below them the second bit.
     uint64_t Hash(const uint8_t* p) const {
         static_assert(kMinNewCopy == 16);
         uint64_t a;
         uint64_t b;
         std::memcpy(&a, p, 8);
         std::memcpy(&b, p + 8, 8);
-        return ((a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full)) >> (64 - bits_);
+        return (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full);
+    }
+    size_t Word(uint64_t h) const { return static_cast<size_t>(h >> (64 - bits_) >> 6); }
+    uint64_t Bits(uint64_t h) const {
+        return uint64_t{1} << (h >> (64 - bits_) & 63) | uint64_t{1} << (h >> (58 - bits_) & 63);
     }
     uint32_t bits_ = 10;
     std::vector<uint64_t> filter_;
@@ -289,6 +315,9 @@ std::vector<CompactSegment> FindApproximateCopies(const OldFileIndex& index, con
                     ++exact;
             }
             const size_t left = newSize - static_cast<size_t>(scan);
+            if (left >= LongStringFilter::kAhead + kMinNewCopy) {
+                __builtin_prefetch(filter.WordOf(newData + scan + LongStringFilter::kAhead));
+            }
             if (exact >= kMinNewCopy) {
                 length = exact;
                 matchOld = scan + alignment;

@@ -10,10 +10,25 @@ namespace {
 // it is smaller than suffix i + 1, L-type otherwise; the last suffix is
 // L-type. An LMS position is an S-type position right after an L-type one.
 
+// The bounds of every character's bucket, from `count` when it holds the
+// characters' counts, else from a count of the text. The byte level keeps
+// its 256 counts: a count of the text before each induce pass took as long
+// as the pass. A reduced text, whose alphabet can be a third of its length,
+// counts again rather than hold a second array of that size.
 template <typename Char>
-void Buckets(const Char* s, int32_t n, int32_t k, std::vector<int32_t>& bucket, bool ends) {
-    bucket.assign(static_cast<size_t>(k), 0);
-    for (int32_t i = 0; i < n; ++i) ++bucket[static_cast<size_t>(s[i])];
+void Count(const Char* s, int32_t n, int32_t k, std::vector<int32_t>& count) {
+    count.assign(static_cast<size_t>(k), 0);
+    for (int32_t i = 0; i < n; ++i) ++count[static_cast<size_t>(s[i])];
+}
+
+template <typename Char>
+void Buckets(const Char* s, int32_t n, int32_t k, const std::vector<int32_t>& count,
+             std::vector<int32_t>& bucket, bool ends) {
+    if (count.empty()) {
+        Count(s, n, k, bucket);
+    } else {
+        bucket = count;
+    }
     int32_t sum = 0;
     for (int32_t c = 0; c < k; ++c) {
         sum += bucket[c];
@@ -21,25 +36,33 @@ void Buckets(const Char* s, int32_t n, int32_t k, std::vector<int32_t>& bucket, 
     }
 }
 
+// The induce passes need the type of j = sa[i] - 1, the suffix before one
+// already placed. Its character against the next one's decides it unless
+// they are equal, and the next character lies beside it in memory: the type
+// array, a cache miss of its own for every suffix, is read only on a tie.
 template <typename Char>
-void InduceL(const Char* s, int32_t* sa, int32_t n, int32_t k, const std::vector<uint8_t>& sType,
-             std::vector<int32_t>& bucket) {
-    Buckets(s, n, k, bucket, false);
+void InduceL(const Char* s, int32_t* sa, int32_t n, int32_t k, const std::vector<int32_t>& count,
+             const std::vector<uint8_t>& sType, std::vector<int32_t>& bucket) {
+    Buckets(s, n, k, count, bucket, false);
     // The end of the text is the smallest suffix; the one before it is L-type.
     sa[bucket[static_cast<size_t>(s[n - 1])]++] = n - 1;
     for (int32_t i = 0; i < n; ++i) {
-        int32_t j = sa[i] - 1;
-        if (sa[i] > 0 && !sType[j]) sa[bucket[static_cast<size_t>(s[j])]++] = j;
+        if (sa[i] <= 0) continue;
+        const int32_t j = sa[i] - 1;
+        const bool lType = s[j] > s[j + 1] || (s[j] == s[j + 1] && !sType[j]);
+        if (lType) sa[bucket[static_cast<size_t>(s[j])]++] = j;
     }
 }
 
 template <typename Char>
-void InduceS(const Char* s, int32_t* sa, int32_t n, int32_t k, const std::vector<uint8_t>& sType,
-             std::vector<int32_t>& bucket) {
-    Buckets(s, n, k, bucket, true);
+void InduceS(const Char* s, int32_t* sa, int32_t n, int32_t k, const std::vector<int32_t>& count,
+             const std::vector<uint8_t>& sType, std::vector<int32_t>& bucket) {
+    Buckets(s, n, k, count, bucket, true);
     for (int32_t i = n - 1; i >= 0; --i) {
-        int32_t j = sa[i] - 1;
-        if (sa[i] > 0 && sType[j]) sa[--bucket[static_cast<size_t>(s[j])]] = j;
+        if (sa[i] <= 0) continue;
+        const int32_t j = sa[i] - 1;
+        const bool isS = s[j] < s[j + 1] || (s[j] == s[j + 1] && sType[j]);
+        if (isS) sa[--bucket[static_cast<size_t>(s[j])]] = j;
     }
 }
 
@@ -58,14 +81,16 @@ void SaIs(const Char* s, int32_t* sa, int32_t n, int32_t k) {
 
     // Sort the LMS substrings: place the LMS positions at their bucket ends
     // and induce.
+    std::vector<int32_t> count;
+    if (k <= 256) Count(s, n, k, count);
     std::vector<int32_t> bucket;
     for (int32_t i = 0; i < n; ++i) sa[i] = -1;
-    Buckets(s, n, k, bucket, true);
+    Buckets(s, n, k, count, bucket, true);
     for (int32_t i = 1; i < n; ++i) {
         if (isLms(i)) sa[--bucket[static_cast<size_t>(s[i])]] = i;
     }
-    InduceL(s, sa, n, k, sType, bucket);
-    InduceS(s, sa, n, k, sType, bucket);
+    InduceL(s, sa, n, k, count, sType, bucket);
+    InduceS(s, sa, n, k, count, sType, bucket);
 
     // Gather the sorted LMS positions at the front and name their substrings.
     int32_t lmsCount = 0;
@@ -112,14 +137,14 @@ void SaIs(const Char* s, int32_t* sa, int32_t n, int32_t k) {
     }
     for (int32_t i = 0; i < lmsCount; ++i) sa[i] = reduced[sa[i]];
     for (int32_t i = lmsCount; i < n; ++i) sa[i] = -1;
-    Buckets(s, n, k, bucket, true);
+    Buckets(s, n, k, count, bucket, true);
     for (int32_t i = lmsCount - 1; i >= 0; --i) {
         int32_t j = sa[i];
         sa[i] = -1;
         sa[--bucket[static_cast<size_t>(s[j])]] = j;
     }
-    InduceL(s, sa, n, k, sType, bucket);
-    InduceS(s, sa, n, k, sType, bucket);
+    InduceL(s, sa, n, k, count, sType, bucket);
+    InduceS(s, sa, n, k, count, sType, bucket);
 }
 
 }  // namespace
