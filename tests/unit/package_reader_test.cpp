@@ -271,11 +271,16 @@ TEST(PackageReader, HeaderRefusesWrongMagicAndNewerVersions) {
     ForwardPass magic;
     EXPECT_EQ(magic.Run(WriteUpdater(wrongMagic)), kErrorNotPackage);
 
+    // Above 120 only the compact version is known: those on either side of it
+    // are refused like any other newer one.
     w::Package newer = WorkedExample({});
-    newer.formatVersion = 121;
-    ForwardPass version;
-    EXPECT_EQ(version.Run(WriteUpdater(w::BuildUpdaterFile(w::MakeStubImage(), newer))),
-              kErrorPackageVersion);
+    for (uint16_t unknown : {121, 129, 131, 0xFFFF}) {
+        newer.formatVersion = unknown;
+        ForwardPass version;
+        EXPECT_EQ(version.Run(WriteUpdater(w::BuildUpdaterFile(w::MakeStubImage(), newer))),
+                  kErrorPackageVersion)
+            << unknown;
+    }
     // The check is unsigned: nothing lower is refused.
     newer.formatVersion = 0;
     ForwardPass zero;
