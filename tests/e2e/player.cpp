@@ -388,24 +388,31 @@ bool IsControlEnabled(HWND dialog, int id) {
     return control != nullptr && IsWindowEnabled(control);
 }
 
-bool Press(HWND dialog, int id) {
+namespace {
+
+// The button, where a person could press it now: shown in an enabled
+// dialog and enabled itself; null otherwise.
+HWND PressableButton(HWND dialog, int id) {
     HWND button = GetDlgItem(dialog, id);
     if (button == nullptr || !IsWindowVisible(dialog) || !IsWindowEnabled(dialog) ||
         !IsWindowEnabled(button)) {
-        return false;
+        return nullptr;
     }
-    return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                        reinterpret_cast<LPARAM>(button)) != 0;
+    return button;
+}
+
+}  // namespace
+
+bool Press(HWND dialog, int id) {
+    HWND button = PressableButton(dialog, id);
+    return button != nullptr && PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                             reinterpret_cast<LPARAM>(button)) != 0;
 }
 
 bool PressAndWait(HWND dialog, int id) {
-    HWND button = GetDlgItem(dialog, id);
-    if (button == nullptr || !IsWindowVisible(dialog) || !IsWindowEnabled(dialog) ||
-        !IsWindowEnabled(button)) {
-        return false;
-    }
-    return SendTimed(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(button), nullptr);
+    HWND button = PressableButton(dialog, id);
+    return button != nullptr && SendTimed(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                          reinterpret_cast<LPARAM>(button), nullptr);
 }
 
 bool Type(HWND dialog, int id, const std::string& utf8) {

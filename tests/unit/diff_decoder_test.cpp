@@ -555,6 +555,15 @@ struct CompactStreams {
         streams[kLiterals].insert(streams[kLiterals].end(), bytes.begin(), bytes.end());
         return *this;
     }
+    // Damage: one number more in a stream, or its last byte gone.
+    CompactStreams& Extra(CompactStream stream, uint64_t value) {
+        Number(streams[stream], value);
+        return *this;
+    }
+    CompactStreams& Cut(CompactStream stream) {
+        streams[stream].pop_back();
+        return *this;
+    }
     Bytes Pack(uint64_t newSize) const { return encoder::PackCompactStreams(newSize, streams); }
 };
 
@@ -673,33 +682,12 @@ TEST_F(CompactDecoder, DamagedDataFailsAsAPackageRead) {
         kErrorReadPackage);
     add("a gap past the copied bytes", CompactStreams().Segment(4, 0, 0).Replace(4, 1), 4,
         kErrorReadPackage);
-    add(
-        "a gap without its change",
-        [] {
-            CompactStreams s;
-            s.Segment(4, 0, 0).Word(0, 1);
-            CompactStreams::Number(s.streams[kChangeGaps], 0);
-            return s;
-        }(),
-        4, kErrorReadPackage);
-    add(
-        "a kind left over",
-        [] {
-            CompactStreams s;
-            s.Segment(4, 0, 0).Word(0, 1);
-            CompactStreams::Number(s.streams[kChangeKinds], 0);
-            return s;
-        }(),
-        4, kErrorReadPackage);
-    add(
-        "an addend cut short",
-        [] {
-            CompactStreams s;
-            s.Segment(4, 0, 0).Word(0, 1);
-            s.streams[kChangeWords].pop_back();
-            return s;
-        }(),
-        4, kErrorReadPackage);
+    add("a gap without its change",
+        CompactStreams().Segment(4, 0, 0).Word(0, 1).Extra(kChangeGaps, 0), 4, kErrorReadPackage);
+    add("a kind left over", CompactStreams().Segment(4, 0, 0).Word(0, 1).Extra(kChangeKinds, 0), 4,
+        kErrorReadPackage);
+    add("an addend cut short", CompactStreams().Segment(4, 0, 0).Word(0, 1).Cut(kChangeWords), 4,
+        kErrorReadPackage);
     add("an addend left over", CompactStreams().Segment(4, 0, 0).Word(0, 1).Word(9, 1), 4,
         kErrorReadPackage, [&](Bytes& d) {
             // The second change's gap and kind are gone, its addend stays.
